@@ -1,0 +1,3 @@
+#include "OrvanelApp.h"
+
+int main(int argc, char** argv) { return OrvanelMain(argc, argv); }

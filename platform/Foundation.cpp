@@ -1,0 +1,196 @@
+#include "Foundation.h"
+
+#include <poll.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+NSObject* NSObject::retain() {
+    ++mRetainCount;
+    return this;
+}
+
+void NSObject::release() {
+    if (--mRetainCount == 0) delete this;
+}
+
+namespace {
+std::vector<NSAutoreleasePool*>& poolStack() {
+    static std::vector<NSAutoreleasePool*> stack;
+    return stack;
+}
+}  // namespace
+
+NSObject* NSObject::autorelease() {
+    if (NSAutoreleasePool* pool = NSAutoreleasePool::current()) pool->add(this);
+    return this;
+}
+
+NSAutoreleasePool* NSAutoreleasePool::init() {
+    poolStack().push_back(this);
+    return this;
+}
+
+void NSAutoreleasePool::add(NSObject* object) { mObjects.push_back(object); }
+
+NSAutoreleasePool* NSAutoreleasePool::current() {
+    auto& stack = poolStack();
+    return stack.empty() ? nullptr : stack.back();
+}
+
+NSAutoreleasePool::~NSAutoreleasePool() {
+    auto& stack = poolStack();
+    stack.erase(std::remove(stack.begin(), stack.end(), this), stack.end());
+    // An object may autorelease others while it goes.
+    while (!mObjects.empty()) {
+        NSObject* object = mObjects.back();
+        mObjects.pop_back();
+        object->release();
+    }
+}
+
+NSTimer* NSTimer::schedule(double interval, id target, std::function<void()> action, id userInfo,
+                           bool repeats) {
+    NSTimer* timer = alloc<NSTimer>();
+    timer->mInterval = interval > 0 ? interval : 0.0001;
+    timer->mRepeats = repeats;
+    timer->mValid = true;
+    timer->mTarget = target ? target->retain() : nullptr;
+    timer->mUserInfo = userInfo ? userInfo->retain() : nullptr;
+    timer->mAction = std::move(action);
+    NSRunLoop::mainRunLoop()->addTimer(timer);
+    timer->autorelease();
+    return timer;
+}
+
+void NSTimer::fire() {
+    if (!mValid) return;
+    retain();  // the action may invalidate us
+    mAction();
+    if (!mRepeats) invalidate();
+    release();
+}
+
+void NSTimer::invalidate() {
+    if (!mValid) return;
+    mValid = false;
+    mAction = nullptr;
+    if (mTarget) mTarget->release();
+    if (mUserInfo) mUserInfo->release();
+    mTarget = mUserInfo = nullptr;
+}
+
+NSTimer::~NSTimer() { invalidate(); }
+
+long long NSTimerNextTick(double start, double interval, double now) {
+    if (!(now >= start)) return 1;
+    double elapsed = std::floor((now - start) / interval);
+    if (elapsed > 9e15) elapsed = 9e15;
+    return static_cast<long long>(elapsed) + 1;
+}
+
+NSRunLoop* NSRunLoop::mainRunLoop() {
+    static NSRunLoop loop;
+    return &loop;
+}
+
+double NSRunLoop::now() const {
+    if (mClock) return mClock();
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+void NSRunLoop::addTimer(NSTimer* timer) {
+    timer->retain();
+    timer->mStart = now();
+    timer->mFired = 0;
+    mTimers.push_back(timer);
+}
+
+int NSRunLoop::addInputSource(int fd, std::function<void()> onReadable) {
+    mSources.push_back({mNextToken, fd, std::move(onReadable)});
+    return mNextToken++;
+}
+
+void NSRunLoop::removeInputSource(int token) {
+    mSources.erase(std::remove_if(mSources.begin(), mSources.end(),
+                                  [token](const Source& s) { return s.token == token; }),
+                   mSources.end());
+}
+
+void NSRunLoop::addObserver(std::function<void()> afterPass) {
+    mObservers.push_back(std::move(afterPass));
+}
+
+double NSRunLoop::nextTimerDue() const {
+    double due = INFINITY;
+    for (NSTimer* t : mTimers)
+        if (t->mValid) due = std::min(due, t->mStart + static_cast<double>(t->mFired + 1) * t->mInterval);
+    return due;
+}
+
+void NSRunLoop::fireDueTimers() {
+    double t = now();
+    // Fire from a snapshot: an action may schedule or invalidate timers.
+    std::vector<NSTimer*> snapshot = mTimers;
+    for (NSTimer* timer : snapshot) timer->retain();
+    for (NSTimer* timer : snapshot) {
+        if (!timer->mValid) continue;
+        double due = timer->mStart + static_cast<double>(timer->mFired + 1) * timer->mInterval;
+        if (due > t) continue;
+        timer->mFired = NSTimerNextTick(timer->mStart, timer->mInterval, t) - 1;
+        timer->fire();
+    }
+    for (NSTimer* timer : snapshot) timer->release();
+    auto dead = std::stable_partition(mTimers.begin(), mTimers.end(),
+                                      [](NSTimer* timer) { return timer->mValid; });
+    for (auto it = dead; it != mTimers.end(); ++it) (*it)->release();
+    mTimers.erase(dead, mTimers.end());
+}
+
+void NSRunLoop::runOnce(double maxWait) {
+    double wait = std::min(maxWait, nextTimerDue() - now());
+    if (wait < 0) wait = 0;
+    std::vector<pollfd> fds;
+    for (const Source& s : mSources) fds.push_back({s.fd, POLLIN, 0});
+    int timeoutMs = static_cast<int>(std::ceil(std::min(wait, 3600.0) * 1000.0));
+    if (mClock) timeoutMs = 0;  // a test clock never waits for real time
+    int ready = poll(fds.data(), fds.size(), timeoutMs);
+    fireDueTimers();
+    if (ready > 0) {
+        // Copy: a callback may add or remove sources.
+        std::vector<Source> sources = mSources;
+        for (size_t i = 0; i < fds.size() && i < sources.size(); ++i)
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) sources[i].onReadable();
+    }
+    for (auto& observer : std::vector<std::function<void()>>(mObservers)) observer();
+}
+
+int NSRunLoop::run() {
+    mRunning = true;
+    while (!mStopRequested) runOnce(3600.0);
+    mRunning = false;
+    mStopRequested = false;
+    int status = mStatus;
+    mStatus = 0;
+    return status;
+}
+
+void NSRunLoop::stop(int status) {
+    if (mStopRequested) return;  // the first reason to stop wins
+    mStopRequested = true;
+    mStatus = status;
+}
+
+void NSRunLoop::reset() {
+    for (NSTimer* timer : mTimers) timer->release();
+    mTimers.clear();
+    mSources.clear();
+    mObservers.clear();
+    mClock = nullptr;
+    mStopRequested = false;
+    mStatus = 0;
+}

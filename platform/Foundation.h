@@ -1,0 +1,125 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+// Reference-counted base of every platform object. Allocation zeroes the
+// object (value-initialisation); the count starts at one.
+class NSObject {
+public:
+    NSObject* retain();
+    void release();
+    NSObject* autorelease();
+    int retainCount() const { return mRetainCount; }
+
+protected:
+    virtual ~NSObject() = default;
+
+private:
+    int mRetainCount = 1;
+};
+
+using id = NSObject*;
+
+// Two-phase creation: alloc<T>() gives a zeroed object, its init method runs
+// the class chain.
+template <class T>
+T* alloc() {
+    return new T();
+}
+
+class NSAutoreleasePool : public NSObject {
+public:
+    NSAutoreleasePool* init();
+    void add(NSObject* object);
+    static NSAutoreleasePool* current();
+
+protected:
+    ~NSAutoreleasePool() override;
+
+private:
+    std::vector<NSObject*> mObjects;
+};
+
+class NSTimer : public NSObject {
+public:
+    template <class T>
+    static NSTimer* scheduledTimerWithTimeInterval(double interval, T* target, void (T::*selector)(),
+                                                   id userInfo, bool repeats) {
+        return schedule(interval, target, [target, selector] { (target->*selector)(); }, userInfo,
+                        repeats);
+    }
+
+    void fire();
+    void invalidate();
+    bool isValid() const { return mValid; }
+    double timeInterval() const { return mInterval; }
+    bool repeats() const { return mRepeats; }
+    id target() const { return mTarget; }
+
+private:
+    friend class NSRunLoop;
+    static NSTimer* schedule(double interval, id target, std::function<void()> action, id userInfo,
+                             bool repeats);
+    ~NSTimer() override;
+
+    double mInterval = 0;
+    bool mRepeats = false;
+    bool mValid = false;
+    id mTarget = nullptr;
+    id mUserInfo = nullptr;
+    std::function<void()> mAction;
+    double mStart = 0;       // when it was scheduled
+    long long mFired = 0;    // index of the last tick delivered
+};
+
+// Index of the next tick of a timer started at `start` with period `interval`,
+// seen at `now`: tick k is due at start + k * interval. A late tick is not
+// made up twice and does not move the ticks after it.
+long long NSTimerNextTick(double start, double interval, double now);
+
+// The main thread's run loop: timers, input sources and, after each pass, the
+// observers (the window system redraws there).
+class NSRunLoop {
+public:
+    static NSRunLoop* mainRunLoop();
+
+    void addTimer(NSTimer* timer);
+    int addInputSource(int fd, std::function<void()> onReadable);
+    void removeInputSource(int token);
+    void addObserver(std::function<void()> afterPass);
+
+    // Runs until stop(); returns the status given to stop().
+    int run();
+    void stop(int status);
+    bool isRunning() const { return mRunning; }
+
+    // One pass: waits at most until the next timer (and at most maxWait
+    // seconds), fires what is due, serves ready sources, then the observers.
+    void runOnce(double maxWait);
+
+    // Seconds on a monotonic clock; tests may drive their own.
+    double now() const;
+    void setClock(std::function<double()> clock) { mClock = std::move(clock); }
+
+    // Drops every timer, source and observer (a fresh loop for the next run).
+    void reset();
+
+private:
+    struct Source {
+        int token;
+        int fd;
+        std::function<void()> onReadable;
+    };
+    void fireDueTimers();
+    double nextTimerDue() const;
+
+    std::vector<NSTimer*> mTimers;
+    std::vector<Source> mSources;
+    std::vector<std::function<void()>> mObservers;
+    std::function<double()> mClock;
+    int mNextToken = 1;
+    bool mRunning = false;
+    bool mStopRequested = false;
+    int mStatus = 0;
+};

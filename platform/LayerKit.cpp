@@ -1,0 +1,35 @@
+#include "LayerKit.h"
+
+#include <algorithm>
+
+LKLayer* LKLayer::layer() {
+    LKLayer* layer = alloc<LKLayer>();
+    layer->autorelease();
+    return layer;
+}
+
+void LKLayer::setContents(CoreSurfaceBufferRef buffer) {
+    if (buffer) CFRetain(buffer);
+    if (mContents) CFRelease(mContents);
+    mContents = buffer;
+}
+
+void LKLayer::addSublayer(LKLayer* layer) {
+    if (!layer || layer == this) return;
+    layer->retain();
+    if (LKLayer* old = layer->mSuperlayer) {
+        auto& list = old->mSublayers;
+        list.erase(std::remove(list.begin(), list.end(), layer), list.end());
+        layer->release();
+    }
+    layer->mSuperlayer = this;
+    mSublayers.push_back(layer);
+}
+
+LKLayer::~LKLayer() {
+    for (LKLayer* sub : mSublayers) {
+        sub->mSuperlayer = nullptr;
+        sub->release();
+    }
+    setContents(nullptr);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+// Turns window-system pointer input into the view's pointer events.
+
+#include <optional>
+
+#include "GraphicsServices.h"
+
+struct PointerAction {
+    enum Kind { Down, Dragged, Up } kind;
+    __GSEvent event;
+};
+
+// Mouse: X buttons 1, 2 and 3 are button numbers 1, 2 and 3; the press's click
+// count is the delta-X value.
+class MousePointer {
+public:
+    static constexpr unsigned long kDoubleClickMs = 400;
+    static constexpr int kDoubleClickDistance = 5;
+
+    // `held` is the X state mask of the buttons down before this event.
+    std::optional<PointerAction> press(int button, int x, int y, unsigned long timeMs);
+    std::optional<PointerAction> motion(int x, int y, unsigned held);
+    std::optional<PointerAction> release(int button, int x, int y, unsigned held);
+
+private:
+    int mButton = 0;  // the button of the drag in progress
+    int mClicks = 0;
+    int mLastButton = 0;
+    int mLastX = 0;
+    int mLastY = 0;
+    unsigned long mLastTime = 0;
+};

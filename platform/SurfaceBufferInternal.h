@@ -1,0 +1,36 @@
+#pragma once
+
+#include <EGL/egl.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "CoreSurface.h"
+
+struct __CoreSurfaceBuffer : __CFType {
+    ~__CoreSurfaceBuffer() override;
+
+    int width = 0;
+    int height = 0;
+    int pitch = 0;
+    size_t allocSize = 0;
+    uint8_t* memory = nullptr;
+    unsigned long pixmap = 0;
+    int lockCount = 0;
+
+    // Where EGL draws this buffer's pixmap (see PixmapResolve.cpp).
+    EGLDisplay eglDisplay = EGL_NO_DISPLAY;
+    EGLConfig eglConfig = nullptr;
+    EGLSurface eglSurface = EGL_NO_SURFACE;
+    EGLContext readContext = EGL_NO_CONTEXT;
+};
+
+// Copies what GL drew on the buffer's EGL surface into its memory.
+void CoreSurfaceBufferResolve(__CoreSurfaceBuffer* buffer);
+// Forgets the EGL objects of the buffer (and drops its read-back context).
+void CoreSurfaceBufferDetachEGL(__CoreSurfaceBuffer* buffer);
+// Live buffers, so that a native-pixmap value can be told to name one.
+void CoreSurfaceBufferRegister(__CoreSurfaceBuffer* buffer);
+void CoreSurfaceBufferUnregister(__CoreSurfaceBuffer* buffer);
+// The live buffer a native-pixmap value names, or null.
+__CoreSurfaceBuffer* CoreSurfaceBufferFromNative(uintptr_t value);

@@ -1,0 +1,275 @@
+#include "UIKit.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "PointerInput.h"
+#include "X11Display.h"
+
+namespace {
+UIApplication* gApplication = nullptr;
+float gStatusBarHeight = 20;
+std::vector<UIWindow*> gWindows;
+UIWindow* gKeyWindow = nullptr;
+
+int gSignalPipe[2] = {-1, -1};
+int gSignalToken = 0;
+bool gStarted = false;
+
+void onSignal(int) {
+    char byte = 1;
+    ssize_t ignored = write(gSignalPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+void displayWindows() {
+    for (UIWindow* window : std::vector<UIWindow*>(gWindows)) window->displayIfNeeded();
+    x11::flush();
+    x11::dispatchQueued();
+}
+}  // namespace
+
+struct UIWindow::Native {
+    x11::Window window;
+    MousePointer mouse;
+};
+
+void UIApplication::setStatusBarMode(int mode, int orientation, float duration, int fenceID) {
+    (void)duration;
+    (void)fenceID;  // nothing to fence against: the status bar is not drawn
+    mStatusBarMode = mode;
+    mStatusBarOrientation = orientation;
+}
+
+UIApplication* UIApplication::sharedApplication() { return gApplication; }
+
+void UIHardware::_setStatusBarHeight(float height) {
+    if (std::isfinite(height) && height >= 0 && height <= kScreenHeight) gStatusBarHeight = height;
+}
+
+float UIHardware::statusBarHeight() { return gStatusBarHeight; }
+
+CGRect UIHardware::fullScreenApplicationContentRect() {
+    return CGRectMake(0, gStatusBarHeight, kScreenWidth, kScreenHeight - gStatusBarHeight);
+}
+
+UIView* UIView::initWithFrame(CGRect frame) {
+    float w = frame.size.width, h = frame.size.height;
+    bool valid = std::isfinite(frame.origin.x) && std::isfinite(frame.origin.y) && std::isfinite(w) &&
+                 std::isfinite(h) && w >= 0 && h >= 0 && w <= 32767 && h <= 32767;
+    if (!valid) {
+        release();
+        return nullptr;
+    }
+    mFrame = frame;
+    mLayer = alloc<LKLayer>();
+    mLayer->setFrame(bounds());
+    return this;
+}
+
+void UIView::displayIfNeeded() {
+    if (!mNeedsDisplay) return;
+    mNeedsDisplay = false;
+    drawRect(bounds());
+}
+
+UIView::~UIView() {
+    if (mLayer) mLayer->release();
+}
+
+UIWindow* UIWindow::initWithContentRect(CGRect rect) {
+    mRect = rect;
+    mNative = new Native;
+    auto toInt = [](float v) {
+        return std::isfinite(v) ? static_cast<int>(std::clamp(v, -32768.0f, 32767.0f)) : 0;
+    };
+    x11::createWindow(mNative->window, toInt(rect.origin.x), toInt(rect.origin.y),
+                      toInt(rect.size.width), toInt(rect.size.height), "Orvanel");
+    gWindows.push_back(this);
+    return this;
+}
+
+void UIWindow::orderFront(id) {
+    if (mNative) x11::raiseWindow(mNative->window);
+}
+
+void UIWindow::makeKey(id) {
+    if (gKeyWindow) gKeyWindow->mKey = false;
+    gKeyWindow = this;
+    mKey = true;
+}
+
+void UIWindow::_setHidden(bool hidden) {
+    mHidden = hidden;
+    if (mNative) x11::mapWindow(mNative->window, !hidden);
+    x11::flush();
+}
+
+void UIWindow::setContentView(UIView* view) {
+    if (view) view->retain();
+    if (mContentView) mContentView->release();
+    mContentView = view;
+}
+
+unsigned long UIWindow::xWindow() const { return mNative ? mNative->window.id : 0; }
+
+void UIWindow::displayIfNeeded() {
+    if (mHidden || !mContentView || !mContentView->needsDisplay()) return;
+    mContentView->displayIfNeeded();
+    composite();
+}
+
+namespace {
+void compositeLayer(x11::Window& window, const LKLayer* layer, float x, float y) {
+    x += layer->frame().origin.x;
+    y += layer->frame().origin.y;
+    if (CoreSurfaceBufferRef buffer = layer->contents();
+        buffer && CoreSurfaceBufferGetLockCount(buffer) == 0) {
+        x11::putImage565(window, static_cast<const uint16_t*>(CoreSurfaceBufferGetBaseAddress(buffer)),
+                         CoreSurfaceBufferGetWidth(buffer), CoreSurfaceBufferGetHeight(buffer),
+                         CoreSurfaceBufferGetBytesPerRow(buffer), static_cast<int>(x),
+                         static_cast<int>(y));
+    }
+    for (const LKLayer* sub : layer->sublayers()) compositeLayer(window, sub, x, y);
+}
+}  // namespace
+
+void UIWindow::composite() {
+    if (!mNative || !mNative->window.id || !mContentView || !mContentView->layer()) return;
+    // The content view fills the window; its layer tree is drawn from the top left.
+    const LKLayer* root = mContentView->layer();
+    for (const LKLayer* sub : root->sublayers()) compositeLayer(mNative->window, sub, 0, 0);
+    x11::flush();
+}
+
+const std::vector<UIWindow*>& UIWindow::windows() { return gWindows; }
+
+UIWindow* UIWindow::keyWindow() { return gKeyWindow; }
+
+UIWindow::~UIWindow() {
+    gWindows.erase(std::remove(gWindows.begin(), gWindows.end(), this), gWindows.end());
+    if (gKeyWindow == this) gKeyWindow = nullptr;
+    setContentView(nullptr);
+    if (mNative) x11::destroyWindow(mNative->window);
+    delete mNative;
+}
+
+namespace {
+void deliver(UIView* view, PointerAction action) {
+    view->retain();
+    switch (action.kind) {
+    case PointerAction::Down: view->mouseDown(&action.event); break;
+    case PointerAction::Dragged: view->mouseDragged(&action.event); break;
+    case PointerAction::Up: view->mouseUp(&action.event); break;
+    }
+    view->release();
+}
+}  // namespace
+
+void UIWindow::_handleEvent(const void* raw) {
+    const XEvent& e = *static_cast<const XEvent*>(raw);
+    switch (e.type) {
+    case Expose:
+        if (e.xexpose.count == 0) composite();
+        return;
+    case ClientMessage:
+        if (static_cast<Atom>(e.xclient.data.l[0]) ==
+            XInternAtom(e.xany.display, "WM_DELETE_WINDOW", False))
+            NSRunLoop::mainRunLoop()->stop(0);
+        return;
+    case DestroyNotify:
+        NSRunLoop::mainRunLoop()->stop(0);
+        return;
+    default:
+        break;
+    }
+    std::optional<PointerAction> action;
+    if (e.type == ButtonPress)
+        action = mNative->mouse.press(static_cast<int>(e.xbutton.button), e.xbutton.x, e.xbutton.y,
+                                      e.xbutton.time);
+    else if (e.type == MotionNotify)
+        action = mNative->mouse.motion(e.xmotion.x, e.xmotion.y, e.xmotion.state);
+    else if (e.type == ButtonRelease)
+        action = mNative->mouse.release(static_cast<int>(e.xbutton.button), e.xbutton.x, e.xbutton.y,
+                                        e.xbutton.state);
+    if (action && mContentView) deliver(mContentView, *action);
+}
+
+namespace UIKitPlatform {
+
+void handleXEvent(const void* raw) {
+    const XEvent& e = *static_cast<const XEvent*>(raw);
+    for (UIWindow* w : std::vector<UIWindow*>(gWindows))
+        if (w->xWindow() == e.xany.window) w->_handleEvent(raw);
+}
+
+bool start(const char* displayName) {
+    if (gStarted) return true;
+    if (!x11::open(displayName)) return false;
+    x11::setEventHandler([](const XEvent& e) { handleXEvent(&e); });
+    NSRunLoop* loop = NSRunLoop::mainRunLoop();
+    loop->addObserver(displayWindows);
+    if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        gSignalToken = loop->addInputSource(gSignalPipe[0], [] {
+            char bytes[16];
+            while (read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            NSRunLoop::mainRunLoop()->stop(0);
+        });
+        struct sigaction sa {};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+    }
+    gStarted = true;
+    return true;
+}
+
+void stop() {
+    if (!gStarted) return;
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    if (gSignalToken) NSRunLoop::mainRunLoop()->removeInputSource(gSignalToken);
+    gSignalToken = 0;
+    for (int& fd : gSignalPipe) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    x11::close();
+    NSRunLoop::mainRunLoop()->reset();
+    gStarted = false;
+}
+
+}  // namespace UIKitPlatform
+
+int UIApplicationMain(int argc, char** argv, Class applicationClass) {
+    (void)argc;
+    (void)argv;
+    if (!UIKitPlatform::start()) {
+        const char* name = std::getenv("DISPLAY");
+        std::fprintf(stderr, "cannot open display \"%s\"\n", name ? name : "");
+        return 1;
+    }
+    UIApplication* app = applicationClass.create();
+    if (app) app = app->init();
+    if (!app) {
+        UIKitPlatform::stop();
+        return 1;
+    }
+    gApplication = app;
+    app->applicationDidFinishLaunching(app);
+    int status = NSRunLoop::mainRunLoop()->run();
+    app->applicationWillTerminate();
+    gApplication = nullptr;
+    app->release();
+    UIKitPlatform::stop();
+    return status;
+}

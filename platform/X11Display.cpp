@@ -1,0 +1,232 @@
+#include "X11Display.h"
+
+#include <X11/Xutil.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Foundation.h"
+
+namespace x11 {
+namespace {
+
+Display* gDisplay = nullptr;
+bool gLost = false;
+int gErrors = 0;
+int gSourceToken = 0;
+EventHandler gHandler = nullptr;
+
+int onError(Display* dpy, XErrorEvent* e) {
+    char text[256] = {0};
+    XGetErrorText(dpy, e->error_code, text, sizeof text);
+    std::fprintf(stderr, "X error: %s (request %d.%d, resource 0x%lx)\n", text, e->request_code,
+                 e->minor_code, e->resourceid);
+    ++gErrors;
+    return 0;
+}
+
+// Xlib calls this instead of exit() when the connection breaks.
+void onConnectionLost(Display*, void*) {
+    if (gLost) return;
+    gLost = true;
+    std::fprintf(stderr, "display connection lost\n");
+    NSRunLoop::mainRunLoop()->stop(1);
+}
+
+int onIOError(Display*) { return 0; }
+
+void serve() {
+    if (!gDisplay || gLost) return;
+    while (!gLost && XPending(gDisplay) > 0) {
+        XEvent event;
+        XNextEvent(gDisplay, &event);
+        if (gHandler) gHandler(event);
+    }
+    if (gLost && gSourceToken) {
+        NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
+        gSourceToken = 0;
+    }
+}
+
+int shiftOf(unsigned long mask) {
+    int shift = 0;
+    while (mask && !(mask & 1)) {
+        mask >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
+int bitsOf(unsigned long mask) {
+    mask >>= shiftOf(mask);
+    int bits = 0;
+    while (mask & 1) {
+        mask >>= 1;
+        ++bits;
+    }
+    return bits;
+}
+
+// Scales an n-bit channel to the mask's width.
+unsigned long place(unsigned value, int fromBits, unsigned long mask) {
+    int toBits = bitsOf(mask);
+    unsigned long v = value;
+    if (toBits > fromBits)
+        v = (v << (toBits - fromBits)) | (v >> (2 * fromBits - toBits > 0 ? 2 * fromBits - toBits : 0));
+    else
+        v >>= (fromBits - toBits);
+    return (v << shiftOf(mask)) & mask;
+}
+
+}  // namespace
+
+bool open(const char* name) {
+    if (gDisplay) return true;
+    XSetErrorHandler(onError);
+    XSetIOErrorHandler(onIOError);
+    gDisplay = XOpenDisplay(name);
+    if (!gDisplay) return false;
+    gLost = false;
+    XSetIOErrorExitHandler(gDisplay, onConnectionLost, nullptr);
+    gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(ConnectionNumber(gDisplay), serve);
+    return true;
+}
+
+void close() {
+    if (!gDisplay) return;
+    if (gSourceToken) NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
+    gSourceToken = 0;
+    if (!gLost) XCloseDisplay(gDisplay);
+    gDisplay = nullptr;
+}
+
+Display* display() { return gLost ? nullptr : gDisplay; }
+
+bool lost() { return gLost; }
+
+void setEventHandler(EventHandler handler) { gHandler = handler; }
+
+int errorCount() { return gErrors; }
+
+void flush() {
+    if (display()) XFlush(gDisplay);
+}
+
+void dispatchQueued() {
+    if (!display()) return;
+    while (!gLost && XEventsQueued(gDisplay, QueuedAlready) > 0) {
+        XEvent event;
+        XNextEvent(gDisplay, &event);
+        if (gHandler) gHandler(event);
+    }
+}
+
+bool createWindow(Window& w, int x, int y, int width, int height, const std::string& title) {
+    Display* dpy = display();
+    if (!dpy || width <= 0 || height <= 0) return false;
+    int screen = DefaultScreen(dpy);
+    w.width = width;
+    w.height = height;
+    w.depth = DefaultDepth(dpy, screen);
+    w.visual = DefaultVisual(dpy, screen);
+    XSetWindowAttributes attrs{};
+    attrs.background_pixel = BlackPixel(dpy, screen);
+    attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | ButtonMotionMask |
+                       StructureNotifyMask | KeyPressMask;
+    w.id = XCreateWindow(dpy, RootWindow(dpy, screen), x, y, static_cast<unsigned>(width),
+                         static_cast<unsigned>(height), 0, w.depth, InputOutput, w.visual,
+                         CWBackPixel | CWEventMask, &attrs);
+    XStoreName(dpy, w.id, title.c_str());
+    XClassHint hint{};
+    std::string res = "orvanel", cls = "Orvanel";
+    hint.res_name = res.data();
+    hint.res_class = cls.data();
+    XSetClassHint(dpy, w.id, &hint);
+    XSizeHints* size = XAllocSizeHints();
+    size->flags = PMinSize | PMaxSize | PPosition;
+    size->x = x;
+    size->y = y;
+    size->min_width = size->max_width = width;
+    size->min_height = size->max_height = height;
+    XSetWMNormalHints(dpy, w.id, size);
+    XFree(size);
+    Atom deleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(dpy, w.id, &deleteWindow, 1);
+    w.gc = XCreateGC(dpy, w.id, 0, nullptr);
+    if (w.depth != 16) {
+        w.staging = static_cast<char*>(std::calloc(static_cast<size_t>(width) * height, 4));
+        w.stagingImage = XCreateImage(dpy, w.visual, static_cast<unsigned>(w.depth), ZPixmap, 0,
+                                      w.staging, static_cast<unsigned>(width),
+                                      static_cast<unsigned>(height), 32, width * 4);
+        if (w.stagingImage) w.stagingImage->byte_order = LSBFirst;
+    }
+    return true;
+}
+
+void destroyWindow(Window& w) {
+    if (w.stagingImage) {
+        w.stagingImage->data = nullptr;
+        XDestroyImage(w.stagingImage);
+    }
+    std::free(w.staging);
+    if (Display* dpy = display()) {
+        if (w.gc) XFreeGC(dpy, w.gc);
+        if (w.id) XDestroyWindow(dpy, w.id);
+    }
+    w = Window{};
+}
+
+void mapWindow(Window& w, bool shown) {
+    Display* dpy = display();
+    if (!dpy || !w.id) return;
+    if (shown)
+        XMapWindow(dpy, w.id);
+    else
+        XUnmapWindow(dpy, w.id);
+}
+
+void raiseWindow(Window& w) {
+    if (Display* dpy = display(); dpy && w.id) XRaiseWindow(dpy, w.id);
+}
+
+void putImage565(Window& w, const uint16_t* pixels, int width, int height, int pitch, int x, int y) {
+    Display* dpy = display();
+    if (!dpy || !w.id || !pixels || width <= 0 || height <= 0) return;
+    if (w.depth == 16) {
+        XImage* image = XCreateImage(dpy, w.visual, 16, ZPixmap, 0,
+                                     reinterpret_cast<char*>(const_cast<uint16_t*>(pixels)),
+                                     static_cast<unsigned>(width), static_cast<unsigned>(height), 16,
+                                     pitch);
+        if (!image) return;
+        image->byte_order = LSBFirst;
+        XPutImage(dpy, w.id, w.gc, image, 0, 0, x, y, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
+        image->data = nullptr;
+        XDestroyImage(image);
+        return;
+    }
+    if (!w.stagingImage) return;
+    int cw = width < w.width ? width : w.width;
+    int ch = height < w.height ? height : w.height;
+    uint32_t red[32], green[64], blue[32];
+    for (unsigned v = 0; v < 64; ++v) {
+        if (v < 32) red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
+        if (v < 32) blue[v] = static_cast<uint32_t>(place(v, 5, w.visual->blue_mask));
+        green[v] = static_cast<uint32_t>(place(v, 6, w.visual->green_mask));
+    }
+    auto* out = reinterpret_cast<uint32_t*>(w.staging);
+    for (int row = 0; row < ch; ++row) {
+        const uint16_t* src = reinterpret_cast<const uint16_t*>(
+            reinterpret_cast<const uint8_t*>(pixels) + static_cast<size_t>(row) * pitch);
+        uint32_t* dst = out + static_cast<size_t>(row) * w.width;
+        for (int col = 0; col < cw; ++col) {
+            unsigned p = src[col];
+            dst[col] = red[p >> 11] | green[(p >> 5) & 63] | blue[p & 31];
+        }
+    }
+    XPutImage(dpy, w.id, w.gc, w.stagingImage, 0, 0, x, y, static_cast<unsigned>(cw),
+              static_cast<unsigned>(ch));
+}
+
+}  // namespace x11

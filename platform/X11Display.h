@@ -1,0 +1,48 @@
+#pragma once
+
+// The platform's one X connection (internal to the platform layer).
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <string>
+
+namespace x11 {
+
+// Opens the display named by $DISPLAY (or `name`), installs error handlers
+// that report and carry on, and serves its events on the main run loop.
+bool open(const char* name = nullptr);
+void close();
+Display* display();  // null when not open
+bool lost();         // the connection broke
+
+// What an X event means to the window system; set by the window layer.
+using EventHandler = void (*)(const XEvent&);
+void setEventHandler(EventHandler handler);
+
+// The number of protocol errors reported so far (they do not end the process).
+int errorCount();
+
+struct Window {
+    ::Window id = 0;
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+    Visual* visual = nullptr;
+    GC gc = nullptr;
+    // Pixels converted to the window's format when its depth is not 16.
+    char* staging = nullptr;
+    XImage* stagingImage = nullptr;
+};
+
+bool createWindow(Window& window, int x, int y, int width, int height, const std::string& title);
+void destroyWindow(Window& window);
+void mapWindow(Window& window, bool shown);
+void raiseWindow(Window& window);
+// Draws 5-6-5 rows (top row first) at (x, y) in the window.
+void putImage565(Window& window, const uint16_t* pixels, int width, int height, int pitch, int x, int y);
+void flush();
+// Hands events that Xlib has already read to the handler (no I/O).
+void dispatchQueued();
+
+}  // namespace x11

@@ -1,0 +1,75 @@
+#include "TestGLView.h"
+
+#include <GLES/gl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "DrawCube.h"
+
+const char* TestGLView::picturePath = TestGLView::kPicturePath;
+
+namespace {
+// Opens read-only in binary mode. Without O_NONBLOCK a FIFO with no writer
+// would hang start-up, so only a regular file is taken.
+FILE* openPicture(const char* path) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        printf("\nCannot open picture file %s: %s", path, strerror(errno));
+        return nullptr;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        printf("\nCannot open picture file %s: not a regular file", path);
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = fdopen(fd, "rb");
+    if (!file) {
+        printf("\nCannot open picture file %s: %s", path, strerror(errno));
+        close(fd);
+    }
+    return file;
+}
+}  // namespace
+
+UIView* TestGLView::initWithFrame(CGRect frame) {
+    mWidth = kPictureSize;
+    mHeight = kPictureSize;
+    if (FILE* file = openPicture(picturePath)) {
+        // Zeroed, so that a short file leaves black texels, not garbage.
+        mbmpImage = static_cast<uint8_t*>(calloc(kPictureBytes, 1));
+        if (!mbmpImage) {
+            printf("\nFailed to alloc memory for bmpImage data");
+        } else {
+            size_t got = fread(mbmpImage, 1, kPictureBytes, file);
+            if (got < kPictureBytes)
+                printf("\nPicture file %s is short: read %zu of %zu bytes", picturePath, got,
+                       kPictureBytes);
+        }
+        fclose(file);
+    }
+    return UIGLCameraView::initWithFrame(frame);
+}
+
+void TestGLView::drawRect(CGRect) {
+    const float spin = 5.94f;
+    mCameraTheta += spin;
+    mCameraPhi += spin;
+    beginScene();
+    positionCamera();
+    glEnable(GL_DEPTH_TEST);
+    glClearColor(0.3f, 0.3f, 0.4f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    glDisable(GL_CULL_FACE);
+    DrawCube(mWidth, mHeight, mbmpImage);
+    endScene();
+}
+
+TestGLView::~TestGLView() { free(mbmpImage); }
