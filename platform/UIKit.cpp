@@ -233,6 +233,10 @@ bool start(const char* displayName) {
     return true;
 }
 
+void sync() {
+    if (Display* dpy = x11::display()) XSync(dpy, False);
+}
+
 void stop() {
     if (!gStarted) return;
     signal(SIGINT, SIG_DFL);

@@ -122,6 +122,8 @@ namespace UIKitPlatform {
 // Opens the display and attaches the window system to the main run loop.
 bool start(const char* displayName = nullptr);
 void stop();
+// Waits until the window system has done everything asked of it.
+void sync();
 // Turns an X event into window-system work (drawing, pointer events, quit).
 void handleXEvent(const void* xevent);
 }  // namespace UIKitPlatform

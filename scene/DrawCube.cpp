@@ -28,14 +28,18 @@ const float faceColors[6][4] = {
 // clang-format on
 
 void DrawCube(int32_t width, int32_t height, const uint8_t* pixels) {
-    // One texture object at a time: the one the last call made goes first.
-    static GLuint previous = 0;
-    if (previous != 0) glDeleteTextures(1, &previous);
+    // One texture object at a time: the one the last call left bound in this
+    // context goes before a new one is made.
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    if (bound != 0) {
+        const GLuint previous = static_cast<GLuint>(bound);
+        glDeleteTextures(1, &previous);
+    }
 
     GLuint name = 0;
     glGenTextures(1, &name);
     glBindTexture(GL_TEXTURE_2D, name);
-    previous = name;
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels);
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9729.0f);
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729.0f);

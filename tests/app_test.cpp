@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include "OrvanelApp.h"
+#include "TestGLView.h"
+#include "TestViews.h"
+
+namespace {
+
+class AppTest : public RecordingTest {
+protected:
+    void SetUp() override {
+        RecordingTest::SetUp();
+        TestGLView::picturePath = "/nonexistent/orvanel-test.raw";
+        NSRunLoop::mainRunLoop()->reset();
+        NSRunLoop::mainRunLoop()->setClock([this] { return now; });
+        app = static_cast<OrvanelApp*>(alloc<OrvanelApp>()->init());
+    }
+    void TearDown() override {
+        for (UIWindow* w : std::vector<UIWindow*>(UIWindow::windows())) w->release();
+        NSRunLoop::mainRunLoop()->reset();
+        app->release();
+        TestGLView::picturePath = TestGLView::kPicturePath;
+        RecordingTest::TearDown();
+    }
+    void tick(double t) {
+        now = t;
+        NSRunLoop::mainRunLoop()->runOnce(0);
+    }
+    double now = 0;
+    OrvanelApp* app = nullptr;
+};
+
+TEST_F(AppTest, LaunchBuildsAFullScreenWindowWithTheTestViewAndStartsTheTimer) {
+    app->applicationDidFinishLaunching(app);
+    EXPECT_EQ(UIHardware::statusBarHeight(), 0.0f);
+    EXPECT_EQ(app->statusBarMode(), 0);
+    ASSERT_EQ(UIWindow::windows().size(), 1u);
+    UIWindow* window = UIWindow::windows()[0];
+    CGRect r = window->contentRect();
+    EXPECT_EQ(r.origin.x, 0.0f);
+    EXPECT_EQ(r.origin.y, 0.0f);
+    EXPECT_EQ(r.size.width, 320.0f);
+    EXPECT_EQ(r.size.height, 480.0f);
+    EXPECT_TRUE(window->isKey());
+    EXPECT_FALSE(window->isHidden());
+    ASSERT_NE(app->mGLView, nullptr);
+    EXPECT_NE(dynamic_cast<TestGLView*>(app->mGLView), nullptr);
+    EXPECT_EQ(window->contentView(), app->mGLView);
+    EXPECT_EQ(app->mGLView->frame().size.height, 480.0f);
+    EXPECT_EQ(app->mGLView->retainCount(), 2);  // the application's and the window's
+
+    // The timer asks for one redraw per period; it draws nothing itself.
+    rec::calls.clear();
+    tick(0.020);
+    EXPECT_FALSE(app->mGLView->needsDisplay());
+    tick(0.034);
+    EXPECT_TRUE(app->mGLView->needsDisplay());
+    EXPECT_TRUE(rec::calls.empty());
+    window->displayIfNeeded();
+    EXPECT_FALSE(app->mGLView->needsDisplay());
+    EXPECT_EQ(rec::only("glDrawArrays").size(), 6u);
+    tick(0.067);
+    EXPECT_TRUE(app->mGLView->needsDisplay());
+
+    app->applicationWillTerminate();
+    EXPECT_EQ(window->contentView()->retainCount(), 1);
+}
+
+TEST_F(AppTest, ShellRunsOnWhenTheGLSetUpFailed) {
+    rec::script.initializeFails = true;
+    app->applicationDidFinishLaunching(app);
+    ASSERT_NE(app->mGLView, nullptr);
+    for (int k = 1; k <= 3; ++k) {
+        tick(0.033 * k + 0.001);
+        EXPECT_TRUE(app->mGLView->needsDisplay()) << k;
+        UIWindow::windows()[0]->displayIfNeeded();
+    }
+    app->applicationWillTerminate();
+}
+
+TEST_F(AppTest, MainReportsAMissingDisplayAndReturnsTheLoopsStatus) {
+    unsetenv("DISPLAY");
+    setenv("DISPLAY", ":65000", 1);
+    ::testing::internal::CaptureStderr();
+    char name[] = "orvanel";
+    char* argv[] = {name, nullptr};
+    EXPECT_EQ(OrvanelMain(1, argv), 1);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("cannot open display \":65000\""), std::string::npos) << err;
+    EXPECT_TRUE(rec::calls.empty());
+}
+
+}  // namespace

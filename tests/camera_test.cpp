@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "TestViews.h"
+#include "UIGLCameraView.h"
+
+namespace {
+
+class CameraTest : public RecordingTest {
+protected:
+    void SetUp() override {
+        RecordingTest::SetUp();
+        view = make<UIGLCameraView>(0, 0, 320, 480);
+        ASSERT_NE(view, nullptr);
+        rec::calls.clear();
+    }
+    void TearDown() override {
+        view->release();
+        RecordingTest::TearDown();
+    }
+    std::vector<float> matrix() {
+        auto m = rec::only("glMultMatrixf");
+        EXPECT_EQ(m.size(), 1u);
+        std::vector<float> out;
+        for (double v : m.at(0).args) out.push_back(static_cast<float>(v));
+        return out;
+    }
+    UIGLCameraView* view = nullptr;
+};
+
+TEST_F(CameraTest, InitialisationSetsZUpAndTheDefaultPose) {
+    EXPECT_TRUE(view->mZUp);
+    EXPECT_EQ(view->mCameraTheta, 45.0f);
+    EXPECT_EQ(view->mCameraPhi, 30.0f);
+    EXPECT_EQ(view->mCameraDistance, 7.0f);
+    EXPECT_EQ(view->mCameraOffsetX, 0.0f);
+    EXPECT_EQ(view->mCameraOffsetY, 0.0f);
+    EXPECT_EQ(view->mCameraFOV, 50.0f);
+    EXPECT_EQ(view->mButtonDown, 0);
+}
+
+TEST_F(CameraTest, ProjectionAndModelviewAtTheDefaultsOn320By480) {
+    view->positionCamera();
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(rec::names(), (Names{"eglQuerySurface", "eglQuerySurface", "glMatrixMode", "glLoadIdentity",
+                                   "glMultMatrixf", "glRotatef", "glMatrixMode", "glLoadIdentity",
+                                   "glTranslatef", "glRotatef", "glRotatef"}));
+    EXPECT_EQ(rec::calls[0].args[0], EGL_WIDTH);
+    EXPECT_EQ(rec::calls[1].args[0], EGL_HEIGHT);
+    EXPECT_EQ(rec::calls[2].args[0], GL_PROJECTION);
+    EXPECT_EQ(rec::calls[5].args, (std::vector<double>{-90, 1, 0, 0}));
+    EXPECT_EQ(rec::calls[6].args[0], GL_MODELVIEW);
+    EXPECT_EQ(rec::calls[8].args, (std::vector<double>{0, 7, 0}));
+    EXPECT_EQ(rec::calls[9].args, (std::vector<double>{30, 1, 0, 0}));
+    EXPECT_EQ(rec::calls[10].args, (std::vector<double>{45, 0, 0, 1}));
+
+    std::vector<float> m = matrix();
+    EXPECT_FLOAT_EQ(m[0], 3.2167604f);
+    EXPECT_FLOAT_EQ(m[5], 2.1445069f);
+    EXPECT_EQ(bitsOf(m[10]), 0xBF80068Du);
+    EXPECT_EQ(m[11], -1.0f);
+    EXPECT_EQ(bitsOf(m[14]), 0xBE4CD20Bu);
+    for (int i : {1, 2, 3, 4, 6, 7, 8, 9, 12, 13, 15}) EXPECT_EQ(m[i], 0.0f) << "element " << i;
+}
+
+TEST_F(CameraTest, ProjectionTermsAreTheSinglePrecisionOnes) {
+    // f comes from tanf of the single-rounded angle and a single reciprocal;
+    // the aspect from a single division.
+    view->positionCamera();
+    const float a = static_cast<float>(50.0 * 0.008726646259971648);
+    const float f = 1.0f / tanf(a);
+    std::vector<float> m = matrix();
+    EXPECT_EQ(bitsOf(m[5]), bitsOf(f));
+    EXPECT_EQ(bitsOf(m[0]), bitsOf(f / (320.0f / 480.0f)));
+}
+
+TEST_F(CameraTest, WithoutZUpThereIsNoTurnAndTheTranslationLooksDownMinusZ) {
+    view->mZUp = false;
+    view->mCameraOffsetX = 0.5f;
+    view->mCameraOffsetY = -0.25f;
+    view->positionCamera();
+    EXPECT_EQ(rec::only("glRotatef").size(), 2u);
+    EXPECT_EQ(rec::only("glTranslatef")[0].args, (std::vector<double>{0.5, -0.25, -7}));
+}
+
+TEST_F(CameraTest, SizeIsReadFromTheSurfaceOnEveryCall) {
+    view->positionCamera();
+    rec::script.surfaceWidth = 480;
+    rec::script.surfaceHeight = 320;
+    rec::calls.clear();
+    view->positionCamera();
+    EXPECT_FLOAT_EQ(matrix()[0], 2.1445069f / 1.5f);
+}
+
+TEST_F(CameraTest, FailedOrEmptySizeKeepsTheProjectionFinite) {
+    for (int mode = 0; mode < 3; ++mode) {
+        rec::calls.clear();
+        rec::script.queryFails = mode == 0;
+        rec::script.surfaceHeight = mode == 1 ? 0 : 480;
+        rec::script.surfaceWidth = mode == 2 ? 0 : 320;
+        view->positionCamera();
+        for (float v : matrix()) EXPECT_TRUE(std::isfinite(v)) << "mode " << mode;
+    }
+}
+
+TEST_F(CameraTest, ResetRestoresThePoseButLeavesUpAxisAndButton) {
+    view->mZUp = false;
+    view->mButtonDown = 3;
+    view->mCameraTheta = 1;
+    view->mCameraDistance = -4;
+    view->mStartCameraPhi = 9;
+    view->mMouseDownX = 12;
+    view->resetView();
+    EXPECT_FALSE(view->mZUp);
+    EXPECT_EQ(view->mButtonDown, 3);
+    EXPECT_EQ(view->mCameraTheta, 45.0f);
+    EXPECT_EQ(view->mCameraDistance, 7.0f);
+    EXPECT_EQ(view->mStartCameraPhi, 0.0f);
+    EXPECT_EQ(view->mMouseDownX, 0.0f);
+}
+
+// Pointer gestures.
+
+__GSEvent at(float x, float y, float button, float clicks = 1) {
+    return __GSEvent{CGRectMake(x, y, 0, 0), clicks, button};
+}
+
+class GestureTest : public CameraTest {
+protected:
+    void down(float x, float y, float button, float clicks = 1) {
+        auto e = at(x, y, button, clicks);
+        view->mouseDown(&e);
+    }
+    void drag(float x, float y, float button) {
+        auto e = at(x, y, button);
+        view->mouseDragged(&e);
+    }
+    void up() {
+        auto e = at(0, 0, 0);
+        view->mouseUp(&e);
+    }
+};
+
+TEST_F(GestureTest, OneButtonDragTurns) {
+    down(100, 100, 1);
+    drag(500, 100, 1);
+    EXPECT_EQ(view->mCameraTheta, 225.0f);
+    EXPECT_EQ(view->mCameraPhi, 30.0f);
+    drag(100, 300, 1);
+    EXPECT_EQ(view->mCameraTheta, 45.0f);
+    EXPECT_EQ(view->mCameraPhi, 120.0f);
+    EXPECT_TRUE(rec::calls.empty());  // no drawing from the handlers
+}
+
+TEST_F(GestureTest, TwoButtonDragZooms) {
+    down(100, 100, 2);
+    drag(200, 0, 2);
+    EXPECT_EQ(view->mCameraDistance, 9.0f);
+    EXPECT_EQ(view->mCameraTheta, 45.0f);
+}
+
+TEST_F(GestureTest, ThreeButtonDragPans) {
+    down(100, 100, 3);
+    drag(200, 200, 3);
+    EXPECT_EQ(view->mCameraOffsetX, 1.0f);
+    EXPECT_EQ(view->mCameraOffsetY, -1.0f);
+    EXPECT_EQ(view->mCameraDistance, 7.0f);
+}
+
+TEST_F(GestureTest, NothingIsClampedOrWrapped) {
+    down(320, 0, 2);
+    drag(0, 480, 2);
+    EXPECT_EQ(view->mCameraDistance, -1.0f);
+    down(0, 0, 1);
+    drag(0, 4000, 1);
+    EXPECT_EQ(view->mCameraPhi, 1830.0f);
+}
+
+TEST_F(GestureTest, DoubleTouchResetsBeforeAnchoring) {
+    view->mCameraTheta = 100;
+    view->mCameraPhi = -20;
+    view->mCameraDistance = 2;
+    view->mCameraOffsetX = 3;
+    view->mCameraOffsetY = 4;
+    down(50, 60, 3, 2);
+    EXPECT_EQ(view->mCameraTheta, 45.0f);
+    EXPECT_EQ(view->mCameraPhi, 30.0f);
+    EXPECT_EQ(view->mCameraDistance, 7.0f);
+    EXPECT_EQ(view->mCameraOffsetX, 0.0f);
+    EXPECT_EQ(view->mCameraOffsetY, 0.0f);
+    EXPECT_EQ(view->mCameraFOV, 50.0f);
+    EXPECT_EQ(view->mMouseDownX, 50.0f);
+    EXPECT_EQ(view->mMouseDownY, 60.0f);
+    EXPECT_EQ(view->mStartCameraDistance, 7.0f);
+    drag(150, 60, 3);
+    EXPECT_EQ(view->mCameraOffsetX, 1.0f);
+}
+
+TEST_F(GestureTest, ChangingButtonsMidDragReanchors) {
+    down(0, 0, 1);
+    drag(40, 0, 1);
+    float theta = view->mCameraTheta;
+    EXPECT_EQ(theta, 63.0f);
+    drag(80, 0, 2);  // re-anchors here: nothing moves
+    EXPECT_EQ(view->mButtonDown, 2);
+    EXPECT_EQ(view->mCameraDistance, 7.0f);
+    EXPECT_EQ(view->mCameraTheta, theta);
+    EXPECT_EQ(view->mMouseDownX, 80.0f);
+    drag(180, 0, 2);
+    EXPECT_EQ(view->mCameraDistance, 8.0f);
+    EXPECT_EQ(view->mCameraTheta, theta);
+}
+
+TEST_F(GestureTest, UnknownButtonsAreStoredButMoveNothing) {
+    for (float button : {4.0f, 0.0f, -1.0f}) {
+        down(10, 10, button);
+        EXPECT_EQ(view->mButtonDown, static_cast<int>(button));
+        drag(300, 300, button);
+        EXPECT_EQ(view->mCameraTheta, 45.0f);
+        EXPECT_EQ(view->mCameraDistance, 7.0f);
+        EXPECT_EQ(view->mCameraOffsetX, 0.0f);
+    }
+}
+
+TEST_F(GestureTest, DragWhileIdleReanchorsOrDoesNothing) {
+    down(10, 10, 1);
+    up();
+    EXPECT_EQ(view->mButtonDown, 0);
+    drag(200, 200, 0);  // no button: nothing at all
+    EXPECT_EQ(view->mMouseDownX, 10.0f);
+    EXPECT_EQ(view->mCameraTheta, 45.0f);
+    drag(200, 200, 1);  // a button: anchors here
+    EXPECT_EQ(view->mButtonDown, 1);
+    EXPECT_EQ(view->mMouseDownX, 200.0f);
+    EXPECT_EQ(view->mCameraTheta, 45.0f);
+}
+
+TEST_F(GestureTest, MouseUpKeepsValuesAndAnchors) {
+    down(0, 0, 3);
+    drag(100, 0, 3);
+    up();
+    EXPECT_EQ(view->mButtonDown, 0);
+    EXPECT_EQ(view->mCameraOffsetX, 1.0f);
+    EXPECT_EQ(view->mStartCameraOffsetX, 0.0f);
+    EXPECT_EQ(view->mMouseDownX, 0.0f);
+}
+
+TEST_F(GestureTest, BadEventValuesGiveNoResetAndNoMode) {
+    const float bad[] = {NAN, INFINITY, -INFINITY, 3e9f, -3e9f, 1e30f};
+    for (float v : bad) {
+        view->mCameraTheta = 10;
+        down(0, 0, 1, v);  // not a double touch
+        EXPECT_EQ(view->mCameraTheta, 10.0f);
+        down(0, 0, v);
+        EXPECT_EQ(view->mButtonDown, 0);
+        drag(400, 400, v);
+        EXPECT_EQ(view->mCameraTheta, 10.0f);
+    }
+    // Values in range are truncated toward zero.
+    down(0, 0, 1.9f, 2.7f);
+    EXPECT_EQ(view->mButtonDown, 1);
+    EXPECT_EQ(view->mCameraTheta, 45.0f);  // 2.7 counts as a double touch
+    EXPECT_EQ(UIGLCameraEventInt(-2147483648.0f), INT32_MIN);
+    EXPECT_EQ(UIGLCameraEventInt(-3.9f), -3);
+}
+
+}  // namespace

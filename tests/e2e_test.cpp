@@ -1,0 +1,282 @@
+// The built program under a private X server, with a known picture at its
+// fixed path inside a private mount namespace.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <thread>
+
+#include "Xvfb.h"
+// After gtest: Xlib's None and Bool macros clash with its names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+constexpr uint16_t kClear = 0x4A6C;
+
+struct Screen {
+    std::vector<uint16_t> px;  // 320 x 480, 5-6-5
+    uint16_t at(int x, int y) const { return px[static_cast<size_t>(y) * 320 + x]; }
+};
+
+Screen grab() {
+    Display* dpy = XOpenDisplay(nullptr);
+    XImage* image = XGetImage(dpy, DefaultRootWindow(dpy), 0, 0, 320, 480, AllPlanes, ZPixmap);
+    Screen s;
+    s.px.resize(320 * 480);
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 320; ++x) s.px[y * 320 + x] = static_cast<uint16_t>(XGetPixel(image, x, y));
+    XDestroyImage(image);
+    XCloseDisplay(dpy);
+    return s;
+}
+
+// Runs the program with `picture` at its fixed path; returns its pid and the
+// read end of its standard output.
+pid_t launch(const std::vector<uint8_t>& picture, int& out) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        mkdir("/private", 0755);  // a mount point; stays empty outside
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", "/private", "tmpfs", 0, "size=1m") != 0)
+            _exit(90);
+        mkdir("/private/var", 0755);
+        std::ofstream("/private/var/tesmor.raw", std::ios::binary)
+            .write(reinterpret_cast<const char*>(picture.data()), static_cast<std::streamsize>(picture.size()));
+        execl(ORVANEL_BINARY, ORVANEL_BINARY, static_cast<char*>(nullptr));
+        _exit(91);
+    }
+    close(fds[1]);
+    out = fds[0];
+    return pid;
+}
+
+std::string readAll(int fd) {
+    std::string s;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return s;
+}
+
+// The cube as the screen should show it: each face's corners, the one with
+// texture coordinate (0, 0) first, and the colour channels it lets through.
+struct Face {
+    float corner[4][3];
+    bool on[3];
+};
+const Face kFaces[6] = {
+    {{{-1, 1, -1}, {1, 1, -1}, {1, 1, 1}, {-1, 1, 1}}, {false, true, false}},      // green
+    {{{-1, -1, -1}, {1, -1, -1}, {1, -1, 1}, {-1, -1, 1}}, {true, false, true}},   // magenta
+    {{{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {-1, 1, 1}}, {false, false, true}},      // blue
+    {{{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1}}, {true, true, false}},   // yellow
+    {{{1, -1, -1}, {1, 1, -1}, {1, 1, 1}, {1, -1, 1}}, {true, false, false}},      // red
+    {{{-1, -1, -1}, {-1, 1, -1}, {-1, 1, 1}, {-1, -1, 1}}, {false, true, true}},   // cyan
+};
+
+struct Pose {
+    float theta = 45, phi = 30;
+    // Eye coordinates of a cube point (x right, y up, z toward the viewer).
+    void eye(const float v[3], double out[3], bool translate = true) const {
+        double t = theta * M_PI / 180, p = phi * M_PI / 180;
+        double x = v[0] * std::cos(t) - v[1] * std::sin(t);
+        double y = v[0] * std::sin(t) + v[1] * std::cos(t);
+        double y2 = y * std::cos(p) - v[2] * std::sin(p);
+        double z2 = y * std::sin(p) + v[2] * std::cos(p);
+        out[0] = x;
+        out[1] = z2;
+        out[2] = -(y2 + (translate ? 7 : 0));
+    }
+    std::pair<double, double> screen(const float v[3]) const {
+        double e[3];
+        eye(v, e);
+        double f = 1 / std::tan(25 * M_PI / 180), w = -e[2];
+        return {(f / (320.0 / 480.0) * e[0] / w + 1) / 2 * 320, (1 - f * e[1] / w) / 2 * 480};
+    }
+    bool facing(const Face& face) const {
+        float centre[3] = {0, 0, 0};
+        for (const auto& c : face.corner)
+            for (int k = 0; k < 3; ++k) centre[k] += c[k] / 4;
+        double e[3], n[3];
+        eye(centre, e);
+        eye(centre, n, false);  // the centre is along the face's normal
+        return n[0] * e[0] + n[1] * e[1] + n[2] * e[2] < 0;
+    }
+};
+
+Pose poseOfFrame(int n) {
+    Pose pose;
+    for (int k = 0; k < n; ++k) {
+        pose.theta += 5.94f;
+        pose.phi += 5.94f;
+    }
+    return pose;
+}
+
+bool insideQuad(const std::pair<double, double> q[4], double x, double y) {
+    int sign = 0;
+    for (int i = 0; i < 4; ++i) {
+        auto a = q[i], b = q[(i + 1) % 4];
+        double c = (b.first - a.first) * (y - a.second) - (b.second - a.second) * (x - a.first);
+        int s = c > 0 ? 1 : (c < 0 ? -1 : 0);
+        if (s && sign && s != sign) return false;
+        if (s) sign = s;
+    }
+    return true;
+}
+
+// How well frame n's pose explains the screen: the share of sampled pixels
+// whose colour channels are those of the face the pose puts there, or the
+// clear colour where it puts none.
+double poseScore(const Screen& s, const Pose& pose) {
+    std::vector<std::array<std::pair<double, double>, 4>> quads;
+    std::vector<const Face*> faces;
+    for (const Face& f : kFaces)
+        if (pose.facing(f)) {
+            std::array<std::pair<double, double>, 4> q;
+            for (int i = 0; i < 4; ++i) q[i] = pose.screen(f.corner[i]);
+            quads.push_back(q);
+            faces.push_back(&f);
+        }
+    int good = 0, total = 0;
+    for (int y = 2; y < 480; y += 6)
+        for (int x = 2; x < 320; x += 6) {
+            uint16_t p = s.at(x, y);
+            const Face* face = nullptr;
+            for (size_t i = 0; i < quads.size() && !face; ++i)
+                if (insideQuad(quads[i].data(), x, y)) face = faces[i];
+            ++total;
+            if (!face) {
+                good += p == kClear;
+                continue;
+            }
+            bool on[3] = {(p >> 11) > 3, ((p >> 5) & 63) > 7, (p & 31) > 3};
+            if (!on[0] && !on[1] && !on[2]) {
+                ++good;  // the black mark
+                continue;
+            }
+            good += on[0] == face->on[0] && on[1] == face->on[1] && on[2] == face->on[2];
+        }
+    return static_cast<double>(good) / total;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace (unshare -m)";
+        server = std::make_unique<Xvfb>(16);
+    }
+    std::unique_ptr<Xvfb> server;
+};
+
+TEST_F(EndToEnd, ShowsTheSpinningCubeOnTheClearColourAndEndsOnSigterm) {
+    // White, with black over texels s, t < 16: black stays black under any
+    // face colour and light, so it marks where texel (0, 0) lands.
+    std::vector<uint8_t> picture(128 * 128 * 3, 255);
+    for (int t = 0; t < 16; ++t)
+        for (int s = 0; s < 16; ++s)
+            for (int c = 0; c < 3; ++c) picture[(t * 128 + s) * 3 + c] = 0;
+    int out = -1;
+    auto launched = std::chrono::steady_clock::now();
+    pid_t pid = launch(picture, out);
+    ASSERT_GT(pid, 0);
+
+    Screen first;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        first = grab();
+    } while (first.at(0, 0) != kClear && std::chrono::steady_clock::now() < deadline);
+    ASSERT_EQ(first.at(0, 0), kClear) << "no frame reached the screen";
+    for (auto [x, y] : {std::pair{319, 0}, {0, 479}, {319, 479}, {10, 240}})
+        EXPECT_EQ(first.at(x, y), kClear) << x << "," << y;
+    EXPECT_NE(first.at(160, 240), kClear) << "the cube is in the middle";
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    Screen second = grab();
+    EXPECT_NE(first.px, second.px) << "the cube spins";
+
+    // Texel (0, 0) lands on the corner of each face with texture coordinate
+    // (0, 0): find the frame whose pose explains the screen, then look there.
+    bool checked = false;
+    for (int attempt = 0; attempt < 40 && !checked; ++attempt) {
+        Screen s = attempt == 0 ? second : grab();
+        std::vector<std::pair<int, int>> black;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 320; ++x)
+                if (s.at(x, y) == 0) black.emplace_back(x, y);
+        if (black.size() < 20) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(37));
+            continue;
+        }
+        checked = true;
+        int best = 0;
+        double bestScore = 0;
+        // No more frames than periods since launch: a later pose can alias.
+        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - launched).count();
+        for (int n = 1; n <= static_cast<int>(elapsed / 0.033) + 2; ++n)
+            if (double score = poseScore(s, poseOfFrame(n)); score > bestScore) {
+                bestScore = score;
+                best = n;
+            }
+        ASSERT_GT(bestScore, 0.95) << "no frame's pose explains the screen (best " << best << ")";
+        Pose pose = poseOfFrame(best);
+        double worst = 0;
+        for (auto [x, y] : black) {
+            double nearest = 1e9;
+            for (const Face& f : kFaces)
+                if (pose.facing(f)) {
+                    auto [px, py] = pose.screen(f.corner[0]);
+                    nearest = std::min(nearest, std::hypot(px - x, py - y));
+                }
+            worst = std::max(worst, nearest);
+        }
+        // The mark covers an eighth of a face edge (about 20 px here); any other
+        // corner is a whole edge away.
+        EXPECT_LT(worst, 45.0) << "black texels are not at a (0, 0) corner of frame " << best;
+    }
+    EXPECT_TRUE(checked) << "texel (0, 0) never came into view";
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string printed = readAll(out);
+    EXPECT_EQ(printed.rfind("GL version 1.5\n", 0), 0u) << printed;
+}
+
+TEST_F(EndToEnd, MissingPictureIsOneDiagnosticAndTheDemoStillRuns) {
+    int out = -1;
+    pid_t pid = launch({}, out);  // an empty file
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    Screen s = grab();
+    EXPECT_EQ(s.at(0, 0), kClear);
+    EXPECT_NE(s.at(160, 240), kClear);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string printed = readAll(out);
+    EXPECT_EQ(printed.rfind("\n", 0), 0u) << printed;
+    EXPECT_NE(printed.find("GL version 1.5\n"), std::string::npos) << printed;
+}
+
+}  // namespace

@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+// After gtest: Xlib's None and Bool macros clash with its names.
+#include <X11/Xlib.h>
+
+#include "CoreSurface.h"
+#include "Foundation.h"
+#include "LayerKit.h"
+#include "PointerInput.h"
+#include "UIKit.h"
+
+namespace {
+
+// Timers on a clock the test drives.
+class RunLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        loop->reset();
+        loop->setClock([this] { return now; });
+        pool = alloc<NSAutoreleasePool>()->init();
+    }
+    void TearDown() override {
+        loop->reset();
+        pool->release();
+    }
+    void at(double t) {
+        now = t;
+        loop->runOnce(0);
+    }
+    NSRunLoop* loop = NSRunLoop::mainRunLoop();
+    NSAutoreleasePool* pool = nullptr;
+    double now = 0;
+};
+
+struct Counter : NSObject {
+    void tick() { ++ticks; }
+    int ticks = 0;
+};
+
+TEST(TimerTicks, TickKIsDueAtStartPlusKPeriods) {
+    EXPECT_EQ(NSTimerNextTick(10, 0.5, 10.0), 1);
+    EXPECT_EQ(NSTimerNextTick(10, 0.5, 10.49), 1);
+    EXPECT_EQ(NSTimerNextTick(10, 0.5, 10.5), 2);
+    EXPECT_EQ(NSTimerNextTick(10, 0.5, 13.2), 7);
+    EXPECT_EQ(NSTimerNextTick(10, 0.5, 9.0), 1);  // a clock before the start
+}
+
+TEST_F(RunLoopTest, RepeatingTimerFiresOncePerPeriodAndALateTickIsNotMadeUp) {
+    auto* counter = alloc<Counter>();
+    NSTimer::scheduledTimerWithTimeInterval(0.033, counter, &Counter::tick, nullptr, true);
+    at(0.010);
+    EXPECT_EQ(counter->ticks, 0);
+    at(0.034);
+    EXPECT_EQ(counter->ticks, 1);
+    at(0.050);
+    EXPECT_EQ(counter->ticks, 1);
+    at(0.200);  // ticks 2 to 6 are all late: one firing for them
+    EXPECT_EQ(counter->ticks, 2);
+    at(0.2305);  // tick 7 is due at 0.231, not 0.233
+    EXPECT_EQ(counter->ticks, 2);
+    at(0.2315);
+    EXPECT_EQ(counter->ticks, 3);
+    counter->release();
+}
+
+TEST_F(RunLoopTest, OneShotTimerFiresOnceAndLetsGoOfItsTarget) {
+    auto* counter = alloc<Counter>();
+    NSTimer::scheduledTimerWithTimeInterval(0.1, counter, &Counter::tick, nullptr, false);
+    EXPECT_EQ(counter->retainCount(), 2);
+    at(0.2);
+    at(0.4);
+    EXPECT_EQ(counter->ticks, 1);
+    EXPECT_EQ(counter->retainCount(), 1);
+    counter->release();
+}
+
+TEST_F(RunLoopTest, StopEndsRunWithItsStatusAndTheFirstReasonWins) {
+    struct Stopper : NSObject {
+        void tick() {
+            NSRunLoop::mainRunLoop()->stop(3);
+            NSRunLoop::mainRunLoop()->stop(0);
+        }
+    };
+    auto* stopper = alloc<Stopper>();
+    NSTimer::scheduledTimerWithTimeInterval(0.01, stopper, &Stopper::tick, nullptr, false);
+    now = 1;
+    EXPECT_EQ(loop->run(), 3);
+    stopper->release();
+}
+
+struct Tracked : NSObject {
+    explicit Tracked(int* alive) : alive(alive) { ++*alive; }
+    ~Tracked() override { --*alive; }
+    int* alive;
+};
+
+TEST(ObjectLifetime, PoolReleasesAtDrainAndLayersOwnTheirSublayers) {
+    int alive = 0;
+    NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+    (new Tracked(&alive))->autorelease();
+    auto* kept = new Tracked(&alive);
+    kept->autorelease();
+    kept->retain();
+    EXPECT_EQ(alive, 2);
+    pool->release();
+    EXPECT_EQ(alive, 1);
+    kept->release();
+    EXPECT_EQ(alive, 0);
+
+    LKLayer* parent = alloc<LKLayer>();
+    LKLayer* child = alloc<LKLayer>();
+    parent->addSublayer(child);
+    EXPECT_EQ(child->retainCount(), 2);
+    EXPECT_EQ(child->superlayer(), parent);
+    parent->release();
+    EXPECT_EQ(child->retainCount(), 1);
+    EXPECT_EQ(child->superlayer(), nullptr);
+    child->release();
+}
+
+CFMutableDictionaryRef properties(int32_t w, int32_t h, int32_t pitch, int32_t format) {
+    CFMutableDictionaryRef d = CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                         &kCFTypeDictionaryValueCallBacks);
+    auto set = [d](CFStringRef key, int32_t v) {
+        CFNumberRef n = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &v);
+        CFDictionarySetValue(d, key, n);
+        CFRelease(n);
+    };
+    set(kCoreSurfaceBufferWidth, w);
+    set(kCoreSurfaceBufferHeight, h);
+    set(kCoreSurfaceBufferPitch, pitch);
+    set(kCoreSurfaceBufferPixelFormat, format);
+    return d;
+}
+
+TEST(SurfaceBuffer, MakesOnlyPositive565BuffersAndCountsLocks) {
+    struct Case {
+        int32_t w, h, pitch, format;
+        bool ok;
+    } cases[] = {{4, 3, 8, kCoreSurfacePixelFormat565L, true},   {4, 3, 16, kCoreSurfacePixelFormat565L, true},
+                 {0, 3, 8, kCoreSurfacePixelFormat565L, false},  {4, -3, 8, kCoreSurfacePixelFormat565L, false},
+                 {4, 3, 6, kCoreSurfacePixelFormat565L, false},  {4, 3, 8, 0x41524742, false},
+                 {40000, 3, 80000, kCoreSurfacePixelFormat565L, false}};
+    for (const Case& c : cases) {
+        CFMutableDictionaryRef d = properties(c.w, c.h, c.pitch, c.format);
+        CoreSurfaceBufferRef b = CoreSurfaceBufferCreate(d);
+        CFRelease(d);
+        EXPECT_EQ(b != nullptr, c.ok) << c.w << "x" << c.h << " pitch " << c.pitch;
+        if (!b) continue;
+        EXPECT_EQ(CoreSurfaceBufferGetBytesPerRow(b), c.pitch);
+        auto* bytes = static_cast<uint8_t*>(CoreSurfaceBufferGetBaseAddress(b));
+        EXPECT_EQ(bytes[c.pitch * c.h - 1], 0);  // zeroed, and all of it there
+        EXPECT_EQ(CoreSurfaceBufferLock(b, 3), 0);
+        EXPECT_EQ(CoreSurfaceBufferGetLockCount(b), 1);
+        EXPECT_EQ(CoreSurfaceBufferUnlock(b), 0);
+        EXPECT_NE(CoreSurfaceBufferUnlock(b), 0);  // not locked
+        EXPECT_EQ(CoreSurfaceBufferGetLockCount(b), 0);
+        CFRelease(b);
+    }
+    EXPECT_NE(CoreSurfaceBufferLock(nullptr, 3), 0);
+    EXPECT_NE(CoreSurfaceBufferUnlock(nullptr), 0);
+}
+
+// Mouse input.
+
+TEST(Mouse, ButtonsAreButtonNumbersAndClickCountsAreDeltaX) {
+    MousePointer m;
+    auto a = m.press(1, 10, 20, 1000);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->kind, PointerAction::Down);
+    EXPECT_EQ(a->event.deltaY, 1.0f);
+    EXPECT_EQ(a->event.deltaX, 1.0f);
+    EXPECT_EQ(a->event.location.origin.x, 10.0f);
+    EXPECT_EQ(a->event.location.origin.y, 20.0f);
+    ASSERT_TRUE(m.release(1, 10, 20, Button1Mask));
+    EXPECT_EQ(m.press(1, 12, 22, 1300)->event.deltaX, 2.0f);  // double click
+    m.release(1, 12, 22, Button1Mask);
+    EXPECT_EQ(m.press(1, 12, 22, 1500)->event.deltaX, 3.0f);
+    m.release(1, 12, 22, Button1Mask);
+    EXPECT_EQ(m.press(1, 12, 22, 2500)->event.deltaX, 1.0f);  // too slow
+    m.release(1, 12, 22, Button1Mask);
+    EXPECT_EQ(m.press(1, 40, 22, 2600)->event.deltaX, 1.0f);  // too far
+    m.release(1, 40, 22, Button1Mask);
+    EXPECT_EQ(m.press(3, 40, 22, 2700)->event.deltaX, 1.0f);  // another button
+    EXPECT_EQ(m.press(3, 40, 22, 2700)->event.deltaY, 3.0f);
+    EXPECT_FALSE(m.press(4, 0, 0, 3000));  // the wheel is not a drag
+    EXPECT_FALSE(m.press(5, 0, 0, 3000));
+}
+
+TEST(Mouse, MotionWithAButtonHeldDragsAndAChordReanchors) {
+    MousePointer m;
+    EXPECT_FALSE(m.motion(5, 5, 0));  // hovering
+    m.press(1, 0, 0, 0);
+    auto d = m.motion(30, 40, Button1Mask);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->kind, PointerAction::Dragged);
+    EXPECT_EQ(d->event.deltaY, 1.0f);
+    EXPECT_EQ(d->event.location.origin.x, 30.0f);
+    // The right button joins: a new touch-down with button 3, then its drag.
+    EXPECT_EQ(m.press(3, 30, 40, 100)->event.deltaY, 3.0f);
+    EXPECT_EQ(m.motion(31, 40, Button1Mask | Button3Mask)->event.deltaY, 3.0f);
+    // It leaves: the drag ends, and the left button takes it up again.
+    EXPECT_EQ(m.release(3, 31, 40, Button1Mask | Button3Mask)->kind, PointerAction::Up);
+    EXPECT_EQ(m.motion(32, 40, Button1Mask)->event.deltaY, 1.0f);
+    EXPECT_EQ(m.release(1, 32, 40, Button1Mask)->kind, PointerAction::Up);
+    EXPECT_FALSE(m.motion(33, 40, 0));
+}
+
+struct RecordingView : UIView {
+    void mouseDown(GSEventRef e) override { log.push_back("down " + describe(e)); }
+    void mouseDragged(GSEventRef e) override { log.push_back("drag " + describe(e)); }
+    void mouseUp(GSEventRef e) override { log.push_back("up " + describe(e)); }
+    static std::string describe(GSEventRef e) {
+        CGRect r = GSEventGetLocationInWindow(e);
+        char text[64];
+        std::snprintf(text, sizeof text, "%g,%g b%g c%g", r.origin.x, r.origin.y, GSEventGetDeltaY(e),
+                      GSEventGetDeltaX(e));
+        return text;
+    }
+    std::vector<std::string> log;
+};
+
+TEST(Mouse, WindowDeliversXEventsToItsContentView) {
+    NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+    UIWindow* window = alloc<UIWindow>()->initWithContentRect(CGRectMake(0, 0, 320, 480));
+    auto* view = static_cast<RecordingView*>(alloc<RecordingView>()->initWithFrame(CGRectMake(0, 0, 320, 480)));
+    window->setContentView(view);
+    XEvent e{};
+    e.type = ButtonPress;
+    e.xbutton.button = 2;
+    e.xbutton.x = 10;
+    e.xbutton.y = 20;
+    e.xbutton.time = 5000;
+    window->_handleEvent(&e);
+    e.type = MotionNotify;
+    e.xmotion.x = 15;
+    e.xmotion.y = 25;
+    e.xmotion.state = Button2Mask;
+    window->_handleEvent(&e);
+    e.type = ButtonRelease;
+    e.xbutton.x = 15;
+    e.xbutton.y = 25;
+    e.xbutton.state = Button2Mask;
+    window->_handleEvent(&e);
+    EXPECT_EQ(view->log, (std::vector<std::string>{"down 10,20 b2 c1", "drag 15,25 b2 c1", "up 15,25 b2 c1"}));
+    view->release();
+    window->release();
+    pool->release();
+}
+
+}  // namespace

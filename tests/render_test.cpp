@@ -1,0 +1,177 @@
+// Real rendering with Mesa under a private X server whose depth comes from
+// ORVANEL_TEST_DEPTH (16 by default).
+#include <GLES/gl.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "DrawCube.h"
+#include "UIGLView.h"
+#include "UIKit.h"
+#include "Xvfb.h"
+// After gtest: Xlib's None and Bool macros clash with its names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+int gDepth = 16;
+
+struct RGB {
+    int r, g, b;  // 5-6-5 channel values
+};
+
+RGB split(uint16_t p) { return {p >> 11, (p >> 5) & 63, p & 31}; }
+
+::testing::AssertionResult near(RGB got, RGB want, int tolerance = 1) {
+    if (std::abs(got.r - want.r) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
+        std::abs(got.b - want.b) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got (" << got.r << "," << got.g << "," << got.b << ") want ("
+                                         << want.r << "," << want.g << "," << want.b << ")";
+}
+
+// What the window shows at (x, y), in 5-6-5 channel values.
+RGB onScreen(unsigned long window, int x, int y) {
+    Display* dpy = XOpenDisplay(nullptr);
+    XImage* image = XGetImage(dpy, window, x, y, 1, 1, AllPlanes, ZPixmap);
+    unsigned long p = XGetPixel(image, 0, 0);
+    auto channel = [p](unsigned long mask, int bits) {
+        int shift = 0;
+        while (!((mask >> shift) & 1)) ++shift;
+        unsigned long v = (p & mask) >> shift, max = mask >> shift;
+        return static_cast<int>((v * ((1u << bits) - 1) + max / 2) / max);
+    };
+    RGB out{channel(image->red_mask, 5), channel(image->green_mask, 6), channel(image->blue_mask, 5)};
+    XDestroyImage(image);
+    XCloseDisplay(dpy);
+    return out;
+}
+
+class RenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pool = alloc<NSAutoreleasePool>()->init();
+        ASSERT_TRUE(UIKitPlatform::start());
+        window = alloc<UIWindow>()->initWithContentRect(CGRectMake(0, 0, 320, 480));
+        window->_setHidden(false);
+        view = static_cast<UIGLView*>(alloc<UIGLView>()->initWithFrame(CGRectMake(0, 0, 320, 480)));
+        ASSERT_NE(view, nullptr);
+        ASSERT_NE(view->eglSurface(), EGL_NO_SURFACE);
+        window->setContentView(view);
+        // The picture: s < 64 reddish, s >= 64 greenish; t < 64 has no blue.
+        picture.resize(128 * 128 * 3);
+        for (int t = 0; t < 128; ++t)
+            for (int s = 0; s < 128; ++s) {
+                uint8_t* p = &picture[(t * 128 + s) * 3];
+                p[0] = s < 64 ? 255 : 0;
+                p[1] = s < 64 ? 0 : 255;
+                p[2] = t < 64 ? 0 : 255;
+            }
+    }
+    void TearDown() override {
+        if (view) view->release();
+        if (window) window->release();
+        UIKitPlatform::stop();
+        pool->release();
+    }
+    const uint16_t* pixels() const {
+        return static_cast<const uint16_t*>(CoreSurfaceBufferGetBaseAddress(view->screenSurface()));
+    }
+    RGB at(int x, int y) const { return split(pixels()[y * 320 + x]); }
+
+    void drawFrame(bool cube) {
+        view->beginScene();
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glClearColor(0.3f, 0.3f, 0.4f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        if (cube) {
+            // Half size, so that the clear colour stays at the corners.
+            glScalef(0.5f, 0.5f, 0.5f);
+            DrawCube(128, 128, picture.data());
+            for (GLenum cap : {GL_TEXTURE_2D, GL_LIGHTING, GL_LIGHT0, GL_LIGHT1})
+                EXPECT_TRUE(glIsEnabled(cap)) << cap;
+            EXPECT_TRUE(glIsEnabled(GL_VERTEX_ARRAY));
+            EXPECT_TRUE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
+        }
+        view->endScene();
+        window->composite();
+        UIKitPlatform::sync();
+    }
+
+    NSAutoreleasePool* pool = nullptr;
+    UIWindow* window = nullptr;
+    UIGLView* view = nullptr;
+    std::vector<uint8_t> picture;
+};
+
+TEST_F(RenderTest, ClearColourReachesTheBufferAndTheWindow) {
+    drawFrame(false);
+    for (auto [x, y] : {std::pair{0, 0}, {319, 0}, {0, 479}, {319, 479}, {160, 240}})
+        EXPECT_EQ(pixels()[y * 320 + x], 0x4A6C) << x << "," << y;
+    EXPECT_TRUE(near(onScreen(window->xWindow(), 0, 0), split(0x4A6C), 0));
+    EXPECT_TRUE(near(onScreen(window->xWindow(), 319, 479), split(0x4A6C), 0));
+}
+
+TEST_F(RenderTest, CubeIsLitTexturedInItsFaceColourTheRightWayUp) {
+    drawFrame(true);
+    // The corners keep the clear colour.
+    for (auto [x, y] : {std::pair{0, 0}, {319, 0}, {0, 479}, {319, 479}})
+        EXPECT_EQ(pixels()[y * 320 + x], 0x4A6C) << x << "," << y;
+    // With these matrices the z = -1 face (yellow) faces the viewer: its s
+    // runs left to right, t bottom to top, and yellow keeps no blue.
+    // Lit with the default light straight on, the shade is full.
+    const RGB red{31, 0, 0}, green{0, 63, 0};
+    EXPECT_TRUE(near(at(100, 300), red)) << "lower left";
+    EXPECT_TRUE(near(at(220, 300), green)) << "lower right";
+    EXPECT_TRUE(near(at(100, 180), red)) << "upper left";
+    EXPECT_TRUE(near(at(220, 180), green)) << "upper right";
+    // The window shows the buffer as it is.
+    for (auto [x, y] : {std::pair{100, 300}, {220, 180}, {5, 5}})
+        EXPECT_TRUE(near(onScreen(window->xWindow(), x, y), at(x, y), 0)) << x << "," << y;
+}
+
+TEST_F(RenderTest, ReadBackKeepsTheTopRowFirst) {
+    // Clear the top half only: the buffer's first rows must be the ones that
+    // change.
+    view->beginScene();
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 240, 320, 240);  // GL's origin is the bottom left
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    view->endScene();
+    EXPECT_EQ(pixels()[10 * 320 + 10], 0xFFFF);
+    EXPECT_EQ(pixels()[470 * 320 + 10], 0x0000);
+}
+
+TEST_F(RenderTest, FramesFollowOneAnother) {
+    for (int k = 0; k < 4; ++k) drawFrame(k % 2 == 1);
+    EXPECT_NE(pixels()[240 * 320 + 160], 0x4A6C);
+    drawFrame(false);
+    EXPECT_EQ(pixels()[240 * 320 + 160], 0x4A6C);
+    EXPECT_EQ(CoreSurfaceBufferGetLockCount(view->screenSurface()), 0);
+    EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);  // nothing current between frames
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (const char* d = std::getenv("ORVANEL_TEST_DEPTH")) gDepth = std::atoi(d);
+    std::unique_ptr<Xvfb> server;
+    try {
+        server = std::make_unique<Xvfb>(gDepth);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    std::printf("rendering on Xvfb %s, depth %d\n", server->name().c_str(), gDepth);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,297 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "DrawCube.h"
+#include "TestGLView.h"
+#include "TestViews.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+class DrawCubeTest : public RecordingTest {};
+
+TEST_F(DrawCubeTest, UploadsThePictureThenDrawsSixColouredFans) {
+    std::vector<uint8_t> picture(128 * 128 * 3, 7);
+    DrawCube(128, 128, picture.data());
+    Names expected{"glGenTextures", "glBindTexture", "glTexImage2D", "glTexParameterf", "glTexParameterf",
+                   "glEnable", "glEnable", "glEnable", "glEnable", "glEnable",
+                   "glEnableClientState", "glEnableClientState"};
+    for (int face = 0; face < 6; ++face)
+        for (const char* fn : {"glColor4f", "glVertexPointer", "glTexCoordPointer", "glDrawArrays"})
+            expected.push_back(fn);
+    EXPECT_EQ(rec::names(), expected);
+
+    auto tex = rec::only("glTexImage2D")[0];
+    EXPECT_EQ(tex.args, (std::vector<double>{GL_TEXTURE_2D, 0, GL_RGB, 128, 128, 0, GL_RGB, GL_UNSIGNED_BYTE}));
+    EXPECT_EQ(tex.ptr, picture.data());
+    auto params = rec::only("glTexParameterf");
+    EXPECT_EQ(params[0].args, (std::vector<double>{GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9729}));
+    EXPECT_EQ(params[1].args, (std::vector<double>{GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729}));
+    auto bind = rec::only("glBindTexture")[0];
+    EXPECT_EQ(bind.args[1], rec::only("glGenTextures").size() == 1 ? *rec::textures.begin() : -1.0);
+
+    std::vector<double> enables;
+    for (auto& c : rec::only("glEnable")) enables.push_back(c.args[0]);
+    EXPECT_EQ(enables, (std::vector<double>{GL_TEXTURE_2D, GL_LIGHTING, GL_LIGHT0, GL_LIGHT1, GL_COLOR_MATERIAL}));
+    auto arrays = rec::only("glEnableClientState");
+    EXPECT_EQ(arrays[0].args[0], GL_VERTEX_ARRAY);
+    EXPECT_EQ(arrays[1].args[0], GL_TEXTURE_COORD_ARRAY);
+
+    const std::vector<double> colours[6] = {{0, 1, 0, 1}, {1, 0, 1, 1}, {0, 0, 1, 1},
+                                            {1, 1, 0, 1}, {1, 0, 0, 1}, {0, 1, 1, 1}};
+    auto colour = rec::only("glColor4f");
+    auto vp = rec::only("glVertexPointer");
+    auto tp = rec::only("glTexCoordPointer");
+    auto draws = rec::only("glDrawArrays");
+    for (int face = 0; face < 6; ++face) {
+        EXPECT_EQ(colour[face].args, colours[face]) << "face " << face;
+        EXPECT_EQ(vp[face].args, (std::vector<double>{3, GL_FLOAT, 0}));
+        EXPECT_EQ(vp[face].ptr, verts[4 * face]) << "face " << face;
+        EXPECT_EQ(tp[face].args, (std::vector<double>{2, GL_FLOAT, 0}));
+        EXPECT_EQ(tp[face].ptr, texCoords[4 * face]) << "face " << face;
+        EXPECT_EQ(draws[face].args, (std::vector<double>{GL_TRIANGLE_FAN, 0, 4}));
+    }
+}
+
+TEST_F(DrawCubeTest, FaceTwoIsThePlusZFace) {
+    const float positions[4][3] = {{1, 1, 1}, {-1, 1, 1}, {-1, -1, 1}, {1, -1, 1}};
+    const float coords[4][2] = {{1, 1}, {0, 1}, {0, 0}, {1, 0}};
+    for (int v = 0; v < 4; ++v) {
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(verts[8 + v][k], positions[v][k]);
+        for (int k = 0; k < 2; ++k) EXPECT_EQ(texCoords[8 + v][k], coords[v][k]);
+    }
+}
+
+TEST_F(DrawCubeTest, EveryFaceLiesOnItsPlaneAndCoversTheTexture) {
+    const int axis[6] = {1, 1, 2, 2, 0, 0};
+    const float side[6] = {1, -1, 1, -1, 1, -1};
+    for (int face = 0; face < 6; ++face) {
+        float sMin = 1, sMax = 0, tMin = 1, tMax = 0;
+        for (int v = 0; v < 4; ++v) {
+            EXPECT_EQ(verts[4 * face + v][axis[face]], side[face]) << "face " << face;
+            sMin = std::min(sMin, texCoords[4 * face + v][0]);
+            sMax = std::max(sMax, texCoords[4 * face + v][0]);
+            tMin = std::min(tMin, texCoords[4 * face + v][1]);
+            tMax = std::max(tMax, texCoords[4 * face + v][1]);
+        }
+        EXPECT_TRUE(sMin == 0 && sMax == 1 && tMin == 0 && tMax == 1) << "face " << face;
+    }
+}
+
+TEST_F(DrawCubeTest, NullPictureStillSpecifiesTheTextureAndDrawsEveryFace) {
+    DrawCube(128, 128, nullptr);
+    auto tex = rec::only("glTexImage2D");
+    ASSERT_EQ(tex.size(), 1u);
+    EXPECT_EQ(tex[0].ptr, nullptr);
+    EXPECT_EQ(tex[0].args[3], 128);
+    EXPECT_EQ(rec::only("glDrawArrays").size(), 6u);
+}
+
+TEST_F(DrawCubeTest, LeavesTexturingLightingAndArraysEnabled) {
+    DrawCube(128, 128, nullptr);
+    for (GLenum cap : {GL_TEXTURE_2D, GL_LIGHTING, GL_LIGHT0, GL_LIGHT1})
+        EXPECT_TRUE(rec::enabled.count(cap)) << cap;
+    EXPECT_TRUE(rec::clientEnabled.count(GL_VERTEX_ARRAY));
+    EXPECT_TRUE(rec::clientEnabled.count(GL_TEXTURE_COORD_ARRAY));
+    EXPECT_TRUE(rec::only("glDisable").empty());
+}
+
+TEST_F(DrawCubeTest, KeepsOneTextureObjectAcrossFrames) {
+    for (int frame = 0; frame < 50; ++frame) DrawCube(128, 128, nullptr);
+    EXPECT_EQ(rec::textures.size(), 1u);
+    EXPECT_EQ(rec::only("glDeleteTextures").size(), 49u);
+    EXPECT_EQ(rec::only("glTexImage2D").size(), 50u);  // each frame uploads anew
+}
+
+// The test view.
+
+std::string tempPath(const char* name) {
+    return std::string(testing::TempDir()) + "orvanel_" + std::to_string(getpid()) + "_" + name;
+}
+
+class PictureTest : public RecordingTest {
+protected:
+    void TearDown() override {
+        TestGLView::picturePath = TestGLView::kPicturePath;
+        for (auto& p : mFiles) std::remove(p.c_str());
+        RecordingTest::TearDown();
+    }
+    std::string write(const char* name, size_t bytes) {
+        std::string path = tempPath(name);
+        std::ofstream out(path, std::ios::binary);
+        for (size_t i = 0; i < bytes; ++i) out.put(static_cast<char>((i * 7 + 3) & 0xFF));
+        mFiles.push_back(path);
+        return path;
+    }
+    TestGLView* load(const std::string& path) {
+        TestGLView::picturePath = path.c_str();
+        mPath = path;
+        TestGLView* view = make<TestGLView>(0, 0, 320, 480);
+        TestGLView::picturePath = TestGLView::kPicturePath;
+        return view;
+    }
+    std::vector<std::string> mFiles;
+    std::string mPath;
+};
+
+uint8_t patternByte(size_t i) { return static_cast<uint8_t>((i * 7 + 3) & 0xFF); }
+
+TEST_F(PictureTest, ExactFileFillsTheTextureFirstRowFirst) {
+    TestGLView* view = load(write("exact.raw", 49152));
+    ASSERT_NE(view->mbmpImage, nullptr);
+    EXPECT_EQ(view->mWidth, 128);
+    EXPECT_EQ(view->mHeight, 128);
+    for (size_t i : {0u, 1u, 2u, 49149u, 49150u, 49151u}) EXPECT_EQ(view->mbmpImage[i], patternByte(i));
+    EXPECT_EQ(output(), "GL version 1.4\n");
+    rec::calls.clear();
+    view->drawRect(view->bounds());
+    EXPECT_EQ(rec::only("glTexImage2D").at(0).ptr, view->mbmpImage);
+    view->release();
+}
+
+TEST_F(PictureTest, LongerFileIsReadOnlyAsFarAsThePicture) {
+    TestGLView* view = load(write("long.raw", 60000));
+    ASSERT_NE(view->mbmpImage, nullptr);
+    EXPECT_EQ(view->mbmpImage[49151], patternByte(49151));
+    EXPECT_EQ(output(), "GL version 1.4\n");
+    view->release();
+}
+
+TEST_F(PictureTest, MissingFilePrintsOneLineAndTheFramesStillDraw) {
+    std::string path = tempPath("missing.raw");
+    TestGLView* view = load(path);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->mbmpImage, nullptr);
+    std::string out = output();
+    ASSERT_EQ(out.rfind("\n", 0), 0u) << out;
+    EXPECT_NE(out.find(path), std::string::npos) << out;
+    // The diagnostic has no newline of its own: the next line runs on.
+    EXPECT_EQ(out.substr(out.find("GL version")), "GL version 1.4\n");
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2);
+    rec::calls.clear();
+    view->drawRect(view->bounds());
+    EXPECT_EQ(rec::only("glDrawArrays").size(), 6u);
+    view->release();
+}
+
+TEST_F(PictureTest, ShortFileIsZeroFilledPastWhatWasRead) {
+    TestGLView* view = load(write("short.raw", 1000));
+    ASSERT_NE(view->mbmpImage, nullptr);
+    EXPECT_EQ(view->mbmpImage[999], patternByte(999));
+    EXPECT_EQ(view->mbmpImage[1000], 0);
+    EXPECT_EQ(view->mbmpImage[49151], 0);
+    std::string out = output();
+    EXPECT_EQ(out.rfind("\n", 0), 0u);
+    EXPECT_NE(out.find("1000"), std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.find("GL version")), "GL version 1.4\n");
+    view->release();
+}
+
+TEST_F(PictureTest, EmptyFileDirectoryAndFifoNeverHang) {
+    std::string dir = tempPath("dir");
+    mkdir(dir.c_str(), 0700);
+    std::string fifo = tempPath("fifo");
+    mkfifo(fifo.c_str(), 0600);
+    auto start = std::chrono::steady_clock::now();
+    for (const std::string& path : {write("empty.raw", 0), dir, fifo}) {
+        rec::reset();
+        TestGLView* view = load(path);
+        ASSERT_NE(view, nullptr) << path;
+        if (view->mbmpImage) {
+            EXPECT_EQ(view->mbmpImage[0], 0);
+        }
+        view->release();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    std::string out = output();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6) << out;  // one diagnostic per file
+    rmdir(dir.c_str());
+    unlink(fifo.c_str());
+}
+
+// Records what the class chain had done when the camera was reset.
+class ProbeView : public TestGLView {
+public:
+    void resetView() override {
+        ++resets;
+        pictureLoadedFirst = mWidth == 128 && mbmpImage != nullptr;
+        zUpFirst = mZUp;
+        glNotStarted = rec::calls.empty();
+        TestGLView::resetView();
+    }
+    int resets = 0;
+    bool pictureLoadedFirst = false;
+    bool zUpFirst = false;
+    bool glNotStarted = false;
+};
+
+TEST_F(PictureTest, PictureThenCameraThenGLAndResetReachesTheSubclass) {
+    std::string keep = write("order.raw", 49152);
+    TestGLView::picturePath = keep.c_str();
+    auto* view = static_cast<ProbeView*>(alloc<ProbeView>()->initWithFrame(CGRectMake(0, 0, 320, 480)));
+    TestGLView::picturePath = TestGLView::kPicturePath;
+    EXPECT_EQ(view->resets, 1);
+    EXPECT_TRUE(view->pictureLoadedFirst);
+    EXPECT_TRUE(view->zUpFirst);
+    EXPECT_TRUE(view->glNotStarted);
+    EXPECT_FALSE(rec::calls.empty());
+    EXPECT_EQ(view->mCameraTheta, 45.0f);
+    // A double touch reaches the override too.
+    __GSEvent e{CGRectMake(0, 0, 0, 0), 2, 1};
+    view->mouseDown(&e);
+    EXPECT_EQ(view->resets, 2);
+    view->release();
+}
+
+class FrameTest : public PictureTest {};
+
+TEST_F(FrameTest, DrawRectSpinsThenBracketsTheCameraClearAndCube) {
+    TestGLView* view = load(tempPath("none.raw"));
+    rec::calls.clear();
+    view->drawRect(view->bounds());
+    Names names = rec::names();
+    Names head(names.begin(), names.begin() + 3);
+    EXPECT_EQ(head, (Names{"eglWaitNative", "CoreSurfaceBufferLock", "eglMakeCurrent"}));
+    int camera = rec::indexOf("glMultMatrixf");
+    int depth = rec::indexOf("glEnable", camera);
+    ASSERT_GT(camera, 2);
+    EXPECT_EQ(rec::calls[depth].args[0], GL_DEPTH_TEST);
+    EXPECT_EQ(rec::calls[depth + 1].fn, "glClearColor");
+    EXPECT_EQ(rec::calls[depth + 1].args, (std::vector<double>{0.3f, 0.3f, 0.4f, 1.0f}));
+    EXPECT_EQ(rec::calls[depth + 2].fn, "glClear");
+    EXPECT_EQ(rec::calls[depth + 2].args[0], 0x4500);
+    EXPECT_EQ(rec::calls[depth + 3].fn, "glDisable");
+    EXPECT_EQ(rec::calls[depth + 3].args[0], GL_CULL_FACE);
+    EXPECT_EQ(rec::calls[depth + 4].fn, "glGenTextures");
+    Names tail(names.end() - 3, names.end());
+    EXPECT_EQ(tail, (Names{"eglWaitGL", "eglMakeCurrent", "CoreSurfaceBufferUnlock"}));
+    // The spin is in place before the camera is loaded.
+    EXPECT_EQ(rec::only("glRotatef").back().args[0], static_cast<double>(45.0f + 5.94f));
+    view->release();
+}
+
+TEST_F(FrameTest, SpinAccumulatesOneFrameAtATimeInSinglePrecision) {
+    TestGLView* view = load(tempPath("none.raw"));
+    const float step = 5.94f;
+    EXPECT_EQ(bitsOf(step), 0x40BE147Bu);
+    float theta = 45, phi = 30;
+    for (int n = 1; n <= 1000; ++n) {
+        view->drawRect(view->bounds());
+        theta += step;
+        phi += step;
+        if (n % 250 == 0) {
+            EXPECT_EQ(bitsOf(view->mCameraTheta), bitsOf(theta)) << n;
+            EXPECT_EQ(bitsOf(view->mCameraPhi), bitsOf(phi)) << n;
+        }
+    }
+    // Summing frame by frame is not the same as one product.
+    EXPECT_NE(view->mCameraTheta, static_cast<float>(45.0 + 1000 * 5.94));
+    view->release();
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#pragma once
+
+// A recording stand-in for the EGL and OpenGL ES 1 entry points (and the
+// surface-buffer calls the view makes), linked into unit tests in place of
+// the real libraries.
+
+#include <EGL/egl.h>
+#include <GLES/gl.h>
+
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace rec {
+
+struct Call {
+    std::string fn;
+    std::vector<double> args;
+    const void* ptr = nullptr;
+};
+
+struct Script {
+    EGLint major = 1;
+    EGLint minor = 4;
+    bool initializeFails = false;
+    bool chooseFails = false;
+    EGLint configCount = 1;
+    bool contextFails = false;
+    bool surfaceFails = false;
+    bool makeCurrentFails = false;
+    bool queryFails = false;
+    EGLint surfaceWidth = 320;
+    EGLint surfaceHeight = 480;
+    EGLint error = EGL_SUCCESS;  // what eglGetError reports after a failure
+};
+
+extern std::vector<Call> calls;
+extern Script script;
+// Capabilities and client arrays left enabled.
+extern std::set<GLenum> enabled;
+extern std::set<GLenum> clientEnabled;
+// Textures alive (generated and not deleted).
+extern std::set<GLuint> textures;
+// The surface-buffer properties at the last create, in the order set.
+extern std::vector<std::pair<std::string, std::string>> lastProperties;
+
+// The fake handles.
+EGLDisplay display();
+EGLConfig config();
+EGLContext context();
+EGLSurface surface();
+
+void reset();
+std::vector<std::string> names();
+std::vector<Call> only(const std::string& fn);
+// Index of the first call to `fn` at or after `from`, or -1.
+int indexOf(const std::string& fn, int from = 0);
+
+}  // namespace rec
