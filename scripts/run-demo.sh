@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds and runs the demo: in a window on your desktop, or, with no display,
+# for a few seconds on a private virtual screen, leaving a screenshot.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh build >/dev/null
+
+picture=/private/var/tesmor.raw
+if [[ ! -e $picture ]]; then
+  if [[ $(id -u) -eq 0 ]]; then
+    mkdir -p /private/var
+    build/tools/make_sample_picture "$picture"
+    echo "run-demo: put the sample picture at $picture"
+  else
+    echo "run-demo: no picture at $picture; the cube shows untextured. To add the sample one:"
+    echo "  sudo sh -c 'mkdir -p /private/var && $PWD/build/tools/make_sample_picture $picture'"
+  fi
+fi
+
+if [[ -n ${DISPLAY:-} ]]; then
+  exec build/app/orvanel
+fi
+
+# No display: a private 16-bit screen the size of the device's.
+mkdir -p out
+exec 3< <(Xvfb -displayfd 1 -screen 0 320x480x16 -nolisten tcp 2>/dev/null)
+xvfb_pid=$!
+read -r -t 10 number <&3 || { echo "run-demo: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$number
+build/app/orvanel &
+demo=$!
+sleep "${DEMO_SECONDS:-3}"
+build/tools/screenshot out/screenshot.png
+kill -TERM "$demo"
+status=0
+wait "$demo" || status=$?
+kill "$xvfb_pid" 2>/dev/null || true
+echo "run-demo: screenshot saved to $PWD/out/screenshot.png (the demo exited with status $status)"
+exit "$status"
