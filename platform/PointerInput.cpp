@@ -2,6 +2,7 @@
 
 #include <X11/X.h>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -46,4 +47,56 @@ std::optional<PointerAction> MousePointer::release(int button, int x, int y, uns
     if (button != mButton && lowestHeld(still)) return std::nullopt;  // another drag goes on
     mButton = 0;
     return make(PointerAction::Up, x, y, mClicks, button);
+}
+
+TouchPointer::Finger* TouchPointer::find(int id) {
+    for (size_t i = 0; i < mCount; ++i)
+        if (mFingers[i].id == id) return &mFingers[i];
+    return nullptr;
+}
+
+PointerAction TouchPointer::at(PointerAction::Kind kind, int button) const {
+    double x = 0, y = 0;
+    for (size_t i = 0; i < mCount; ++i) {
+        x += mFingers[i].x / static_cast<double>(mCount);
+        y += mFingers[i].y / static_cast<double>(mCount);
+    }
+    return PointerAction{kind, __GSEvent{CGRectMake(static_cast<float>(x), static_cast<float>(y), 0, 0),
+                                         static_cast<float>(mTaps), static_cast<float>(button)}};
+}
+
+std::optional<PointerAction> TouchPointer::begin(int id, double x, double y, unsigned long timeMs) {
+    if (find(id) || mCount == kMaxFingers) return std::nullopt;
+    mFingers[mCount++] = Finger{id, x, y};
+    if (mCount > 1) return at(PointerAction::Dragged, static_cast<int>(mCount));
+    bool again = mTaps > 0 && timeMs - mLastTime <= MousePointer::kDoubleClickMs &&
+                 std::abs(x - mLastX) <= MousePointer::kDoubleClickDistance &&
+                 std::abs(y - mLastY) <= MousePointer::kDoubleClickDistance;
+    mTaps = again ? mTaps + 1 : 1;
+    mLastX = x;
+    mLastY = y;
+    mLastTime = timeMs;
+    return at(PointerAction::Down, 1);
+}
+
+std::optional<PointerAction> TouchPointer::update(int id, double x, double y) {
+    Finger* f = find(id);
+    if (!f) return std::nullopt;
+    f->x = x;
+    f->y = y;
+    return at(PointerAction::Dragged, static_cast<int>(mCount));
+}
+
+std::optional<PointerAction> TouchPointer::end(int id, double x, double y) {
+    Finger* f = find(id);
+    if (!f) return std::nullopt;
+    if (mCount == 1) {
+        f->x = x;
+        f->y = y;
+        PointerAction up = at(PointerAction::Up, 1);
+        mCount = 0;
+        return up;
+    }
+    *f = mFingers[--mCount];
+    return at(PointerAction::Dragged, static_cast<int>(mCount));
 }

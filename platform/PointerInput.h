@@ -31,3 +31,30 @@ private:
     int mLastY = 0;
     unsigned long mLastTime = 0;
 };
+
+// Touch screen: the number of fingers down is the button number and the tap
+// count the delta-X value; the location is the fingers' centre. A finger added
+// or lifted mid-drag changes the button number, which re-anchors the drag.
+class TouchPointer {
+public:
+    std::optional<PointerAction> begin(int id, double x, double y, unsigned long timeMs);
+    std::optional<PointerAction> update(int id, double x, double y);
+    std::optional<PointerAction> end(int id, double x, double y);
+    int fingers() const { return static_cast<int>(mCount); }
+
+private:
+    static constexpr int kMaxFingers = 10;
+    struct Finger {
+        int id;
+        double x, y;
+    };
+    Finger* find(int id);
+    PointerAction at(PointerAction::Kind kind, int button) const;
+
+    Finger mFingers[kMaxFingers]{};
+    size_t mCount = 0;
+    int mTaps = 0;
+    double mLastX = 0;
+    double mLastY = 0;
+    unsigned long mLastTime = 0;
+};

@@ -38,6 +38,7 @@ void displayWindows() {
 struct UIWindow::Native {
     x11::Window window;
     MousePointer mouse;
+    TouchPointer touch;
 };
 
 void UIApplication::setStatusBarMode(int mode, int orientation, float duration, int fenceID) {
@@ -201,6 +202,17 @@ void UIWindow::_handleEvent(const void* raw) {
     if (action && mContentView) deliver(mContentView, *action);
 }
 
+void UIWindow::_handleTouch(int phase, int id, double x, double y, unsigned long timeMs) {
+    std::optional<PointerAction> action;
+    if (phase == 0)
+        action = mNative->touch.begin(id, x, y, timeMs);
+    else if (phase == 1)
+        action = mNative->touch.update(id, x, y);
+    else
+        action = mNative->touch.end(id, x, y);
+    if (action && mContentView) deliver(mContentView, *action);
+}
+
 namespace UIKitPlatform {
 
 void handleXEvent(const void* raw) {
@@ -213,6 +225,10 @@ bool start(const char* displayName) {
     if (gStarted) return true;
     if (!x11::open(displayName)) return false;
     x11::setEventHandler([](const XEvent& e) { handleXEvent(&e); });
+    x11::setTouchHandler([](::Window id, x11::Touch phase, int touch, double x, double y, unsigned long t) {
+        for (UIWindow* w : std::vector<UIWindow*>(gWindows))
+            if (w->xWindow() == id) w->_handleTouch(static_cast<int>(phase), touch, x, y, t);
+    });
     NSRunLoop* loop = NSRunLoop::mainRunLoop();
     loop->addObserver(displayWindows);
     if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {

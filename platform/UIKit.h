@@ -104,6 +104,8 @@ public:
 
     // The window system's input for this window (an XEvent).
     void _handleEvent(const void* xevent);
+    // A touch on this window: phase 0 begins, 1 moves, 2 ends.
+    void _handleTouch(int phase, int id, double x, double y, unsigned long timeMs);
 
 protected:
     ~UIWindow() override;

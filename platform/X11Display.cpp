@@ -1,6 +1,7 @@
 #include "X11Display.h"
 
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,23 @@ bool gLost = false;
 int gErrors = 0;
 int gSourceToken = 0;
 EventHandler gHandler = nullptr;
+TouchHandler gTouchHandler = nullptr;
+int gXIOpcode = -1;  // -1: no XInput 2.2 touch events
+
+void deliver(XEvent& event) {
+    if (event.type == GenericEvent && event.xcookie.extension == gXIOpcode) {
+        if (gTouchHandler && XGetEventData(gDisplay, &event.xcookie)) {
+            auto* d = static_cast<XIDeviceEvent*>(event.xcookie.data);
+            Touch phase = event.xcookie.evtype == XI_TouchBegin    ? Touch::Begin
+                          : event.xcookie.evtype == XI_TouchUpdate ? Touch::Update
+                                                                   : Touch::End;
+            gTouchHandler(d->event, phase, d->detail, d->event_x, d->event_y, d->time);
+            XFreeEventData(gDisplay, &event.xcookie);
+        }
+        return;
+    }
+    if (gHandler) gHandler(event);
+}
 
 int onError(Display* dpy, XErrorEvent* e) {
     char text[256] = {0};
@@ -41,7 +59,7 @@ void serve() {
     while (!gLost && XPending(gDisplay) > 0) {
         XEvent event;
         XNextEvent(gDisplay, &event);
-        if (gHandler) gHandler(event);
+        deliver(event);
     }
     if (gLost && gSourceToken) {
         NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
@@ -89,6 +107,12 @@ bool open(const char* name) {
     if (!gDisplay) return false;
     gLost = false;
     XSetIOErrorExitHandler(gDisplay, onConnectionLost, nullptr);
+    int event = 0, error = 0, major = 2, minor = 2;
+    gXIOpcode = -1;
+    if (XQueryExtension(gDisplay, "XInputExtension", &gXIOpcode, &event, &error) &&
+        XIQueryVersion(gDisplay, &major, &minor) != Success)
+        gXIOpcode = -1;
+    if (major < 2 || (major == 2 && minor < 2)) gXIOpcode = -1;
     gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(ConnectionNumber(gDisplay), serve);
     return true;
 }
@@ -107,6 +131,8 @@ bool lost() { return gLost; }
 
 void setEventHandler(EventHandler handler) { gHandler = handler; }
 
+void setTouchHandler(TouchHandler handler) { gTouchHandler = handler; }
+
 int errorCount() { return gErrors; }
 
 void flush() {
@@ -118,7 +144,7 @@ void dispatchQueued() {
     while (!gLost && XEventsQueued(gDisplay, QueuedAlready) > 0) {
         XEvent event;
         XNextEvent(gDisplay, &event);
-        if (gHandler) gHandler(event);
+        deliver(event);
     }
 }
 
@@ -153,6 +179,14 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     XFree(size);
     Atom deleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(dpy, w.id, &deleteWindow, 1);
+    if (gXIOpcode >= 0) {
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {0};
+        XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
+        XISetMask(bits, XI_TouchBegin);
+        XISetMask(bits, XI_TouchUpdate);
+        XISetMask(bits, XI_TouchEnd);
+        XISelectEvents(dpy, w.id, &mask, 1);
+    }
     w.gc = XCreateGC(dpy, w.id, 0, nullptr);
     if (w.depth != 16) {
         w.staging = static_cast<char*>(std::calloc(static_cast<size_t>(width) * height, 4));

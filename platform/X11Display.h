@@ -20,6 +20,12 @@ bool lost();         // the connection broke
 using EventHandler = void (*)(const XEvent&);
 void setEventHandler(EventHandler handler);
 
+// Touch input (XInput 2.2), where the server has it.
+enum class Touch { Begin, Update, End };
+using TouchHandler = void (*)(::Window window, Touch phase, int id, double x, double y,
+                              unsigned long timeMs);
+void setTouchHandler(TouchHandler handler);
+
 // The number of protocol errors reported so far (they do not end the process).
 int errorCount();
 

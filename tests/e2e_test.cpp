@@ -19,6 +19,7 @@
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -277,6 +278,115 @@ TEST_F(EndToEnd, MissingPictureIsOneDiagnosticAndTheDemoStillRuns) {
     std::string printed = readAll(out);
     EXPECT_EQ(printed.rfind("\n", 0), 0u) << printed;
     EXPECT_NE(printed.find("GL version 1.5\n"), std::string::npos) << printed;
+}
+
+// Where the cube is and how big: the centre of what differs from the clear
+// colour and the farthest such pixel from it, averaged over a few frames.
+struct Blob {
+    double x = 0, y = 0, radius = 0;
+};
+
+Blob measure() {
+    Blob sum;
+    const int frames = 6;
+    for (int k = 0; k < frames; ++k) {
+        Screen s = grab();
+        double cx = 0, cy = 0;
+        int count = 0;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 320; ++x)
+                if (s.at(x, y) != kClear) {
+                    cx += x;
+                    cy += y;
+                    ++count;
+                }
+        if (count) {
+            cx /= count;
+            cy /= count;
+        }
+        double r = 0;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 320; ++x)
+                if (s.at(x, y) != kClear) r = std::max(r, std::hypot(x - cx, y - cy));
+        sum.x += cx / frames;
+        sum.y += cy / frames;
+        sum.radius += r / frames;
+        std::this_thread::sleep_for(std::chrono::milliseconds(45));
+    }
+    return sum;
+}
+
+class Pointer {
+public:
+    Pointer() : dpy(XOpenDisplay(nullptr)) {}
+    ~Pointer() { XCloseDisplay(dpy); }
+    void drag(int button, int x0, int y0, int x1, int y1) {
+        move(x0, y0);
+        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), True, CurrentTime);
+        sync();
+        for (int k = 1; k <= 10; ++k) move(x0 + (x1 - x0) * k / 10, y0 + (y1 - y0) * k / 10);
+        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), False, CurrentTime);
+        sync();
+    }
+    void doubleClick(int x, int y) {
+        move(x, y);
+        for (int k = 0; k < 2; ++k) {
+            XTestFakeButtonEvent(dpy, 1, True, CurrentTime);
+            XTestFakeButtonEvent(dpy, 1, False, CurrentTime);
+        }
+        sync();
+    }
+
+private:
+    void move(int x, int y) {
+        XTestFakeMotionEvent(dpy, 0, x, y, CurrentTime);
+        sync();
+    }
+    void sync() {
+        XSync(dpy, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Display* dpy;
+};
+
+TEST_F(EndToEnd, DragsPanZoomAndADoubleClickPutsTheCameraBack) {
+    std::vector<uint8_t> picture(128 * 128 * 3, 200);
+    int out = -1;
+    pid_t pid = launch(picture, out);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    Pointer pointer;
+
+    Blob start = measure();
+    EXPECT_NEAR(start.x, 160, 12);
+
+    // Right button: 100 pixels right pans one unit, which at distance 7 is
+    // 3.2167604 / 7 x 160 = 73.5 pixels on screen.
+    pointer.drag(3, 100, 240, 200, 240);
+    Blob panned = measure();
+    EXPECT_NEAR(panned.x - start.x, 73.5, 12);
+    EXPECT_NEAR(panned.y, start.y, 12);
+
+    // Middle button: +300 in x and -460 in y zoom out by (0.75 + 1.15) x 4,
+    // from distance 7 to 14.6: the cube shrinks to about 0.48 of its size.
+    pointer.drag(2, 10, 470, 310, 10);
+    Blob zoomed = measure();
+    double ratio = zoomed.radius / start.radius;
+    EXPECT_GT(ratio, 0.3);
+    EXPECT_LT(ratio, 0.7);
+
+    // A double click: the starting pose again.
+    pointer.doubleClick(160, 240);
+    Blob back = measure();
+    EXPECT_NEAR(back.x, 160, 12);
+    EXPECT_GT(back.radius / start.radius, 0.8);
+    EXPECT_LT(back.radius / start.radius, 1.25);
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    close(out);
 }
 
 }  // namespace

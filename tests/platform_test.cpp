@@ -205,6 +205,35 @@ TEST(Mouse, MotionWithAButtonHeldDragsAndAChordReanchors) {
     EXPECT_FALSE(m.motion(33, 40, 0));
 }
 
+TEST(Touch, FingersAreButtonNumbersAtTheirCentreAndTapsAreDeltaX) {
+    TouchPointer t;
+    auto describe = [](std::optional<PointerAction> a) {
+        if (!a) return std::string("none");
+        const char* kind = a->kind == PointerAction::Down ? "down" : a->kind == PointerAction::Up ? "up" : "drag";
+        char text[64];
+        std::snprintf(text, sizeof text, "%s %g,%g b%g c%g", kind, a->event.location.origin.x,
+                      a->event.location.origin.y, a->event.deltaY, a->event.deltaX);
+        return std::string(text);
+    };
+    EXPECT_EQ(describe(t.begin(1, 10, 20, 0)), "down 10,20 b1 c1");
+    EXPECT_EQ(describe(t.update(1, 30, 20)), "drag 30,20 b1 c1");
+    EXPECT_EQ(describe(t.begin(2, 50, 20, 100)), "drag 40,20 b2 c1");  // a second finger re-anchors
+    EXPECT_EQ(describe(t.update(2, 70, 40)), "drag 50,30 b2 c1");
+    EXPECT_EQ(describe(t.begin(2, 0, 0, 100)), "none");  // the same finger twice
+    EXPECT_EQ(describe(t.end(2, 70, 40)), "drag 30,20 b1 c1");  // back to one finger
+    EXPECT_EQ(describe(t.update(9, 0, 0)), "none");  // a finger never seen
+    EXPECT_EQ(describe(t.end(1, 32, 22)), "up 32,22 b1 c1");
+    EXPECT_EQ(t.fingers(), 0);
+    EXPECT_EQ(describe(t.begin(3, 12, 21, 300)), "down 12,21 b1 c2");  // a double tap
+    t.end(3, 12, 21);
+    EXPECT_EQ(describe(t.begin(4, 12, 21, 1000)), "down 12,21 b1 c1");  // too slow
+    t.end(4, 12, 21);
+    EXPECT_EQ(describe(t.begin(5, 60, 21, 1100)), "down 60,21 b1 c1");  // too far
+    for (int id = 10; id < 20; ++id) t.begin(id, 0, 0, 2000);
+    EXPECT_EQ(t.fingers(), 10);
+    EXPECT_EQ(describe(t.begin(30, 0, 0, 2000)), "none");  // no room for an eleventh
+}
+
 struct RecordingView : UIView {
     void mouseDown(GSEventRef e) override { log.push_back("down " + describe(e)); }
     void mouseDragged(GSEventRef e) override { log.push_back("drag " + describe(e)); }
