@@ -156,9 +156,12 @@ void NSRunLoop::runOnce(double maxWait) {
     if (wait < 0) wait = 0;
     std::vector<pollfd> fds;
     for (const Source& s : mSources) fds.push_back({s.fd, POLLIN, 0});
-    int timeoutMs = static_cast<int>(std::ceil(std::min(wait, 3600.0) * 1000.0));
-    if (mClock) timeoutMs = 0;  // a test clock never waits for real time
-    int ready = poll(fds.data(), fds.size(), timeoutMs);
+    if (mClock) wait = 0;  // a test clock never waits for real time
+    wait = std::min(wait, 3600.0);
+    timespec timeout{};
+    timeout.tv_sec = static_cast<time_t>(wait);
+    timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
+    int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     fireDueTimers();
     if (ready > 0) {
         // Copy: a callback may add or remove sources.

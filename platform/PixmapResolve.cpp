@@ -1,11 +1,12 @@
 // Why this file exists: Mesa's software rasterizer draws an EGL pixmap surface
 // into a private copy and never writes it back to the X pixmap (its contexts
 // are double-buffered, pixmaps single-buffered, and the front-buffer flush is
-// skipped for that mix). The view's code gives one moment when the frame is
-// complete: the buffer's unlock, after the context is released. So the
-// platform learns which EGL surface draws which buffer (by wrapping
-// eglCreatePixmapSurface at link time), and on unlock reads that surface back
-// into the buffer's memory with a context of its own.
+// skipped for that mix). So the platform learns which EGL surface draws which
+// buffer (by wrapping eglCreatePixmapSurface at link time) and copies the
+// drawing into the buffer's memory itself: at eglWaitGL, whose promise is
+// exactly that native code may now see what GL drew, with the drawing
+// context still current; and, for a frame that never waited, at the
+// buffer's unlock with a context of its own.
 
 #include <EGL/egl.h>
 #include <GLES/gl.h>
@@ -67,21 +68,14 @@ void CoreSurfaceBufferDetachEGL(__CoreSurfaceBuffer* buffer) {
     buffer->eglSurface = EGL_NO_SURFACE;
 }
 
-void CoreSurfaceBufferResolve(__CoreSurfaceBuffer* buffer) {
-    if (buffer->eglSurface == EGL_NO_SURFACE) return;
-    EGLDisplay dpy = buffer->eglDisplay;
-    if (buffer->readContext == EGL_NO_CONTEXT) {
-        buffer->readContext = eglCreateContext(dpy, buffer->eglConfig, EGL_NO_CONTEXT, nullptr);
-        if (buffer->readContext == EGL_NO_CONTEXT) return;
-    }
-    EGLDisplay oldDisplay = eglGetCurrentDisplay();
-    EGLContext oldContext = eglGetCurrentContext();
-    EGLSurface oldDraw = eglGetCurrentSurface(EGL_DRAW);
-    EGLSurface oldRead = eglGetCurrentSurface(EGL_READ);
-    if (!eglMakeCurrent(dpy, buffer->eglSurface, buffer->eglSurface, buffer->readContext)) return;
-
+namespace {
+// Reads the current context's drawing into the buffer's memory, top row first.
+void readInto(__CoreSurfaceBuffer* buffer) {
+    x11::waitIdle(buffer->image);  // the window may still be showing the last frame from it
     int w = buffer->width, h = buffer->height;
     size_t row = static_cast<size_t>(w) * 2;
+    GLint alignment = 4;
+    glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_PACK_ALIGNMENT, (row % 4 == 0) ? 4 : 2);
     if (row == static_cast<size_t>(buffer->pitch)) {
         glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, buffer->memory);
@@ -93,7 +87,8 @@ void CoreSurfaceBufferResolve(__CoreSurfaceBuffer* buffer) {
             std::memcpy(buffer->memory + static_cast<size_t>(y) * buffer->pitch,
                         scratch.data() + static_cast<size_t>(y) * row, row);
     }
-    // GL's rows come bottom-up; the buffer's top row first.
+    glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+    // GL's rows come bottom-up.
     static std::vector<uint8_t> swap;
     swap.resize(row);
     for (int top = 0, bottom = h - 1; top < bottom; ++top, --bottom) {
@@ -103,6 +98,42 @@ void CoreSurfaceBufferResolve(__CoreSurfaceBuffer* buffer) {
         std::memcpy(a, b, row);
         std::memcpy(b, swap.data(), row);
     }
+    buffer->stale = false;
+}
+}  // namespace
+
+extern "C" EGLBoolean __real_eglWaitGL();
+
+extern "C" EGLBoolean __wrap_eglWaitGL() {
+    // On one of the platform's buffers, reading the drawing back is the whole
+    // of the wait (the read finishes GL's work first), and Mesa's own wait
+    // would cost a frame's worth of time for nothing.
+    EGLSurface drawing = eglGetCurrentSurface(EGL_DRAW);
+    if (drawing != EGL_NO_SURFACE)
+        for (uintptr_t live : liveBuffers()) {
+            auto* buffer = reinterpret_cast<__CoreSurfaceBuffer*>(live);
+            if (buffer->eglSurface == drawing) {
+                readInto(buffer);
+                return EGL_TRUE;
+            }
+        }
+    return __real_eglWaitGL();
+}
+
+void CoreSurfaceBufferResolve(__CoreSurfaceBuffer* buffer) {
+    if (buffer->eglSurface == EGL_NO_SURFACE || !buffer->stale) return;
+    EGLDisplay dpy = buffer->eglDisplay;
+    if (buffer->readContext == EGL_NO_CONTEXT) {
+        buffer->readContext = eglCreateContext(dpy, buffer->eglConfig, EGL_NO_CONTEXT, nullptr);
+        if (buffer->readContext == EGL_NO_CONTEXT) return;
+    }
+    EGLDisplay oldDisplay = eglGetCurrentDisplay();
+    EGLContext oldContext = eglGetCurrentContext();
+    EGLSurface oldDraw = eglGetCurrentSurface(EGL_DRAW);
+    EGLSurface oldRead = eglGetCurrentSurface(EGL_READ);
+    if (!eglMakeCurrent(dpy, buffer->eglSurface, buffer->eglSurface, buffer->readContext)) return;
+
+    readInto(buffer);
 
     if (oldContext != EGL_NO_CONTEXT)
         eglMakeCurrent(oldDisplay, oldDraw, oldRead, oldContext);

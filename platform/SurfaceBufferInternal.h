@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "CoreSurface.h"
+#include "X11Display.h"
 
 struct __CoreSurfaceBuffer : __CFType {
     ~__CoreSurfaceBuffer() override;
@@ -14,9 +15,11 @@ struct __CoreSurfaceBuffer : __CFType {
     int height = 0;
     int pitch = 0;
     size_t allocSize = 0;
-    uint8_t* memory = nullptr;
+    uint8_t* memory = nullptr;  // image.memory
+    x11::Image image;
     unsigned long pixmap = 0;
     int lockCount = 0;
+    bool stale = false;  // locked for drawing since its memory was last brought up to date
 
     // Where EGL draws this buffer's pixmap (see PixmapResolve.cpp).
     EGLDisplay eglDisplay = EGL_NO_DISPLAY;
@@ -25,7 +28,8 @@ struct __CoreSurfaceBuffer : __CFType {
     EGLContext readContext = EGL_NO_CONTEXT;
 };
 
-// Copies what GL drew on the buffer's EGL surface into its memory.
+// Copies what GL drew on the buffer's EGL surface into its memory, unless
+// that was done since the buffer was locked.
 void CoreSurfaceBufferResolve(__CoreSurfaceBuffer* buffer);
 // Forgets the EGL objects of the buffer (and drops its read-back context).
 void CoreSurfaceBufferDetachEGL(__CoreSurfaceBuffer* buffer);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "PointerInput.h"
+#include "SurfaceBufferInternal.h"
 #include "X11Display.h"
 
 namespace {
@@ -116,6 +117,8 @@ void UIWindow::setContentView(UIView* view) {
     if (view) view->retain();
     if (mContentView) mContentView->release();
     mContentView = view;
+    // A view is drawn once when it comes on screen, before any redraw request.
+    if (view) view->setNeedsDisplay();
 }
 
 unsigned long UIWindow::xWindow() const { return mNative ? mNative->window.id : 0; }
@@ -130,13 +133,8 @@ namespace {
 void compositeLayer(x11::Window& window, const LKLayer* layer, float x, float y) {
     x += layer->frame().origin.x;
     y += layer->frame().origin.y;
-    if (CoreSurfaceBufferRef buffer = layer->contents();
-        buffer && CoreSurfaceBufferGetLockCount(buffer) == 0) {
-        x11::putImage565(window, static_cast<const uint16_t*>(CoreSurfaceBufferGetBaseAddress(buffer)),
-                         CoreSurfaceBufferGetWidth(buffer), CoreSurfaceBufferGetHeight(buffer),
-                         CoreSurfaceBufferGetBytesPerRow(buffer), static_cast<int>(x),
-                         static_cast<int>(y));
-    }
+    if (CoreSurfaceBufferRef buffer = layer->contents(); buffer && buffer->lockCount == 0)
+        x11::putImage565(window, buffer->image, static_cast<int>(x), static_cast<int>(y));
     for (const LKLayer* sub : layer->sublayers()) compositeLayer(window, sub, x, y);
 }
 }  // namespace

@@ -1,8 +1,11 @@
 #include "X11Display.h"
 
-#include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +22,8 @@ int gSourceToken = 0;
 EventHandler gHandler = nullptr;
 TouchHandler gTouchHandler = nullptr;
 int gXIOpcode = -1;  // -1: no XInput 2.2 touch events
+int gShmCompletion = -1;  // -1: no shared memory images
+std::vector<Image*> gImages;
 
 void deliver(XEvent& event) {
     if (event.type == GenericEvent && event.xcookie.extension == gXIOpcode) {
@@ -30,6 +35,12 @@ void deliver(XEvent& event) {
             gTouchHandler(d->event, phase, d->detail, d->event_x, d->event_y, d->time);
             XFreeEventData(gDisplay, &event.xcookie);
         }
+        return;
+    }
+    if (gShmCompletion >= 0 && event.type == gShmCompletion) {
+        auto& done = reinterpret_cast<XShmCompletionEvent&>(event);
+        for (Image* image : gImages)
+            if (image->shared && image->shm.shmseg == done.shmseg) image->busy = false;
         return;
     }
     if (gHandler) gHandler(event);
@@ -113,6 +124,7 @@ bool open(const char* name) {
         XIQueryVersion(gDisplay, &major, &minor) != Success)
         gXIOpcode = -1;
     if (major < 2 || (major == 2 && minor < 2)) gXIOpcode = -1;
+    gShmCompletion = XShmQueryExtension(gDisplay) ? XShmGetEventBase(gDisplay) + ShmCompletion : -1;
     gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(ConnectionNumber(gDisplay), serve);
     return true;
 }
@@ -188,22 +200,13 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
         XISelectEvents(dpy, w.id, &mask, 1);
     }
     w.gc = XCreateGC(dpy, w.id, 0, nullptr);
-    if (w.depth != 16) {
-        w.staging = static_cast<char*>(std::calloc(static_cast<size_t>(width) * height, 4));
-        w.stagingImage = XCreateImage(dpy, w.visual, static_cast<unsigned>(w.depth), ZPixmap, 0,
-                                      w.staging, static_cast<unsigned>(width),
-                                      static_cast<unsigned>(height), 32, width * 4);
-        if (w.stagingImage) w.stagingImage->byte_order = LSBFirst;
-    }
+    if (w.depth != 16)
+        createImage(w.staging, w.depth, width, height, width * 4, static_cast<size_t>(width) * height * 4);
     return true;
 }
 
 void destroyWindow(Window& w) {
-    if (w.stagingImage) {
-        w.stagingImage->data = nullptr;
-        XDestroyImage(w.stagingImage);
-    }
-    std::free(w.staging);
+    destroyImage(w.staging);
     if (Display* dpy = display()) {
         if (w.gc) XFreeGC(dpy, w.gc);
         if (w.id) XDestroyWindow(dpy, w.id);
@@ -224,43 +227,119 @@ void raiseWindow(Window& w) {
     if (Display* dpy = display(); dpy && w.id) XRaiseWindow(dpy, w.id);
 }
 
-void putImage565(Window& w, const uint16_t* pixels, int width, int height, int pitch, int x, int y) {
+bool createImage(Image& image, int depth, int width, int height, int pitch, size_t bytes) {
+    image = Image{};
+    image.width = width;
+    image.height = height;
+    image.pitch = pitch;
+    image.size = std::max(bytes, static_cast<size_t>(pitch) * static_cast<size_t>(height));
     Display* dpy = display();
-    if (!dpy || !w.id || !pixels || width <= 0 || height <= 0) return;
-    if (w.depth == 16) {
-        XImage* image = XCreateImage(dpy, w.visual, 16, ZPixmap, 0,
-                                     reinterpret_cast<char*>(const_cast<uint16_t*>(pixels)),
-                                     static_cast<unsigned>(width), static_cast<unsigned>(height), 16,
-                                     pitch);
-        if (!image) return;
-        image->byte_order = LSBFirst;
-        XPutImage(dpy, w.id, w.gc, image, 0, 0, x, y, static_cast<unsigned>(width),
+    Visual* visual = dpy ? DefaultVisual(dpy, DefaultScreen(dpy)) : nullptr;
+    int bpp = depth > 16 ? 32 : 16;
+    if (dpy && gShmCompletion >= 0) {
+        XImage* x = XShmCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &image.shm,
+                                    static_cast<unsigned>(pitch / (bpp / 8)), static_cast<unsigned>(height));
+        int id = x && x->bytes_per_line == pitch ? shmget(IPC_PRIVATE, image.size, IPC_CREAT | 0600) : -1;
+        void* at = id >= 0 ? shmat(id, nullptr, 0) : reinterpret_cast<void*>(-1);
+        if (at != reinterpret_cast<void*>(-1)) {
+            image.shm.shmid = id;
+            image.shm.shmaddr = x->data = static_cast<char*>(at);
+            image.shm.readOnly = True;
+            int errorsBefore = gErrors;
+            XShmAttach(dpy, &image.shm);
+            XSync(dpy, False);
+            shmctl(id, IPC_RMID, nullptr);  // gone once both sides let go
+            if (gErrors == errorsBefore) {
+                image.memory = image.shm.shmaddr;
+                image.ximage = x;
+                image.shared = true;
+                gImages.push_back(&image);
+                return true;
+            }
+            shmdt(at);
+        } else if (id >= 0) {
+            shmctl(id, IPC_RMID, nullptr);
+        }
+        if (x) {
+            x->data = nullptr;
+            XDestroyImage(x);
+        }
+        image.shm = XShmSegmentInfo{};
+    }
+    image.memory = static_cast<char*>(std::calloc(image.size, 1));
+    if (!image.memory) return false;
+    if (dpy) {
+        image.ximage = XCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, image.memory,
+                                    static_cast<unsigned>(width), static_cast<unsigned>(height), bpp, pitch);
+        if (image.ximage) image.ximage->byte_order = LSBFirst;
+    }
+    gImages.push_back(&image);
+    return true;
+}
+
+void destroyImage(Image& image) {
+    gImages.erase(std::remove(gImages.begin(), gImages.end(), &image), gImages.end());
+    if (image.ximage) {
+        image.ximage->data = nullptr;
+        XDestroyImage(image.ximage);
+    }
+    if (image.shared) {
+        if (Display* dpy = display()) {
+            XShmDetach(dpy, &image.shm);
+            XSync(dpy, False);
+        }
+        shmdt(image.shm.shmaddr);
+    } else {
+        std::free(image.memory);
+    }
+    image = Image{};
+}
+
+void waitIdle(Image& image) {
+    if (!image.busy) return;
+    if (Display* dpy = display()) XSync(dpy, False);
+    image.busy = false;
+}
+
+namespace {
+void put(Window& w, Image& image, int width, int height, int x, int y) {
+    Display* dpy = display();
+    if (image.shared) {
+        XShmPutImage(dpy, w.id, w.gc, image.ximage, 0, 0, x, y, static_cast<unsigned>(width),
+                     static_cast<unsigned>(height), True);
+        image.busy = true;
+    } else {
+        XPutImage(dpy, w.id, w.gc, image.ximage, 0, 0, x, y, static_cast<unsigned>(width),
                   static_cast<unsigned>(height));
-        image->data = nullptr;
-        XDestroyImage(image);
+    }
+}
+}  // namespace
+
+void putImage565(Window& w, Image& source, int x, int y) {
+    if (!display() || !w.id || !source.memory) return;
+    int cw = std::min(source.width, w.width);
+    int ch = std::min(source.height, w.height);
+    if (w.depth == 16) {
+        if (source.ximage && source.ximage->depth == 16) put(w, source, cw, ch, x, y);
         return;
     }
-    if (!w.stagingImage) return;
-    int cw = width < w.width ? width : w.width;
-    int ch = height < w.height ? height : w.height;
+    if (!w.staging.ximage) return;
     uint32_t red[32], green[64], blue[32];
     for (unsigned v = 0; v < 64; ++v) {
         if (v < 32) red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
         if (v < 32) blue[v] = static_cast<uint32_t>(place(v, 5, w.visual->blue_mask));
         green[v] = static_cast<uint32_t>(place(v, 6, w.visual->green_mask));
     }
-    auto* out = reinterpret_cast<uint32_t*>(w.staging);
+    waitIdle(w.staging);
     for (int row = 0; row < ch; ++row) {
-        const uint16_t* src = reinterpret_cast<const uint16_t*>(
-            reinterpret_cast<const uint8_t*>(pixels) + static_cast<size_t>(row) * pitch);
-        uint32_t* dst = out + static_cast<size_t>(row) * w.width;
+        auto* src = reinterpret_cast<const uint16_t*>(source.memory + static_cast<size_t>(row) * source.pitch);
+        auto* dst = reinterpret_cast<uint32_t*>(w.staging.memory + static_cast<size_t>(row) * w.staging.pitch);
         for (int col = 0; col < cw; ++col) {
             unsigned p = src[col];
             dst[col] = red[p >> 11] | green[(p >> 5) & 63] | blue[p & 31];
         }
     }
-    XPutImage(dpy, w.id, w.gc, w.stagingImage, 0, 0, x, y, static_cast<unsigned>(cw),
-              static_cast<unsigned>(ch));
+    put(w, w.staging, cw, ch, x, y);
 }
 
 }  // namespace x11

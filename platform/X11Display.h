@@ -3,6 +3,8 @@
 // The platform's one X connection (internal to the platform layer).
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 
 #include <cstdint>
 #include <string>
@@ -29,6 +31,27 @@ void setTouchHandler(TouchHandler handler);
 // The number of protocol errors reported so far (they do not end the process).
 int errorCount();
 
+// Pixel memory that the server reads straight from shared memory (MIT-SHM)
+// where it can, and over the connection otherwise. Without a display it is
+// plain memory.
+struct Image {
+    char* memory = nullptr;
+    size_t size = 0;
+    int width = 0;
+    int height = 0;
+    int pitch = 0;
+    XImage* ximage = nullptr;
+    XShmSegmentInfo shm{};
+    bool shared = false;
+    bool busy = false;  // the server may still be reading it
+};
+
+// Zeroed memory of at least `bytes` bytes for a ZPixmap of the given depth.
+bool createImage(Image& image, int depth, int width, int height, int pitch, size_t bytes);
+void destroyImage(Image& image);
+// Returns once the server has read everything put from the image.
+void waitIdle(Image& image);
+
 struct Window {
     ::Window id = 0;
     int width = 0;
@@ -37,16 +60,15 @@ struct Window {
     Visual* visual = nullptr;
     GC gc = nullptr;
     // Pixels converted to the window's format when its depth is not 16.
-    char* staging = nullptr;
-    XImage* stagingImage = nullptr;
+    Image staging;
 };
 
 bool createWindow(Window& window, int x, int y, int width, int height, const std::string& title);
 void destroyWindow(Window& window);
 void mapWindow(Window& window, bool shown);
 void raiseWindow(Window& window);
-// Draws 5-6-5 rows (top row first) at (x, y) in the window.
-void putImage565(Window& window, const uint16_t* pixels, int width, int height, int pitch, int x, int y);
+// Draws a 5-6-5 image (top row first) at (x, y) in the window.
+void putImage565(Window& window, Image& image, int x, int y);
 void flush();
 // Hands events that Xlib has already read to the handler (no I/O).
 void dispatchQueued();

@@ -49,7 +49,10 @@ TEST_F(AppTest, LaunchBuildsAFullScreenWindowWithTheTestViewAndStartsTheTimer) {
     EXPECT_EQ(app->mGLView->frame().size.height, 480.0f);
     EXPECT_EQ(app->mGLView->retainCount(), 2);  // the application's and the window's
 
-    // The timer asks for one redraw per period; it draws nothing itself.
+    // Coming on screen, the view is drawn once; then the timer asks for one
+    // redraw per period and draws nothing itself.
+    EXPECT_TRUE(app->mGLView->needsDisplay());
+    window->displayIfNeeded();
     rec::calls.clear();
     tick(0.020);
     EXPECT_FALSE(app->mGLView->needsDisplay());

@@ -1,0 +1,279 @@
+// Measures what a frame costs, whether memory stays flat, how soon the first
+// frame shows and how well the 0.033 s timer keeps time, on a private 16-bit
+// Xvfb. Usage: orvanel_bench [--quick]
+#include <EGL/egl.h>
+#include <GLES/gl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "DrawCube.h"
+#include "TestGLView.h"
+#include "UIKit.h"
+#include "Xvfb.h"
+
+namespace {
+
+double wall() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double cpu() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double residentMiB() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+struct Stats {
+    double min, median, p99, cpuPerFrame;
+};
+
+Stats summarise(std::vector<double> ms, double cpuSeconds) {
+    std::sort(ms.begin(), ms.end());
+    return Stats{ms.front(), ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 99 / 100)],
+                 cpuSeconds * 1000.0 / static_cast<double>(ms.size())};
+}
+
+// The demo's view in a window, drawn as the run loop draws it.
+struct RealPath {
+    UIWindow* window = nullptr;
+    TestGLView* view = nullptr;
+
+    RealPath() {
+        CGRect r = CGRectMake(0, 0, 320, 480);
+        window = alloc<UIWindow>()->initWithContentRect(r);
+        window->_setHidden(false);
+        view = static_cast<TestGLView*>(alloc<TestGLView>()->initWithFrame(r));
+        window->setContentView(view);
+    }
+    void frame() {
+        view->setNeedsDisplay();
+        window->displayIfNeeded();
+    }
+    Stats run(int frames) {
+        std::vector<double> ms;
+        ms.reserve(static_cast<size_t>(frames));
+        double c0 = cpu();
+        for (int i = 0; i < frames; ++i) {
+            double t0 = wall();
+            frame();
+            ms.push_back((wall() - t0) * 1000.0);
+        }
+        UIKitPlatform::sync();
+        return summarise(ms, cpu() - c0);
+    }
+};
+
+// The same GL calls into a pbuffer, ended with glFinish, with nothing around.
+struct BareGL {
+    EGLDisplay dpy = EGL_NO_DISPLAY;
+    EGLSurface surface = EGL_NO_SURFACE;
+    EGLContext context = EGL_NO_CONTEXT;
+    UIGLCameraView* camera = alloc<UIGLCameraView>();  // for its arithmetic only
+    const uint8_t* picture;
+
+    explicit BareGL(const uint8_t* pixels) : picture(pixels) {
+        dpy = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+        eglInitialize(dpy, nullptr, nullptr);
+        EGLConfig config = nullptr;
+        EGLint count = 0;
+        eglChooseConfig(dpy, UIGLView::configAttribs, &config, 1, &count);
+        const EGLint size[] = {EGL_WIDTH, 320, EGL_HEIGHT, 480, EGL_NONE};
+        surface = eglCreatePbufferSurface(dpy, config, size);
+        context = eglCreateContext(dpy, config, EGL_NO_CONTEXT, nullptr);
+        camera->mZUp = true;
+        camera->resetView();
+    }
+    void frame() {
+        camera->mCameraTheta += 5.94f;
+        camera->mCameraPhi += 5.94f;
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        float m[16];
+        camera->projectionMatrix(320, 480, m);
+        glMultMatrixf(m);
+        glRotatef(-90, 1, 0, 0);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glTranslatef(camera->mCameraOffsetX, camera->mCameraDistance, camera->mCameraOffsetY);
+        glRotatef(camera->mCameraPhi, 1, 0, 0);
+        glRotatef(camera->mCameraTheta, 0, 0, 1);
+        glEnable(GL_DEPTH_TEST);
+        glClearColor(0.3f, 0.3f, 0.4f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+        glDisable(GL_CULL_FACE);
+        DrawCube(128, 128, picture);
+        glFinish();
+    }
+    Stats run(int frames) {
+        eglMakeCurrent(dpy, surface, surface, context);
+        std::vector<double> ms;
+        double c0 = cpu();
+        for (int i = 0; i < frames; ++i) {
+            double t0 = wall();
+            frame();
+            ms.push_back((wall() - t0) * 1000.0);
+        }
+        Stats s = summarise(ms, cpu() - c0);
+        eglMakeCurrent(dpy, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        return s;
+    }
+};
+
+// Time from starting the program to its first frame on the screen.
+double firstFrameMs(const char* program) {
+    Display* dpy = XOpenDisplay(nullptr);
+    double t0 = wall();
+    pid_t pid = fork();
+    if (pid == 0) {
+        freopen("/dev/null", "w", stdout);
+        execl(program, program, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    double shown = -1;
+    while (wall() - t0 < 10) {
+        XImage* image = XGetImage(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, AllPlanes, ZPixmap);
+        unsigned long p = XGetPixel(image, 0, 0);
+        XDestroyImage(image);
+        if (p == 0x4A6C) {
+            shown = (wall() - t0) * 1000.0;
+            break;
+        }
+        usleep(500);
+    }
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    XCloseDisplay(dpy);
+    return shown;
+}
+
+// The demo's timer for a while: ticks, lateness, drift and CPU use.
+struct TimerRun {
+    double start = 0;
+    double period = 0.033;
+    std::vector<double> lateness;
+    double lastLate = 0;
+    RealPath* path = nullptr;
+    int drawn = 0;
+};
+
+class Ticker : public NSObject {
+public:
+    TimerRun* run = nullptr;
+    void tick() {
+        double now = wall();
+        double k = std::floor((now - run->start) / run->period);
+        double late = now - (run->start + k * run->period);
+        run->lateness.push_back(late * 1000.0);
+        run->lastLate = late;
+        run->path->view->setNeedsDisplay();
+    }
+    void finish() { NSRunLoop::mainRunLoop()->stop(0); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const int frames = quick ? 300 : 3000;
+    const int soak = quick ? 5000 : 100000;
+    const double timerSeconds = quick ? 3 : 60;
+
+    Xvfb server(16);
+    std::vector<uint8_t> picture(128 * 128 * 3);
+    for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 31);
+    std::string picturePath = "/tmp/orvanel-bench-" + std::to_string(getpid()) + ".raw";
+    if (FILE* f = std::fopen(picturePath.c_str(), "wb")) {
+        std::fwrite(picture.data(), 1, picture.size(), f);
+        std::fclose(f);
+    }
+    TestGLView::picturePath = picturePath.c_str();
+
+    double startup = firstFrameMs(ORVANEL_BINARY);
+
+    NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+    if (!UIKitPlatform::start()) {
+        std::fprintf(stderr, "bench: cannot open the display\n");
+        return 1;
+    }
+    std::fflush(stdout);
+    RealPath real;
+    BareGL bare(picture.data());
+    for (int i = 0; i < 100; ++i) real.frame();  // warm up both
+    bare.run(100);
+    Stats r = real.run(frames);
+    Stats b = bare.run(frames);
+
+    // Memory: frames back to back.
+    int done = 0;
+    double rss1000 = 0;
+    for (; done < soak; ++done) {
+        real.frame();
+        if (done + 1 == 1000) rss1000 = residentMiB();
+    }
+    UIKitPlatform::sync();
+    double rssSoak = residentMiB();
+
+    // The real timer.
+    TimerRun timed;
+    timed.path = &real;
+    auto* ticker = alloc<Ticker>();
+    ticker->run = &timed;
+    double c0 = cpu();
+    timed.start = wall();
+    NSTimer::scheduledTimerWithTimeInterval(timed.period, ticker, &Ticker::tick, nullptr, true);
+    NSTimer::scheduledTimerWithTimeInterval(timerSeconds, ticker, &Ticker::finish, nullptr, false);
+    NSRunLoop::mainRunLoop()->run();
+    double elapsed = wall() - timed.start;
+    double cpuShare = (cpu() - c0) / elapsed * 100.0;
+    std::vector<double> late = timed.lateness;
+    std::sort(late.begin(), late.end());
+    double p99late = late.empty() ? 0 : late[std::min(late.size() - 1, late.size() * 99 / 100)];
+
+    std::printf("\n| measure | value |\n|---|---|\n");
+    std::printf("| frame, whole real path (ms): min / median / p99 | %.3f / %.3f / %.3f |\n", r.min, r.median, r.p99);
+    std::printf("| frame, whole real path: CPU ms per frame | %.3f |\n", r.cpuPerFrame);
+    std::printf("| frame, bare GL into a pbuffer (ms): min / median / p99 | %.3f / %.3f / %.3f |\n", b.min,
+                b.median, b.p99);
+    std::printf("| frame, bare GL: CPU ms per frame | %.3f |\n", b.cpuPerFrame);
+    std::printf("| ratio, real path to bare GL (median) | %.3f |\n", r.median / b.median);
+    std::printf("| resident set after 1,000 frames (MiB) | %.2f |\n", rss1000);
+    std::printf("| resident set after %d frames (MiB) | %.2f |\n", soak, rssSoak);
+    std::printf("| growth (MiB) | %.3f |\n", rssSoak - rss1000);
+    std::printf("| process start to first frame shown (ms) | %.1f |\n", startup);
+    std::printf("| timer run (s) | %.1f |\n", elapsed);
+    std::printf("| frames shown at the 0.033 s timer | %zu of %d due |\n", timed.lateness.size(),
+                static_cast<int>(elapsed / timed.period));
+    std::printf("| tick lateness p99 (ms) | %.3f |\n", p99late);
+    std::printf("| drift at the end (ms) | %.3f |\n", timed.lastLate * 1000.0);
+    std::printf("| CPU at 30 frames a second (%% of one core) | %.2f |\n", cpuShare);
+    std::printf("ratio %.3f\n", r.median / b.median);
+
+    std::remove(picturePath.c_str());
+    UIKitPlatform::stop();
+    pool->release();
+    return 0;
+}
