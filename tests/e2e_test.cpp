@@ -43,13 +43,14 @@ Screen grab() {
 }
 
 // Runs the program with `picture` at its fixed path; returns its pid and the
-// read end of its standard output.
+// read end of its standard output and error.
 pid_t launch(const std::vector<uint8_t>& picture, int& out) {
     int fds[2];
     if (pipe(fds) != 0) return -1;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
+        dup2(fds[1], 2);
         close(fds[0]);
         close(fds[1]);
         mkdir("/private", 0755);  // a mount point; stays empty outside
@@ -387,6 +388,32 @@ TEST_F(EndToEnd, DragsPanZoomAndADoubleClickPutsTheCameraBack) {
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     close(out);
+}
+
+TEST_F(EndToEnd, LosingTheDisplayEndsTheDemoWithinASecondAndSaysSo) {
+    int out = -1;
+    pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 90), out);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    server->kill();
+    auto killed = std::chrono::steady_clock::now();
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - killed < std::chrono::seconds(1))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "still running a second after the display went away";
+    }
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by a signal: " << status;
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    std::string printed = readAll(out);
+    // Standard output is flushed at exit, after the line on standard error.
+    EXPECT_TRUE(printed == "display connection lost\nGL version 1.5\n" ||
+                printed == "GL version 1.5\ndisplay connection lost\n")
+        << printed;
 }
 
 }  // namespace

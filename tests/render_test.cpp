@@ -9,6 +9,7 @@
 #include "DrawCube.h"
 #include "UIGLView.h"
 #include "UIKit.h"
+#include "X11Display.h"
 #include "Xvfb.h"
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <X11/Xlib.h>
@@ -158,6 +159,18 @@ TEST_F(RenderTest, FramesFollowOneAnother) {
     EXPECT_EQ(pixels()[240 * 320 + 160], 0x4A6C);
     EXPECT_EQ(CoreSurfaceBufferGetLockCount(view->screenSurface()), 0);
     EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);  // nothing current between frames
+}
+
+TEST_F(RenderTest, ProtocolErrorsAreReportedAndTheProgramGoesOn) {
+    int before = x11::errorCount();
+    ::testing::internal::CaptureStderr();
+    XFreePixmap(x11::display(), 0x7ffffff);  // no such pixmap
+    UIKitPlatform::sync();
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(x11::errorCount(), before + 1);
+    EXPECT_NE(said.find("X error"), std::string::npos) << said;
+    drawFrame(false);  // and the window still works
+    EXPECT_TRUE(near(onScreen(window->xWindow(), 0, 0), split(0x4A6C), 0));
 }
 
 }  // namespace
