@@ -71,7 +71,6 @@ void CoreSurfaceBufferDetachEGL(__CoreSurfaceBuffer* buffer) {
 namespace {
 // Reads the current context's drawing into the buffer's memory, top row first.
 void readInto(__CoreSurfaceBuffer* buffer) {
-    x11::waitIdle(buffer->image);  // the window may still be showing the last frame from it
     int w = buffer->width, h = buffer->height;
     size_t row = static_cast<size_t>(w) * 2;
     GLint alignment = 4;
@@ -101,6 +100,22 @@ void readInto(__CoreSurfaceBuffer* buffer) {
     buffer->stale = false;
 }
 }  // namespace
+
+extern "C" EGLBoolean __real_eglQuerySurface(EGLDisplay, EGLSurface, EGLint, EGLint*);
+
+// A pixmap never changes size, and Mesa asks the X server each time.
+extern "C" EGLBoolean __wrap_eglQuerySurface(EGLDisplay dpy, EGLSurface surface, EGLint attribute,
+                                             EGLint* value) {
+    if (surface != EGL_NO_SURFACE && value && (attribute == EGL_WIDTH || attribute == EGL_HEIGHT))
+        for (uintptr_t live : liveBuffers()) {
+            auto* buffer = reinterpret_cast<__CoreSurfaceBuffer*>(live);
+            if (buffer->eglSurface == surface && buffer->eglDisplay == dpy) {
+                *value = attribute == EGL_WIDTH ? buffer->width : buffer->height;
+                return EGL_TRUE;
+            }
+        }
+    return __real_eglQuerySurface(dpy, surface, attribute, value);
+}
 
 extern "C" EGLBoolean __real_eglWaitGL();
 

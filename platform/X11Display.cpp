@@ -200,13 +200,14 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
         XISelectEvents(dpy, w.id, &mask, 1);
     }
     w.gc = XCreateGC(dpy, w.id, 0, nullptr);
-    if (w.depth != 16)
-        createImage(w.staging, w.depth, width, height, width * 4, static_cast<size_t>(width) * height * 4);
+    const int bytes = w.depth == 16 ? 2 : 4;
+    for (Image& image : w.staging)
+        createImage(image, w.depth, width, height, width * bytes, static_cast<size_t>(width) * height * bytes);
     return true;
 }
 
 void destroyWindow(Window& w) {
-    destroyImage(w.staging);
+    for (Image& image : w.staging) destroyImage(image);
     if (Display* dpy = display()) {
         if (w.gc) XFreeGC(dpy, w.gc);
         if (w.id) XDestroyWindow(dpy, w.id);
@@ -315,31 +316,34 @@ void put(Window& w, Image& image, int width, int height, int x, int y) {
 }
 }  // namespace
 
-void putImage565(Window& w, Image& source, int x, int y) {
-    if (!display() || !w.id || !source.memory) return;
-    int cw = std::min(source.width, w.width);
-    int ch = std::min(source.height, w.height);
+void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pitch, int x, int y) {
+    Image& out = w.staging[w.next];
+    if (!display() || !w.id || !pixels || !out.ximage) return;
+    w.next ^= 1;
+    waitIdle(out);
+    int cw = std::min(width, w.width);
+    int ch = std::min(height, w.height);
     if (w.depth == 16) {
-        if (source.ximage && source.ximage->depth == 16) put(w, source, cw, ch, x, y);
-        return;
-    }
-    if (!w.staging.ximage) return;
-    uint32_t red[32], green[64], blue[32];
-    for (unsigned v = 0; v < 64; ++v) {
-        if (v < 32) red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
-        if (v < 32) blue[v] = static_cast<uint32_t>(place(v, 5, w.visual->blue_mask));
-        green[v] = static_cast<uint32_t>(place(v, 6, w.visual->green_mask));
-    }
-    waitIdle(w.staging);
-    for (int row = 0; row < ch; ++row) {
-        auto* src = reinterpret_cast<const uint16_t*>(source.memory + static_cast<size_t>(row) * source.pitch);
-        auto* dst = reinterpret_cast<uint32_t*>(w.staging.memory + static_cast<size_t>(row) * w.staging.pitch);
-        for (int col = 0; col < cw; ++col) {
-            unsigned p = src[col];
-            dst[col] = red[p >> 11] | green[(p >> 5) & 63] | blue[p & 31];
+        for (int row = 0; row < ch; ++row)
+            std::memcpy(out.memory + static_cast<size_t>(row) * out.pitch, pixels + static_cast<size_t>(row) * pitch,
+                        static_cast<size_t>(cw) * 2);
+    } else {
+        uint32_t red[32], green[64], blue[32];
+        for (unsigned v = 0; v < 64; ++v) {
+            if (v < 32) red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
+            if (v < 32) blue[v] = static_cast<uint32_t>(place(v, 5, w.visual->blue_mask));
+            green[v] = static_cast<uint32_t>(place(v, 6, w.visual->green_mask));
+        }
+        for (int row = 0; row < ch; ++row) {
+            auto* src = reinterpret_cast<const uint16_t*>(pixels + static_cast<size_t>(row) * pitch);
+            auto* dst = reinterpret_cast<uint32_t*>(out.memory + static_cast<size_t>(row) * out.pitch);
+            for (int col = 0; col < cw; ++col) {
+                unsigned p = src[col];
+                dst[col] = red[p >> 11] | green[(p >> 5) & 63] | blue[p & 31];
+            }
         }
     }
-    put(w, w.staging, cw, ch, x, y);
+    put(w, out, cw, ch, x, y);
 }
 
 }  // namespace x11

@@ -59,16 +59,18 @@ struct Window {
     int depth = 0;
     Visual* visual = nullptr;
     GC gc = nullptr;
-    // Pixels converted to the window's format when its depth is not 16.
-    Image staging;
+    // What the server shows from, in the window's format: two, so that a
+    // frame never waits for the server to finish reading the one before.
+    Image staging[2];
+    int next = 0;
 };
 
 bool createWindow(Window& window, int x, int y, int width, int height, const std::string& title);
 void destroyWindow(Window& window);
 void mapWindow(Window& window, bool shown);
 void raiseWindow(Window& window);
-// Draws a 5-6-5 image (top row first) at (x, y) in the window.
-void putImage565(Window& window, Image& image, int x, int y);
+// Draws 5-6-5 rows (top row first) at (x, y) in the window.
+void putImage565(Window& window, const uint8_t* pixels, int width, int height, int pitch, int x, int y);
 void flush();
 // Hands events that Xlib has already read to the handler (no I/O).
 void dispatchQueued();

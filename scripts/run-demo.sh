@@ -9,11 +9,11 @@ picture=/private/var/tesmor.raw
 if [[ ! -e $picture ]]; then
   if [[ $(id -u) -eq 0 ]]; then
     mkdir -p /private/var
-    build/tools/make_sample_picture "$picture"
+    cp build/tools/sample.raw "$picture"
     echo "run-demo: put the sample picture at $picture"
   else
     echo "run-demo: no picture at $picture; the cube shows untextured. To add the sample one:"
-    echo "  sudo sh -c 'mkdir -p /private/var && $PWD/build/tools/make_sample_picture $picture'"
+    echo "  sudo sh -c 'mkdir -p /private/var && cp $PWD/build/tools/sample.raw $picture'"
   fi
 fi
 

@@ -1,42 +1,53 @@
-// Writes the demo's sample picture: 128 x 128 raw RGB, first row t = 0.
-// Quadrants in four colours over a light grid, with a black square at
-// texel (0, 0) and a white arrow pointing toward growing t, so every face
-// shows which corner is (0, 0) and which way t runs.
-#include <cstdint>
+// Writes the demo's sample image as a PNG: upright, with an arrow pointing up,
+// an "F" that reads backwards wherever a face mirrors it, and a black square
+// in the bottom-left corner, which becomes texel (0, 0).
 #include <cstdio>
-#include <cstdlib>
-#include <vector>
+
+#include "PictureTool.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUT.raw\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUT.png\n", argv[0]);
         return 2;
     }
-    constexpr int N = 128;
-    std::vector<uint8_t> px(N * N * 3);
-    auto set = [&](int s, int t, uint8_t r, uint8_t g, uint8_t b) {
-        uint8_t* p = &px[(static_cast<size_t>(t) * N + s) * 3];
-        p[0] = r;
-        p[1] = g;
-        p[2] = b;
+    constexpr int N = 256;
+    picture::Pixels img;
+    img.width = img.height = N;
+    img.rgba.resize(N * N * 4);
+    auto fill = [&](int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b) {
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) {
+                uint8_t* p = &img.rgba[(static_cast<size_t>(y) * N + x) * 4];
+                p[0] = r;
+                p[1] = g;
+                p[2] = b;
+                p[3] = 255;
+            }
     };
-    static const uint8_t quad[4][3] = {{230, 90, 60}, {70, 160, 230}, {90, 200, 110}, {240, 200, 70}};
-    for (int t = 0; t < N; ++t)
-        for (int s = 0; s < N; ++s) {
-            const uint8_t* q = quad[(t >= N / 2) * 2 + (s >= N / 2)];
-            bool grid = s % 16 == 0 || t % 16 == 0;
-            set(s, t, grid ? 255 : q[0], grid ? 255 : q[1], grid ? 255 : q[2]);
-        }
-    for (int t = 0; t < 20; ++t)
-        for (int s = 0; s < 20; ++s) set(s, t, 0, 0, 0);
-    // Arrow: a shaft along t and a head at high t.
-    for (int t = 30; t < 100; ++t)
-        for (int s = 60; s < 68; ++s) set(s, t, 255, 255, 255);
-    for (int k = 0; k < 24; ++k)
-        for (int s = 64 - 24 + k; s < 64 + 24 - k; ++s) set(s, 100 + k, 255, 255, 255);
-    FILE* out = std::fopen(argv[1], "wb");
-    if (!out || std::fwrite(px.data(), 1, px.size(), out) != px.size() || std::fclose(out) != 0) {
-        std::perror(argv[1]);
+    // Sky over ground, with a light grid.
+    for (int y = 0; y < N; ++y) {
+        uint8_t shade = static_cast<uint8_t>(255 - y / 4);
+        if (y < N / 2)
+            fill(0, y, N, y + 1, static_cast<uint8_t>(120 + y / 3), static_cast<uint8_t>(180 + y / 6), 255);
+        else
+            fill(0, y, N, y + 1, 110, shade, 90);
+    }
+    for (int k = 0; k < N; k += 32) {
+        fill(k, 0, k + 2, N, 255, 255, 255);
+        fill(0, k, N, k + 2, 255, 255, 255);
+    }
+    // The arrow: a shaft and a head, pointing to the top row.
+    fill(116, 90, 140, 220, 255, 255, 255);
+    for (int k = 0; k < 60; ++k) fill(128 - k, 30 + k, 128 + k, 31 + k, 255, 255, 255);
+    // An "F" in the top right.
+    fill(180, 140, 192, 210, 200, 30, 30);
+    fill(180, 140, 228, 152, 200, 30, 30);
+    fill(180, 170, 216, 182, 200, 30, 30);
+    // Texel (0, 0).
+    fill(0, N - 40, 40, N, 0, 0, 0);
+    std::string error;
+    if (!picture::writePng(argv[1], img, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     return 0;

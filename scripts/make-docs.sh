@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Makes the README's pictures from a real run of the demo on a private
+# virtual screen: docs/screenshot.png and docs/demo.gif.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh build >/dev/null
+# /usr/bin/convert: some machines put a stand-in of that name earlier on the PATH.
+if [[ ! -x /usr/bin/convert ]]; then
+  if [[ $(id -u) -eq 0 ]]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends imagemagick >/dev/null
+  else
+    echo "make-docs: needs ImageMagick: sudo apt-get install -y imagemagick" >&2
+    exit 1
+  fi
+fi
+
+work=$(mktemp -d)
+finish() {
+  if [[ -n ${demo:-} ]]; then kill -TERM "$demo" 2>/dev/null || true; wait "$demo" 2>/dev/null || true; fi
+  if [[ -n ${xvfb:-} ]]; then kill "$xvfb" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap finish EXIT
+
+# The sample picture at the demo's fixed path, in a private mount namespace
+# when we may, so that no real picture is touched.
+cat > "$work/run.sh" <<INNER
+set -e
+if [ "\$(id -u)" -eq 0 ] && mount -t tmpfs tmpfs /private 2>/dev/null; then
+  mkdir -p /private/var && cp "$PWD/build/tools/sample.raw" /private/var/tesmor.raw
+fi
+exec "$PWD/build/app/orvanel"
+INNER
+
+exec 3< <(Xvfb -displayfd 1 -screen 0 320x480x16 -nolisten tcp 2>/dev/null)
+xvfb=$!
+read -r -t 10 number <&3
+export DISPLAY=:$number
+if [[ $(id -u) -eq 0 ]]; then
+  mkdir -p /private
+  unshare -m sh "$work/run.sh" >/dev/null &
+else
+  sh "$work/run.sh" >/dev/null &
+fi
+demo=$!
+sleep 1
+for i in $(seq -w 0 44); do
+  build/tools/screenshot "$work/frame$i.png"
+  sleep 0.05
+done
+# The still: the best lit of the frames.
+best=$(for f in "$work"/frame*.png; do echo "$(/usr/bin/convert "$f" -format '%[fx:mean]' info:) $f"; done |
+       sort -g | tail -n 1 | cut -d' ' -f2)
+cp "$best" docs/screenshot.png
+/usr/bin/convert -delay 7 -loop 0 "$work"/frame*.png -resize 75% -layers Optimize docs/demo.gif
+echo "make-docs: wrote docs/screenshot.png and docs/demo.gif"

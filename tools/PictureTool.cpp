@@ -1,0 +1,143 @@
+#include "PictureTool.h"
+
+#include <fcntl.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace picture {
+
+bool readImage(const std::string& path, Pixels& out, std::string& error) {
+    if (access(path.c_str(), R_OK) != 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        error = path + " is not a PNG image (" + image.message + ")";
+        png_image_free(&image);
+        return false;
+    }
+    image.format = PNG_FORMAT_RGBA;
+    if (image.width == 0 || image.height == 0 || image.width > 1u << 15 || image.height > 1u << 15) {
+        error = path + ": image size out of range";
+        png_image_free(&image);
+        return false;
+    }
+    out.width = static_cast<int>(image.width);
+    out.height = static_cast<int>(image.height);
+    out.rgba.assign(PNG_IMAGE_SIZE(image), 0);
+    if (!png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr)) {
+        error = path + ": " + image.message;
+        png_image_free(&image);
+        return false;
+    }
+    return true;
+}
+
+bool writePng(const std::string& path, const Pixels& pixels, std::string& error) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(pixels.width);
+    image.height = static_cast<png_uint_32>(pixels.height);
+    image.format = PNG_FORMAT_RGBA;
+    if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.rgba.data(), 0, nullptr)) {
+        error = "cannot write " + path + ": " + image.message;
+        return false;
+    }
+    return true;
+}
+
+namespace {
+// One output sample's colour over white, from the source area it covers.
+void sample(const Pixels& in, double x0, double y0, double x1, double y1, double out[3]) {
+    double sum[4] = {0, 0, 0, 0}, weight = 0;
+    int ix0 = static_cast<int>(std::floor(x0)), iy0 = static_cast<int>(std::floor(y0));
+    int ix1 = static_cast<int>(std::ceil(x1)), iy1 = static_cast<int>(std::ceil(y1));
+    for (int y = iy0; y < iy1; ++y) {
+        double wy = std::min<double>(y + 1, y1) - std::max<double>(y, y0);
+        for (int x = ix0; x < ix1; ++x) {
+            double w = wy * (std::min<double>(x + 1, x1) - std::max<double>(x, x0));
+            if (w <= 0) continue;
+            int cx = std::clamp(x, 0, in.width - 1), cy = std::clamp(y, 0, in.height - 1);
+            const uint8_t* p = &in.rgba[(static_cast<size_t>(cy) * in.width + cx) * 4];
+            double a = p[3] / 255.0;
+            for (int c = 0; c < 3; ++c) sum[c] += w * (p[c] * a + 255.0 * (1 - a));
+            weight += w;
+        }
+    }
+    for (int c = 0; c < 3; ++c) out[c] = weight > 0 ? sum[c] / weight : 255;
+}
+
+void bilinear(const Pixels& in, double x, double y, double out[3]) {
+    x = std::clamp(x, 0.0, in.width - 1.0);
+    y = std::clamp(y, 0.0, in.height - 1.0);
+    int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    int x1 = std::min(x0 + 1, in.width - 1), y1 = std::min(y0 + 1, in.height - 1);
+    double fx = x - x0, fy = y - y0;
+    double acc[3] = {0, 0, 0};
+    const std::pair<int, int> corner[4] = {{x0, y0}, {x1, y0}, {x0, y1}, {x1, y1}};
+    const double w[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = &in.rgba[(static_cast<size_t>(corner[k].second) * in.width + corner[k].first) * 4];
+        double a = p[3] / 255.0;
+        for (int c = 0; c < 3; ++c) acc[c] += w[k] * (p[c] * a + 255.0 * (1 - a));
+    }
+    for (int c = 0; c < 3; ++c) out[c] = acc[c];
+}
+}  // namespace
+
+std::vector<uint8_t> toPicture(const Pixels& in) {
+    std::vector<uint8_t> bytes(kBytes);
+    double sx = static_cast<double>(in.width) / kSize, sy = static_cast<double>(in.height) / kSize;
+    for (int t = 0; t < kSize; ++t) {
+        int row = kSize - 1 - t;  // the image's bottom row is t = 0
+        for (int s = 0; s < kSize; ++s) {
+            double rgb[3];
+            if (sx > 1 || sy > 1)
+                sample(in, s * sx, row * sy, (s + 1) * sx, (row + 1) * sy, rgb);
+            else
+                bilinear(in, (s + 0.5) * sx - 0.5, (row + 0.5) * sy - 0.5, rgb);
+            for (int c = 0; c < 3; ++c)
+                bytes[(static_cast<size_t>(t) * kSize + s) * 3 + c] =
+                    static_cast<uint8_t>(std::clamp(std::lround(rgb[c]), 0L, 255L));
+        }
+    }
+    return bytes;
+}
+
+bool writePicture(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+    std::string temp = path + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    fchmod(fd, 0644);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    bool ok = done == bytes.size() && fsync(fd) == 0;
+    int saved = errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+        saved = errno;
+        ok = false;
+    }
+    if (!ok) {
+        unlink(temp.c_str());
+        error = "cannot write " + path + ": " + std::strerror(saved ? saved : EIO);
+    }
+    return ok;
+}
+
+}  // namespace picture

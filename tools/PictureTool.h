@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Turns an image file into the demo's picture: 128 x 128 texels of raw RGB,
+// first row t = 0. With Z up, t grows upward on the cube's side faces, so the
+// image's bottom row becomes the first; the image is scaled to fit with an
+// area filter (bilinear when enlarged), and transparent parts show white.
+namespace picture {
+
+constexpr int kSize = 128;
+constexpr size_t kBytes = kSize * kSize * 3;
+
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgba;  // top row first
+};
+
+// Reads a PNG of any kind (palette, grey, 16-bit, with or without alpha).
+bool readImage(const std::string& path, Pixels& out, std::string& error);
+// Writes an RGBA image as a PNG (for the sample picture and the tests).
+bool writePng(const std::string& path, const Pixels& image, std::string& error);
+// The picture bytes for an image.
+std::vector<uint8_t> toPicture(const Pixels& image);
+// Writes the picture through a temporary file and a rename: the target gets
+// all 49,152 bytes or is left as it was.
+bool writePicture(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
+
+}  // namespace picture
