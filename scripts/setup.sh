@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(g++ cmake pkg-config libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
           libx11-dev libxext-dev libxi-dev libxtst-dev libpng-dev
-          libgtest-dev libgmock-dev libbenchmark-dev xvfb)
+          libgtest-dev libgmock-dev libbenchmark-dev xvfb valgrind)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,10 +1,12 @@
 // Saves the X screen (or one window) as a PNG: screenshot OUT.png [WINDOW-ID]
+// or prints one pixel of the screen as "R G B": screenshot --pixel X Y
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <png.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -21,14 +23,25 @@ int channel(unsigned long pixel, unsigned long mask) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUT.png [WINDOW-ID]\n", argv[0]);
+    if (argc < 2 || (std::string(argv[1]) == "--pixel" && argc != 4)) {
+        std::fprintf(stderr, "usage: %s OUT.png [WINDOW-ID] | --pixel X Y\n", argv[0]);
         return 2;
     }
     Display* dpy = XOpenDisplay(nullptr);
     if (!dpy) {
         std::fprintf(stderr, "screenshot: cannot open display\n");
         return 1;
+    }
+    if (std::string(argv[1]) == "--pixel") {
+        XImage* one = XGetImage(dpy, DefaultRootWindow(dpy), std::atoi(argv[2]), std::atoi(argv[3]), 1, 1,
+                                AllPlanes, ZPixmap);
+        if (!one) return 1;
+        unsigned long p = XGetPixel(one, 0, 0);
+        std::printf("%d %d %d\n", channel(p, one->red_mask), channel(p, one->green_mask),
+                    channel(p, one->blue_mask));
+        XDestroyImage(one);
+        XCloseDisplay(dpy);
+        return 0;
     }
     Window target = argc > 2 ? std::strtoul(argv[2], nullptr, 0) : DefaultRootWindow(dpy);
     XWindowAttributes attrs;
