@@ -1,6 +1,6 @@
 // Measures what a frame costs, whether memory stays flat, how soon the first
 // frame shows and how well the 0.033 s timer keeps time, on a private 16-bit
-// Xvfb. Usage: orvanel_bench [--quick]
+// Xvfb. Usage: orvanel_bench [--quick | --soak FRAMES]
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 #include <signal.h>
@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -200,6 +201,7 @@ public:
 
 int main(int argc, char** argv) {
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    long soakOnly = argc > 2 && std::strcmp(argv[1], "--soak") == 0 ? std::atol(argv[2]) : 0;
     const int frames = quick ? 300 : 3000;
     const int soak = quick ? 5000 : 100000;
     const double timerSeconds = quick ? 3 : 60;
@@ -223,6 +225,20 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
     RealPath real;
+    if (soakOnly > 0) {
+        // Frames back to back, resident set reported as it goes.
+        double first = 0;
+        for (long done = 1; done <= soakOnly; ++done) {
+            real.frame();
+            if (done == 1000) first = residentMiB();
+            if (done % 100000 == 0 || done == soakOnly)
+                std::printf("after %ld frames: resident %.2f MiB (%+.3f since frame 1,000)\n", done,
+                            residentMiB(), residentMiB() - first);
+            std::fflush(stdout);
+        }
+        UIKitPlatform::stop();
+        return 0;
+    }
     BareGL bare(picture.data());
     for (int i = 0; i < 100; ++i) real.frame();  // warm up both
     bare.run(100);

@@ -416,4 +416,68 @@ TEST_F(EndToEnd, LosingTheDisplayEndsTheDemoWithinASecondAndSaysSo) {
         << printed;
 }
 
+// The program's top-level window, found by its title.
+::Window findWindow(Display* dpy, const char* title) {
+    ::Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    ::Window found = 0;
+    if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && !found; ++i) {
+            char* name = nullptr;
+            if (XFetchName(dpy, children[i], &name) && name) {
+                if (std::string(name) == title) found = children[i];
+                XFree(name);
+            }
+        }
+        if (children) XFree(children);
+    }
+    return found;
+}
+
+TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
+    int out = -1;
+    pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 90), out);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    Display* dpy = XOpenDisplay(nullptr);
+    ::Window window = findWindow(dpy, "Orvanel");
+    ASSERT_NE(window, 0u) << "no window titled Orvanel";
+    XClassHint hint{};
+    ASSERT_TRUE(XGetClassHint(dpy, window, &hint));
+    EXPECT_STREQ(hint.res_name, "orvanel");
+    EXPECT_STREQ(hint.res_class, "Orvanel");
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    XWindowAttributes attrs;
+    XGetWindowAttributes(dpy, window, &attrs);
+    EXPECT_EQ(attrs.width, 320);
+    EXPECT_EQ(attrs.height, 480);
+
+    // What a window manager sends when the user closes the window.
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = window;
+    close.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+    close.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy, window, False, NoEventMask, &close);
+    XSync(dpy, False);
+    XCloseDisplay(dpy);
+
+    int status = 0;
+    auto sent = std::chrono::steady_clock::now();
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - sent < std::chrono::seconds(2))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "closing the window did not end the demo";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ::close(out);
+}
+
 }  // namespace
