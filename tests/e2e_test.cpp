@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "Xvfb.h"
@@ -66,6 +67,22 @@ pid_t launch(const std::vector<uint8_t>& picture, int& out) {
     close(fds[1]);
     out = fds[0];
     return pid;
+}
+
+// The program's wait status once it has ended, or nothing (and it is killed)
+// when it is still running after `limit`.
+std::optional<int> endsWithin(pid_t pid, std::chrono::milliseconds limit) {
+    auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() - start > limit) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return status;
 }
 
 std::string readAll(int fd) {
@@ -256,8 +273,9 @@ TEST_F(EndToEnd, ShowsTheSpinningCubeOnTheClearColourAndEndsOnSigterm) {
     EXPECT_TRUE(checked) << "texel (0, 0) never came into view";
 
     kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
+    ASSERT_TRUE(ended) << "SIGTERM did not end the demo";
+    int status = *ended;
     EXPECT_TRUE(WIFEXITED(status)) << "status " << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
     std::string printed = readAll(out);
@@ -273,8 +291,9 @@ TEST_F(EndToEnd, MissingPictureIsOneDiagnosticAndTheDemoStillRuns) {
     EXPECT_EQ(s.at(0, 0), kClear);
     EXPECT_NE(s.at(160, 240), kClear);
     kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
+    ASSERT_TRUE(ended) << "SIGINT did not end the demo";
+    int status = *ended;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::string printed = readAll(out);
     EXPECT_EQ(printed.rfind("\n", 0), 0u) << printed;
@@ -384,8 +403,9 @@ TEST_F(EndToEnd, DragsPanZoomAndADoubleClickPutsTheCameraBack) {
     EXPECT_LT(back.radius / start.radius, 1.25);
 
     kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
+    ASSERT_TRUE(ended) << "SIGTERM did not end the demo";
+    int status = *ended;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     close(out);
 }
@@ -396,17 +416,9 @@ TEST_F(EndToEnd, LosingTheDisplayEndsTheDemoWithinASecondAndSaysSo) {
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     server->kill();
-    auto killed = std::chrono::steady_clock::now();
-    int status = 0;
-    pid_t done = 0;
-    while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() - killed < std::chrono::seconds(1))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "still running a second after the display went away";
-    }
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(1));
+    ASSERT_TRUE(ended) << "still running a second after the display went away";
+    int status = *ended;
     EXPECT_TRUE(WIFEXITED(status)) << "ended by a signal: " << status;
     EXPECT_NE(WEXITSTATUS(status), 0);
     std::string printed = readAll(out);
@@ -465,17 +477,9 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     XSync(dpy, False);
     XCloseDisplay(dpy);
 
-    int status = 0;
-    auto sent = std::chrono::steady_clock::now();
-    pid_t done = 0;
-    while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() - sent < std::chrono::seconds(2))
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "closing the window did not end the demo";
-    }
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
+    ASSERT_TRUE(ended) << "closing the window did not end the demo";
+    int status = *ended;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     ::close(out);
 }
