@@ -135,7 +135,8 @@ double NSRunLoop::nextTimerDue() const {
 void NSRunLoop::fireDueTimers() {
     double t = now();
     // Fire from a snapshot: an action may schedule or invalidate timers.
-    std::vector<NSTimer*> snapshot = mTimers;
+    std::vector<NSTimer*>& snapshot = mFiring;
+    snapshot.assign(mTimers.begin(), mTimers.end());
     for (NSTimer* timer : snapshot) timer->retain();
     for (NSTimer* timer : snapshot) {
         if (!timer->mValid) continue;
@@ -145,6 +146,7 @@ void NSRunLoop::fireDueTimers() {
         timer->fire();
     }
     for (NSTimer* timer : snapshot) timer->release();
+    snapshot.clear();
     auto dead = std::stable_partition(mTimers.begin(), mTimers.end(),
                                       [](NSTimer* timer) { return timer->mValid; });
     for (auto it = dead; it != mTimers.end(); ++it) (*it)->release();
@@ -154,7 +156,8 @@ void NSRunLoop::fireDueTimers() {
 void NSRunLoop::runOnce(double maxWait) {
     double wait = std::min(maxWait, nextTimerDue() - now());
     if (wait < 0) wait = 0;
-    std::vector<pollfd> fds;
+    std::vector<pollfd>& fds = mPollFds;
+    fds.clear();
     for (const Source& s : mSources) fds.push_back({s.fd, POLLIN, 0});
     if (mClock) wait = 0;  // a test clock never waits for real time
     wait = std::min(wait, 3600.0);
@@ -164,12 +167,14 @@ void NSRunLoop::runOnce(double maxWait) {
     int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     fireDueTimers();
     if (ready > 0) {
-        // Copy: a callback may add or remove sources.
-        std::vector<Source> sources = mSources;
-        for (size_t i = 0; i < fds.size() && i < sources.size(); ++i)
-            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) sources[i].onReadable();
+        // Collect first: a callback may add or remove sources.
+        mReady.clear();
+        for (size_t i = 0; i < fds.size() && i < mSources.size(); ++i)
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) mReady.push_back(mSources[i]);
+        for (const Source& source : mReady) source.onReadable();
     }
-    for (auto& observer : std::vector<std::function<void()>>(mObservers)) observer();
+    // By index: an observer may add another.
+    for (size_t i = 0; i < mObservers.size(); ++i) mObservers[i]();
 }
 
 int NSRunLoop::run() {

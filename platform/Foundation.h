@@ -1,5 +1,7 @@
 #pragma once
 
+#include <poll.h>
+
 #include <functional>
 #include <vector>
 
@@ -115,7 +117,10 @@ private:
     double nextTimerDue() const;
 
     std::vector<NSTimer*> mTimers;
+    std::vector<NSTimer*> mFiring;  // reused each pass: no allocation per frame
     std::vector<Source> mSources;
+    std::vector<Source> mReady;
+    std::vector<pollfd> mPollFds;
     std::vector<std::function<void()>> mObservers;
     std::function<double()> mClock;
     int mNextToken = 1;

@@ -30,7 +30,8 @@ void onSignal(int) {
 }
 
 void displayWindows() {
-    for (UIWindow* window : std::vector<UIWindow*>(gWindows)) window->displayIfNeeded();
+    // By index: drawing may open or close a window.
+    for (size_t i = 0; i < gWindows.size(); ++i) gWindows[i]->displayIfNeeded();
     x11::flush();
     x11::dispatchQueued();
 }
