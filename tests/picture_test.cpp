@@ -179,6 +179,25 @@ TEST_F(PictureToolTest, ReplacesAnOldPictureWhole) {
     EXPECT_TRUE(leftovers().empty());
 }
 
+TEST_F(PictureToolTest, SamplePictureMarksTexelZeroZeroOnly) {
+    std::ifstream in(SAMPLE_PICTURE, std::ios::binary);
+    std::vector<uint8_t> raw((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(raw.size(), 49152u) << SAMPLE_PICTURE;
+    auto black = [&](int s, int t) {
+        const uint8_t* p = texel(raw, s, t);
+        return p[0] == 0 && p[1] == 0 && p[2] == 0;
+    };
+    EXPECT_TRUE(black(0, 0));
+    EXPECT_TRUE(black(15, 15));
+    EXPECT_FALSE(black(127, 0));
+    EXPECT_FALSE(black(0, 127));
+    EXPECT_FALSE(black(127, 127));
+    // The arrow is white along the middle and points to high t (the top).
+    EXPECT_EQ(texel(raw, 62, 60)[0], 255);
+    EXPECT_EQ(texel(raw, 62, 110)[0], 255);
+    EXPECT_NE(texel(raw, 62, 122)[0], 255) << "past the arrow's tip";
+}
+
 TEST_F(PictureToolTest, CommandLineExitStatus) {
     std::string tool = ORVANEL_PICTURE_TOOL;
     EXPECT_NE(std::system((tool + " " + path("missing.png") + " " + path("x.raw") + " 2>/dev/null").c_str()), 0);
