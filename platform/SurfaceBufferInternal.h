@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "CoreSurface.h"
+#include "X11Display.h"
 
 struct __CoreSurfaceBuffer : __CFType {
     ~__CoreSurfaceBuffer() override;
@@ -14,7 +15,8 @@ struct __CoreSurfaceBuffer : __CFType {
     int height = 0;
     int pitch = 0;
     size_t allocSize = 0;
-    uint8_t* memory = nullptr;
+    uint8_t* memory = nullptr;  // image.memory, which the window shows from
+    x11::Image image;
     unsigned long pixmap = 0;
     int lockCount = 0;
     bool stale = false;  // locked for drawing since its memory was last brought up to date

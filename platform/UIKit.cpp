@@ -135,8 +135,7 @@ void compositeLayer(x11::Window& window, const LKLayer* layer, float x, float y)
     x += layer->frame().origin.x;
     y += layer->frame().origin.y;
     if (CoreSurfaceBufferRef buffer = layer->contents(); buffer && buffer->lockCount == 0)
-        x11::putImage565(window, buffer->memory, buffer->width, buffer->height, buffer->pitch,
-                         static_cast<int>(x), static_cast<int>(y));
+        x11::putImage565(window, buffer->image, static_cast<int>(x), static_cast<int>(y));
     for (const LKLayer* sub : layer->sublayers()) compositeLayer(window, sub, x, y);
 }
 }  // namespace

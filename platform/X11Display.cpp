@@ -200,9 +200,9 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
         XISelectEvents(dpy, w.id, &mask, 1);
     }
     w.gc = XCreateGC(dpy, w.id, 0, nullptr);
-    const int bytes = w.depth == 16 ? 2 : 4;
-    for (Image& image : w.staging)
-        createImage(image, w.depth, width, height, width * bytes, static_cast<size_t>(width) * height * bytes);
+    if (w.depth != 16)
+        for (Image& image : w.staging)
+            createImage(image, w.depth, width, height, width * 4, static_cast<size_t>(width) * height * 4);
     return true;
 }
 
@@ -296,9 +296,26 @@ void destroyImage(Image& image) {
     image = Image{};
 }
 
+namespace {
+// Takes the server's completion notices out of the queue, leaving every other
+// event where it is.
+void collectCompletions(Display* dpy) {
+    XEvent event;
+    while (XCheckTypedEvent(dpy, gShmCompletion, &event)) deliver(event);
+}
+}  // namespace
+
 void waitIdle(Image& image) {
     if (!image.busy) return;
-    if (Display* dpy = display()) XSync(dpy, False);
+    Display* dpy = display();
+    if (dpy && gShmCompletion >= 0) {
+        XEventsQueued(dpy, QueuedAfterReading);
+        collectCompletions(dpy);
+        if (image.busy) {
+            XSync(dpy, False);
+            collectCompletions(dpy);
+        }
+    }
     image.busy = false;
 }
 
@@ -316,31 +333,30 @@ void put(Window& w, Image& image, int width, int height, int x, int y) {
 }
 }  // namespace
 
-void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pitch, int x, int y) {
+void putImage565(Window& w, Image& source, int x, int y) {
+    if (!display() || !w.id || !source.memory) return;
+    int cw = std::min(source.width, w.width);
+    int ch = std::min(source.height, w.height);
+    if (w.depth == 16) {
+        if (source.ximage) put(w, source, cw, ch, x, y);
+        return;
+    }
     Image& out = w.staging[w.next];
-    if (!display() || !w.id || !pixels || !out.ximage) return;
+    if (!out.ximage) return;
     w.next ^= 1;
     waitIdle(out);
-    int cw = std::min(width, w.width);
-    int ch = std::min(height, w.height);
-    if (w.depth == 16) {
-        for (int row = 0; row < ch; ++row)
-            std::memcpy(out.memory + static_cast<size_t>(row) * out.pitch, pixels + static_cast<size_t>(row) * pitch,
-                        static_cast<size_t>(cw) * 2);
-    } else {
-        uint32_t red[32], green[64], blue[32];
-        for (unsigned v = 0; v < 64; ++v) {
-            if (v < 32) red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
-            if (v < 32) blue[v] = static_cast<uint32_t>(place(v, 5, w.visual->blue_mask));
-            green[v] = static_cast<uint32_t>(place(v, 6, w.visual->green_mask));
-        }
-        for (int row = 0; row < ch; ++row) {
-            auto* src = reinterpret_cast<const uint16_t*>(pixels + static_cast<size_t>(row) * pitch);
-            auto* dst = reinterpret_cast<uint32_t*>(out.memory + static_cast<size_t>(row) * out.pitch);
-            for (int col = 0; col < cw; ++col) {
-                unsigned p = src[col];
-                dst[col] = red[p >> 11] | green[(p >> 5) & 63] | blue[p & 31];
-            }
+    uint32_t red[32], green[64], blue[32];
+    for (unsigned v = 0; v < 64; ++v) {
+        if (v < 32) red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
+        if (v < 32) blue[v] = static_cast<uint32_t>(place(v, 5, w.visual->blue_mask));
+        green[v] = static_cast<uint32_t>(place(v, 6, w.visual->green_mask));
+    }
+    for (int row = 0; row < ch; ++row) {
+        auto* src = reinterpret_cast<const uint16_t*>(source.memory + static_cast<size_t>(row) * source.pitch);
+        auto* dst = reinterpret_cast<uint32_t*>(out.memory + static_cast<size_t>(row) * out.pitch);
+        for (int col = 0; col < cw; ++col) {
+            unsigned p = src[col];
+            dst[col] = red[p >> 11] | green[(p >> 5) & 63] | blue[p & 31];
         }
     }
     put(w, out, cw, ch, x, y);

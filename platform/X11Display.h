@@ -49,7 +49,8 @@ struct Image {
 // Zeroed memory of at least `bytes` bytes for a ZPixmap of the given depth.
 bool createImage(Image& image, int depth, int width, int height, int pitch, size_t bytes);
 void destroyImage(Image& image);
-// Returns once the server has read everything put from the image.
+// Returns once the server has read everything put from the image (usually
+// without a round trip: the server has said so by then).
 void waitIdle(Image& image);
 
 struct Window {
@@ -59,8 +60,8 @@ struct Window {
     int depth = 0;
     Visual* visual = nullptr;
     GC gc = nullptr;
-    // What the server shows from, in the window's format: two, so that a
-    // frame never waits for the server to finish reading the one before.
+    // Pixels converted to the window's format when its depth is not 16: two,
+    // so that a frame never waits for the server to read the one before.
     Image staging[2];
     int next = 0;
 };
@@ -69,8 +70,9 @@ bool createWindow(Window& window, int x, int y, int width, int height, const std
 void destroyWindow(Window& window);
 void mapWindow(Window& window, bool shown);
 void raiseWindow(Window& window);
-// Draws 5-6-5 rows (top row first) at (x, y) in the window.
-void putImage565(Window& window, const uint8_t* pixels, int width, int height, int pitch, int x, int y);
+// Draws a 5-6-5 image (top row first) at (x, y) in the window: straight from
+// its memory on a 16-bit window, converted on any other.
+void putImage565(Window& window, Image& image, int x, int y);
 void flush();
 // Hands events that Xlib has already read to the handler (no I/O).
 void dispatchQueued();
