@@ -35,8 +35,18 @@ wait "$vg" || status=$?
 vg=
 echo "program exited with status $status"
 ours='(UIGLView|UIGLCameraView|TestGLView|DrawCube|OrvanelApp|main|CoreSurface|CoreFoundation|Foundation|UIKit|LayerKit|X11Display|PixmapResolve|PointerInput|GraphicsServices)\.(cpp|h):'
-# One block per report: keep those that pass through the project's code.
-bad=$(awk -v RS= -v ours="$ours" '/Invalid (read|write)|uninitialised|definitely lost in/ && $0 ~ ours' "$work/log")
+# One block per report (valgrind marks each line "==PID== " and parts them
+# with a line of just that). It is ours when its first frame past valgrind's own
+# replacements (malloc, memcpy and the like) is in the project's code.
+bad=$(sed -E 's/^==[0-9]+== ?//' "$work/log" | awk -v RS= -v ours="$ours" '
+  /Invalid (read|write)|uninitialised|definitely lost in/ {
+    n = split($0, lines, "\n")
+    for (i = 1; i <= n; i++) {
+      if (lines[i] !~ /(at|by) 0x/ || lines[i] ~ /vg_replace_|vgpreload/) continue
+      if (lines[i] ~ ours) print $0 "\n"
+      break
+    }
+  }')
 grep -E "ERROR SUMMARY|definitely lost:" "$work/log" | sed 's/^==[0-9]*== //'
 if [[ -n $bad ]]; then
   echo "$bad"
