@@ -1,6 +1,6 @@
 // Measures what a frame costs, whether memory stays flat, how soon the first
 // frame shows and how well the 0.033 s timer keeps time, on a private 16-bit
-// Xvfb. Usage: orvanel_bench [--quick | --soak FRAMES]
+// Xvfb. Usage: orvanel_bench [--quick | --soak FRAMES | --startup]
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 #include <signal.h>
@@ -214,6 +214,14 @@ int main(int argc, char** argv) {
     }
     TestGLView::picturePath = picturePath.c_str();
 
+    if (argc > 1 && std::strcmp(argv[1], "--startup") == 0) {
+        std::vector<double> times;
+        for (int i = 0; i < 10; ++i) times.push_back(firstFrameMs(ORVANEL_BINARY));
+        std::sort(times.begin(), times.end());
+        std::printf("process start to first frame shown (ms): min %.1f, median %.1f, max %.1f\n", times.front(),
+                    times[times.size() / 2], times.back());
+        return 0;
+    }
     double startup = firstFrameMs(ORVANEL_BINARY);
 
     NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
