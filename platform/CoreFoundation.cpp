@@ -17,7 +17,6 @@ extern "C" {
 const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{true};
 const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks{true};
 const CFBooleanRef kCFBooleanTrue = makeBoolean(true);
-const CFBooleanRef kCFBooleanFalse = makeBoolean(false);
 
 CFTypeRef CFRetain(CFTypeRef object) {
     if (object) ++object->refs;
@@ -69,10 +68,6 @@ const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key) {
     for (const auto& entry : dict->entries)
         if (CFEqual(entry.first, static_cast<CFTypeRef>(key))) return entry.second;
     return nullptr;
-}
-
-CFIndex CFDictionaryGetCount(CFDictionaryRef dict) {
-    return dict ? static_cast<CFIndex>(dict->entries.size()) : 0;
 }
 
 CFNumberRef CFNumberCreate(CFAllocatorRef, CFIndex type, const void* valuePtr) {

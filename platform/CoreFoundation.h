@@ -54,7 +54,6 @@ extern "C" {
 extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
 extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
 extern const CFBooleanRef kCFBooleanTrue;
-extern const CFBooleanRef kCFBooleanFalse;
 
 CFTypeRef CFRetain(CFTypeRef object);
 void CFRelease(CFTypeRef object);
@@ -65,7 +64,6 @@ CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef allocator, CFInd
                                                  const CFDictionaryValueCallBacks* valueCallBacks);
 void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value);
 const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key);
-CFIndex CFDictionaryGetCount(CFDictionaryRef dict);
 
 // Only the signed 32-bit type (3) is known; other types give null.
 CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFIndex type, const void* valuePtr);

@@ -99,10 +99,6 @@ int CoreSurfaceBufferGetBytesPerRow(CoreSurfaceBufferRef buffer) {
 int CoreSurfaceBufferGetLockCount(CoreSurfaceBufferRef buffer) {
     return buffer ? buffer->lockCount : 0;
 }
-
-unsigned long CoreSurfaceBufferGetPixmap(CoreSurfaceBufferRef buffer) {
-    return buffer ? buffer->pixmap : 0;
-}
 }
 
 CoreSurfaceBufferRef CFRetain(CoreSurfaceBufferRef buffer) {

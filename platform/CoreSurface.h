@@ -32,8 +32,6 @@ int CoreSurfaceBufferGetWidth(CoreSurfaceBufferRef buffer);
 int CoreSurfaceBufferGetHeight(CoreSurfaceBufferRef buffer);
 int CoreSurfaceBufferGetBytesPerRow(CoreSurfaceBufferRef buffer);
 int CoreSurfaceBufferGetLockCount(CoreSurfaceBufferRef buffer);
-// The X pixmap over the buffer, 0 where no display is open.
-unsigned long CoreSurfaceBufferGetPixmap(CoreSurfaceBufferRef buffer);
 }
 
 // Buffers are counted like every other property object.

@@ -178,9 +178,7 @@ void NSRunLoop::runOnce(double maxWait) {
 }
 
 int NSRunLoop::run() {
-    mRunning = true;
     while (!mStopRequested) runOnce(3600.0);
-    mRunning = false;
     mStopRequested = false;
     int status = mStatus;
     mStatus = 0;

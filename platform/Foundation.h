@@ -54,10 +54,6 @@ public:
 
     void fire();
     void invalidate();
-    bool isValid() const { return mValid; }
-    double timeInterval() const { return mInterval; }
-    bool repeats() const { return mRepeats; }
-    id target() const { return mTarget; }
 
 private:
     friend class NSRunLoop;
@@ -94,7 +90,6 @@ public:
     // Runs until stop(); returns the status given to stop().
     int run();
     void stop(int status);
-    bool isRunning() const { return mRunning; }
 
     // One pass: waits at most until the next timer (and at most maxWait
     // seconds), fires what is due, serves ready sources, then the observers.
@@ -124,7 +119,6 @@ private:
     std::vector<std::function<void()>> mObservers;
     std::function<double()> mClock;
     int mNextToken = 1;
-    bool mRunning = false;
     bool mStopRequested = false;
     int mStatus = 0;
 };

@@ -14,7 +14,6 @@
 #include "X11Display.h"
 
 namespace {
-UIApplication* gApplication = nullptr;
 float gStatusBarHeight = 20;
 std::vector<UIWindow*> gWindows;
 UIWindow* gKeyWindow = nullptr;
@@ -43,14 +42,13 @@ struct UIWindow::Native {
     TouchPointer touch;
 };
 
+// No status bar is drawn: only the mode is kept, and nothing waits on a fence.
 void UIApplication::setStatusBarMode(int mode, int orientation, float duration, int fenceID) {
+    (void)orientation;
     (void)duration;
-    (void)fenceID;  // nothing to fence against: the status bar is not drawn
+    (void)fenceID;
     mStatusBarMode = mode;
-    mStatusBarOrientation = orientation;
 }
-
-UIApplication* UIApplication::sharedApplication() { return gApplication; }
 
 void UIHardware::_setStatusBarHeight(float height) {
     if (std::isfinite(height) && height >= 0 && height <= kScreenHeight) gStatusBarHeight = height;
@@ -149,8 +147,6 @@ void UIWindow::composite() {
 }
 
 const std::vector<UIWindow*>& UIWindow::windows() { return gWindows; }
-
-UIWindow* UIWindow::keyWindow() { return gKeyWindow; }
 
 UIWindow::~UIWindow() {
     gWindows.erase(std::remove(gWindows.begin(), gWindows.end(), this), gWindows.end());
@@ -287,11 +283,9 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
         UIKitPlatform::stop();
         return 1;
     }
-    gApplication = app;
     app->applicationDidFinishLaunching(app);
     int status = NSRunLoop::mainRunLoop()->run();
     app->applicationWillTerminate();
-    gApplication = nullptr;
     app->release();
     UIKitPlatform::stop();
     return status;

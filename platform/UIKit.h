@@ -16,13 +16,9 @@ public:
 
     void setStatusBarMode(int mode, int orientation, float duration, int fenceID);
     int statusBarMode() const { return mStatusBarMode; }
-    int statusBarOrientation() const { return mStatusBarOrientation; }
-
-    static UIApplication* sharedApplication();
 
 private:
     int mStatusBarMode = 0;
-    int mStatusBarOrientation = 0;
 };
 
 // What UIApplicationMain is told to instantiate.
@@ -100,7 +96,6 @@ public:
     void composite();
 
     static const std::vector<UIWindow*>& windows();
-    static UIWindow* keyWindow();
 
     // The window system's input for this window (an XEvent).
     void _handleEvent(const void* xevent);
