@@ -18,14 +18,23 @@
 #include "SurfaceBufferInternal.h"
 
 namespace {
-std::set<uintptr_t>& liveBuffers() {
-    static std::set<uintptr_t> live;
+std::set<__CoreSurfaceBuffer*>& liveBuffers() {
+    static std::set<__CoreSurfaceBuffer*> live;
     return live;
+}
+
+// The buffer whose pixmap an EGL surface draws, if it is one of ours.
+__CoreSurfaceBuffer* bufferDrawnBy(EGLSurface surface) {
+    if (surface == EGL_NO_SURFACE) return nullptr;
+    for (__CoreSurfaceBuffer* buffer : liveBuffers())
+        if (buffer->eglSurface == surface) return buffer;
+    return nullptr;
 }
 }  // namespace
 
 __CoreSurfaceBuffer* CoreSurfaceBufferFromNative(uintptr_t value) {
-    return liveBuffers().count(value) ? reinterpret_cast<__CoreSurfaceBuffer*>(value) : nullptr;
+    auto* candidate = reinterpret_cast<__CoreSurfaceBuffer*>(value);
+    return liveBuffers().count(candidate) ? candidate : nullptr;
 }
 
 extern "C" EGLSurface __real_eglCreatePixmapSurface(EGLDisplay, EGLConfig, EGLNativePixmapType,
@@ -48,13 +57,9 @@ extern "C" EGLSurface __wrap_eglCreatePixmapSurface(EGLDisplay dpy, EGLConfig co
     return surface;
 }
 
-void CoreSurfaceBufferRegister(__CoreSurfaceBuffer* buffer) {
-    liveBuffers().insert(reinterpret_cast<uintptr_t>(buffer));
-}
+void CoreSurfaceBufferRegister(__CoreSurfaceBuffer* buffer) { liveBuffers().insert(buffer); }
 
-void CoreSurfaceBufferUnregister(__CoreSurfaceBuffer* buffer) {
-    liveBuffers().erase(reinterpret_cast<uintptr_t>(buffer));
-}
+void CoreSurfaceBufferUnregister(__CoreSurfaceBuffer* buffer) { liveBuffers().erase(buffer); }
 
 void CoreSurfaceBufferDetachEGL(__CoreSurfaceBuffer* buffer) {
     if (buffer->readContext != EGL_NO_CONTEXT) {
@@ -107,14 +112,11 @@ extern "C" EGLBoolean __real_eglQuerySurface(EGLDisplay, EGLSurface, EGLint, EGL
 // A pixmap never changes size, and Mesa asks the X server each time.
 extern "C" EGLBoolean __wrap_eglQuerySurface(EGLDisplay dpy, EGLSurface surface, EGLint attribute,
                                              EGLint* value) {
-    if (surface != EGL_NO_SURFACE && value && (attribute == EGL_WIDTH || attribute == EGL_HEIGHT))
-        for (uintptr_t live : liveBuffers()) {
-            auto* buffer = reinterpret_cast<__CoreSurfaceBuffer*>(live);
-            if (buffer->eglSurface == surface && buffer->eglDisplay == dpy) {
-                *value = attribute == EGL_WIDTH ? buffer->width : buffer->height;
-                return EGL_TRUE;
-            }
-        }
+    __CoreSurfaceBuffer* buffer = bufferDrawnBy(surface);
+    if (buffer && buffer->eglDisplay == dpy && value && (attribute == EGL_WIDTH || attribute == EGL_HEIGHT)) {
+        *value = attribute == EGL_WIDTH ? buffer->width : buffer->height;
+        return EGL_TRUE;
+    }
     return __real_eglQuerySurface(dpy, surface, attribute, value);
 }
 
@@ -124,15 +126,10 @@ extern "C" EGLBoolean __wrap_eglWaitGL() {
     // On one of the platform's buffers, reading the drawing back is the whole
     // of the wait (the read finishes GL's work first), and Mesa's own wait
     // would cost a frame's worth of time for nothing.
-    EGLSurface drawing = eglGetCurrentSurface(EGL_DRAW);
-    if (drawing != EGL_NO_SURFACE)
-        for (uintptr_t live : liveBuffers()) {
-            auto* buffer = reinterpret_cast<__CoreSurfaceBuffer*>(live);
-            if (buffer->eglSurface == drawing) {
-                readInto(buffer);
-                return EGL_TRUE;
-            }
-        }
+    if (__CoreSurfaceBuffer* buffer = bufferDrawnBy(eglGetCurrentSurface(EGL_DRAW))) {
+        readInto(buffer);
+        return EGL_TRUE;
+    }
     return __real_eglWaitGL();
 }
 

@@ -152,6 +152,18 @@ TEST_F(RenderTest, ReadBackKeepsTheTopRowFirst) {
     EXPECT_EQ(pixels()[470 * 320 + 10], 0x0000);
 }
 
+TEST_F(RenderTest, AFrameThatNeverWaitsIsReadBackAtTheUnlock) {
+    CoreSurfaceBufferLock(view->screenSurface(), 3);
+    eglMakeCurrent(view->eglDisplay(), view->eglSurface(), view->eglSurface(), view->eglContext());
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    eglMakeCurrent(view->eglDisplay(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    CoreSurfaceBufferUnlock(view->screenSurface());
+    EXPECT_EQ(pixels()[0], 0xF800);
+    EXPECT_EQ(pixels()[320 * 480 - 1], 0xF800);
+    EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);  // what was current is current again
+}
+
 TEST_F(RenderTest, FramesFollowOneAnother) {
     for (int k = 0; k < 4; ++k) drawFrame(k % 2 == 1);
     EXPECT_NE(pixels()[240 * 320 + 160], 0x4A6C);
