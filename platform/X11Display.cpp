@@ -118,12 +118,11 @@ bool open(const char* name) {
     if (!gDisplay) return false;
     gLost = false;
     XSetIOErrorExitHandler(gDisplay, onConnectionLost, nullptr);
-    int event = 0, error = 0, major = 2, minor = 2;
-    gXIOpcode = -1;
-    if (XQueryExtension(gDisplay, "XInputExtension", &gXIOpcode, &event, &error) &&
-        XIQueryVersion(gDisplay, &major, &minor) != Success)
-        gXIOpcode = -1;
-    if (major < 2 || (major == 2 && minor < 2)) gXIOpcode = -1;
+    int opcode = 0, event = 0, error = 0, major = 2, minor = 2;
+    bool touch = XQueryExtension(gDisplay, "XInputExtension", &opcode, &event, &error) &&
+                 XIQueryVersion(gDisplay, &major, &minor) == Success &&
+                 (major > 2 || (major == 2 && minor >= 2));
+    gXIOpcode = touch ? opcode : -1;
     gShmCompletion = XShmQueryExtension(gDisplay) ? XShmGetEventBase(gDisplay) + ShmCompletion : -1;
     gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(ConnectionNumber(gDisplay), serve);
     return true;
@@ -171,7 +170,7 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     XSetWindowAttributes attrs{};
     attrs.background_pixel = BlackPixel(dpy, screen);
     attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | ButtonMotionMask |
-                       StructureNotifyMask | KeyPressMask;
+                       StructureNotifyMask;
     w.id = XCreateWindow(dpy, RootWindow(dpy, screen), x, y, static_cast<unsigned>(width),
                          static_cast<unsigned>(height), 0, w.depth, InputOutput, w.visual,
                          CWBackPixel | CWEventMask, &attrs);
