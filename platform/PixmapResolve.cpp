@@ -82,27 +82,14 @@ void readInto(__CoreSurfaceBuffer* buffer) {
     GLint alignment = 4;
     glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
     glPixelStorei(GL_PACK_ALIGNMENT, (row % 4 == 0) ? 4 : 2);
-    if (row == static_cast<size_t>(buffer->pitch)) {
-        glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, buffer->memory);
-    } else {
-        static std::vector<uint8_t> scratch;
-        scratch.resize(row * static_cast<size_t>(h));
-        glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, scratch.data());
-        for (int y = 0; y < h; ++y)
-            std::memcpy(buffer->memory + static_cast<size_t>(y) * buffer->pitch,
-                        scratch.data() + static_cast<size_t>(y) * row, row);
-    }
+    static std::vector<uint8_t> scratch;
+    scratch.resize(row * static_cast<size_t>(h));
+    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, scratch.data());
     glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-    // GL's rows come bottom-up.
-    static std::vector<uint8_t> swap;
-    swap.resize(row);
-    for (int top = 0, bottom = h - 1; top < bottom; ++top, --bottom) {
-        uint8_t* a = buffer->memory + static_cast<size_t>(top) * buffer->pitch;
-        uint8_t* b = buffer->memory + static_cast<size_t>(bottom) * buffer->pitch;
-        std::memcpy(swap.data(), a, row);
-        std::memcpy(a, b, row);
-        std::memcpy(b, swap.data(), row);
-    }
+    // GL's rows come bottom-up; the buffer's top row first.
+    for (int y = 0; y < h; ++y)
+        std::memcpy(buffer->memory + static_cast<size_t>(y) * buffer->pitch,
+                    scratch.data() + static_cast<size_t>(h - 1 - y) * row, row);
     buffer->stale = false;
 }
 }  // namespace
