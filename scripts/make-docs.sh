@@ -32,10 +32,8 @@ fi
 exec "$PWD/build/app/orvanel"
 INNER
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 320x480x16 -nolisten tcp 2>/dev/null)
-xvfb=$!
-read -r -t 10 number <&3
-export DISPLAY=:$number
+. scripts/xvfb.sh
+start_xvfb
 if [[ $(id -u) -eq 0 ]]; then
   mkdir -p /private
   unshare -m sh "$work/run.sh" >/dev/null &

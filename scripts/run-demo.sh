@@ -23,10 +23,8 @@ fi
 
 # No display: a private 16-bit screen the size of the device's.
 mkdir -p out
-exec 3< <(Xvfb -displayfd 1 -screen 0 320x480x16 -nolisten tcp 2>/dev/null)
-xvfb_pid=$!
-read -r -t 10 number <&3 || { echo "run-demo: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$number
+. scripts/xvfb.sh
+start_xvfb
 build/app/orvanel &
 demo=$!
 sleep "${DEMO_SECONDS:-3}"
@@ -34,6 +32,6 @@ build/tools/screenshot out/screenshot.png
 kill -TERM "$demo"
 status=0
 wait "$demo" || status=$?
-kill "$xvfb_pid" 2>/dev/null || true
+kill "$xvfb" 2>/dev/null || true
 echo "run-demo: screenshot saved to $PWD/out/screenshot.png (the demo exited with status $status)"
 exit "$status"

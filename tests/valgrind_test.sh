@@ -14,10 +14,8 @@ finish() {
   rm -rf "$work"
 }
 trap finish EXIT
-exec 3< <(Xvfb -displayfd 1 -screen 0 320x480x16 -nolisten tcp 2>/dev/null)
-xvfb=$!
-read -r -t 10 number <&3
-export DISPLAY=:$number
+. "$(dirname "$0")/../scripts/xvfb.sh"
+start_xvfb
 valgrind --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
   --num-callers=40 --log-file="$work/log" "$program" >/dev/null &
 vg=$!

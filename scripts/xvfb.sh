@@ -1,0 +1,12 @@
+# Sourced: start_xvfb starts a private 16-bit X server the size of the device's
+# screen, exports DISPLAY for it and leaves its pid in $xvfb.
+start_xvfb() {
+  exec 3< <(Xvfb -displayfd 1 -screen 0 320x480x16 -nolisten tcp 2>/dev/null)
+  xvfb=$!
+  local number
+  if ! read -r -t 10 number <&3; then
+    echo "Xvfb did not start (is the xvfb package installed?)" >&2
+    return 1
+  fi
+  export DISPLAY=:$number
+}
