@@ -7,6 +7,15 @@
 
 namespace {
 
+void expectDefaultPose(const UIGLCameraView* view) {
+    EXPECT_EQ(view->mCameraTheta, 45.0f);
+    EXPECT_EQ(view->mCameraPhi, 30.0f);
+    EXPECT_EQ(view->mCameraDistance, 7.0f);
+    EXPECT_EQ(view->mCameraOffsetX, 0.0f);
+    EXPECT_EQ(view->mCameraOffsetY, 0.0f);
+    EXPECT_EQ(view->mCameraFOV, 50.0f);
+}
+
 class CameraTest : public RecordingTest {
 protected:
     void SetUp() override {
@@ -31,12 +40,7 @@ protected:
 
 TEST_F(CameraTest, InitialisationSetsZUpAndTheDefaultPose) {
     EXPECT_TRUE(view->mZUp);
-    EXPECT_EQ(view->mCameraTheta, 45.0f);
-    EXPECT_EQ(view->mCameraPhi, 30.0f);
-    EXPECT_EQ(view->mCameraDistance, 7.0f);
-    EXPECT_EQ(view->mCameraOffsetX, 0.0f);
-    EXPECT_EQ(view->mCameraOffsetY, 0.0f);
-    EXPECT_EQ(view->mCameraFOV, 50.0f);
+    expectDefaultPose(view);
     EXPECT_EQ(view->mButtonDown, 0);
 }
 
@@ -114,8 +118,7 @@ TEST_F(CameraTest, ResetRestoresThePoseButLeavesUpAxisAndButton) {
     view->resetView();
     EXPECT_FALSE(view->mZUp);
     EXPECT_EQ(view->mButtonDown, 3);
-    EXPECT_EQ(view->mCameraTheta, 45.0f);
-    EXPECT_EQ(view->mCameraDistance, 7.0f);
+    expectDefaultPose(view);
     EXPECT_EQ(view->mStartCameraPhi, 0.0f);
     EXPECT_EQ(view->mMouseDownX, 0.0f);
 }
@@ -184,12 +187,7 @@ TEST_F(GestureTest, DoubleTouchResetsBeforeAnchoring) {
     view->mCameraOffsetX = 3;
     view->mCameraOffsetY = 4;
     down(50, 60, 3, 2);
-    EXPECT_EQ(view->mCameraTheta, 45.0f);
-    EXPECT_EQ(view->mCameraPhi, 30.0f);
-    EXPECT_EQ(view->mCameraDistance, 7.0f);
-    EXPECT_EQ(view->mCameraOffsetX, 0.0f);
-    EXPECT_EQ(view->mCameraOffsetY, 0.0f);
-    EXPECT_EQ(view->mCameraFOV, 50.0f);
+    expectDefaultPose(view);
     EXPECT_EQ(view->mMouseDownX, 50.0f);
     EXPECT_EQ(view->mMouseDownY, 60.0f);
     EXPECT_EQ(view->mStartCameraDistance, 7.0f);
