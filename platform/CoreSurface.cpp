@@ -29,7 +29,7 @@ __CoreSurfaceBuffer::~__CoreSurfaceBuffer() {
     CoreSurfaceBufferDetachEGL(this);
     if (pixmap)
         if (Display* dpy = x11::display()) XFreePixmap(dpy, pixmap);
-    x11::destroyImage(image);
+    std::free(memory);
 }
 
 extern "C" {
@@ -52,11 +52,11 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
         size = static_cast<size_t>(allocSize);
 
     auto* buffer = new __CoreSurfaceBuffer;
-    if (!x11::createImage(buffer->image, 16, width, height, pitch, size)) {
+    buffer->memory = static_cast<uint8_t*>(std::calloc(size, 1));
+    if (!buffer->memory) {
         delete buffer;
         return nullptr;
     }
-    buffer->memory = reinterpret_cast<uint8_t*>(buffer->image.memory);
     buffer->width = width;
     buffer->height = height;
     buffer->pitch = pitch;

@@ -76,7 +76,6 @@ void CoreSurfaceBufferDetachEGL(__CoreSurfaceBuffer* buffer) {
 namespace {
 // Reads the current context's drawing into the buffer's memory, top row first.
 void readInto(__CoreSurfaceBuffer* buffer) {
-    x11::waitIdle(buffer->image);  // the window may still be reading the last frame
     int w = buffer->width, h = buffer->height;
     size_t row = static_cast<size_t>(w) * 2;
     GLint alignment = 4;

@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "CoreSurface.h"
-#include "X11Display.h"
 
 struct __CoreSurfaceBuffer : __CFType {
     ~__CoreSurfaceBuffer() override;
@@ -15,8 +14,7 @@ struct __CoreSurfaceBuffer : __CFType {
     int height = 0;
     int pitch = 0;
     size_t allocSize = 0;
-    uint8_t* memory = nullptr;  // image.memory, which the window shows from
-    x11::Image image;
+    uint8_t* memory = nullptr;  // zeroed; the window shows a copy of it
     unsigned long pixmap = 0;
     int lockCount = 0;
     bool stale = false;  // locked for drawing since its memory was last brought up to date

@@ -133,7 +133,8 @@ void compositeLayer(x11::Window& window, const LKLayer* layer, float x, float y)
     x += layer->frame().origin.x;
     y += layer->frame().origin.y;
     if (CoreSurfaceBufferRef buffer = layer->contents(); buffer && buffer->lockCount == 0)
-        x11::putImage565(window, buffer->image, static_cast<int>(x), static_cast<int>(y));
+        x11::putImage565(window, buffer->memory, buffer->width, buffer->height, buffer->pitch, static_cast<int>(x),
+                         static_cast<int>(y));
     for (const LKLayer* sub : layer->sublayers()) compositeLayer(window, sub, x, y);
 }
 }  // namespace
@@ -143,7 +144,6 @@ void UIWindow::composite() {
     // The content view fills the window; its layer tree is drawn from the top left.
     const LKLayer* root = mContentView->layer();
     for (const LKLayer* sub : root->sublayers()) compositeLayer(mNative->window, sub, 0, 0);
-    x11::flush();
 }
 
 const std::vector<UIWindow*>& UIWindow::windows() { return gWindows; }

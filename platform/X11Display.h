@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace x11 {
 
@@ -32,8 +33,7 @@ void setTouchHandler(TouchHandler handler);
 int errorCount();
 
 // Pixel memory that the server reads straight from shared memory (MIT-SHM)
-// where it can, and over the connection otherwise. Without a display it is
-// plain memory.
+// where it can, and over the connection otherwise.
 struct Image {
     char* memory = nullptr;
     size_t size = 0;
@@ -46,13 +46,6 @@ struct Image {
     bool busy = false;  // the server may still be reading it
 };
 
-// Zeroed memory of at least `bytes` bytes for a ZPixmap of the given depth.
-bool createImage(Image& image, int depth, int width, int height, int pitch, size_t bytes);
-void destroyImage(Image& image);
-// Returns once the server has read everything put from the image (usually
-// without a round trip: the server has said so by then).
-void waitIdle(Image& image);
-
 struct Window {
     ::Window id = 0;
     int width = 0;
@@ -60,19 +53,21 @@ struct Window {
     int depth = 0;
     Visual* visual = nullptr;
     GC gc = nullptr;
-    // Pixels converted to the window's format when its depth is not 16: two,
-    // so that a frame never waits for the server to read the one before.
+    // What the server shows from, in the window's format: two, so that a
+    // frame never waits for the server to read the one before, and neither is
+    // a surface buffer, so that drawing never waits for the server at all.
     Image staging[2];
     int next = 0;
+    std::vector<uint32_t> row;  // one converted row, for depths other than 16
 };
 
 bool createWindow(Window& window, int x, int y, int width, int height, const std::string& title);
 void destroyWindow(Window& window);
 void mapWindow(Window& window, bool shown);
 void raiseWindow(Window& window);
-// Draws a 5-6-5 image (top row first) at (x, y) in the window: straight from
-// its memory on a 16-bit window, converted on any other.
-void putImage565(Window& window, Image& image, int x, int y);
+// Draws 5-6-5 pixels (top row first) at (x, y) in the window, converted where
+// its depth is not 16.
+void putImage565(Window& window, const uint8_t* pixels, int width, int height, int pitch, int x, int y);
 void flush();
 // Hands events that Xlib has already read to the handler (no I/O).
 void dispatchQueued();
