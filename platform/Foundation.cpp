@@ -178,6 +178,9 @@ void NSRunLoop::runOnce(double maxWait) {
 }
 
 int NSRunLoop::run() {
+    // What became due before the loop started (the first frame) is not left
+    // waiting for the first timer.
+    for (size_t i = 0; i < mObservers.size() && !mStopRequested; ++i) mObservers[i]();
     while (!mStopRequested) runOnce(3600.0);
     mStopRequested = false;
     int status = mStatus;

@@ -87,7 +87,8 @@ public:
     void removeInputSource(int token);
     void addObserver(std::function<void()> afterPass);
 
-    // Runs until stop(); returns the status given to stop().
+    // Runs the observers, then passes until stop(); returns the status given
+    // to stop().
     int run();
     void stop(int status);
 

@@ -87,6 +87,21 @@ TEST_F(RunLoopTest, StopEndsRunWithItsStatusAndTheFirstReasonWins) {
     stopper->release();
 }
 
+// On the real clock: the first frame must not wait for the first tick.
+TEST(RunLoopStart, ObserversRunBeforeTheLoopFirstWaits) {
+    struct Stopper : NSObject {
+        void tick() { NSRunLoop::mainRunLoop()->stop(9); }
+    };
+    NSRunLoop* loop = NSRunLoop::mainRunLoop();
+    loop->reset();
+    auto* stopper = alloc<Stopper>();
+    NSTimer::scheduledTimerWithTimeInterval(0.5, stopper, &Stopper::tick, nullptr, false);
+    loop->addObserver([loop] { loop->stop(4); });
+    EXPECT_EQ(loop->run(), 4);
+    loop->reset();
+    stopper->release();
+}
+
 struct Tracked : NSObject {
     explicit Tracked(int* alive) : alive(alive) { ++*alive; }
     ~Tracked() override { --*alive; }
