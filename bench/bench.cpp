@@ -214,15 +214,17 @@ int main(int argc, char** argv) {
     }
     TestGLView::picturePath = picturePath.c_str();
 
-    if (argc > 1 && std::strcmp(argv[1], "--startup") == 0) {
-        std::vector<double> times;
-        for (int i = 0; i < 10; ++i) times.push_back(firstFrameMs(ORVANEL_BINARY));
-        std::sort(times.begin(), times.end());
-        std::printf("process start to first frame shown (ms): min %.1f, median %.1f, max %.1f\n", times.front(),
-                    times[times.size() / 2], times.back());
+    // One start-up is at the mercy of whatever else the machine is doing.
+    std::vector<double> starts;
+    bool startupOnly = argc > 1 && std::strcmp(argv[1], "--startup") == 0;
+    for (int i = 0; i < (startupOnly ? 10 : 5); ++i) starts.push_back(firstFrameMs(ORVANEL_BINARY));
+    std::sort(starts.begin(), starts.end());
+    if (startupOnly) {
+        std::printf("process start to first frame shown (ms): min %.1f, median %.1f, max %.1f\n", starts.front(),
+                    starts[starts.size() / 2], starts.back());
         return 0;
     }
-    double startup = firstFrameMs(ORVANEL_BINARY);
+    double startup = starts[starts.size() / 2];
 
     NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
     if (!UIKitPlatform::start()) {
@@ -297,7 +299,7 @@ int main(int argc, char** argv) {
     std::printf("| resident set after 1,000 frames (MiB) | %.2f |\n", rss1000);
     std::printf("| resident set after %d frames (MiB) | %.2f |\n", soak, rssSoak);
     std::printf("| growth (MiB) | %.3f |\n", rssSoak - rss1000);
-    std::printf("| process start to first frame shown (ms) | %.1f |\n", startup);
+    std::printf("| process start to first frame shown (ms), median of %zu | %.1f |\n", starts.size(), startup);
     std::printf("| timer run (s) | %.1f |\n", elapsed);
     std::printf("| frames shown at the 0.033 s timer | %zu of %d due |\n", timed.lateness.size(),
                 static_cast<int>(elapsed / timed.period));
