@@ -94,12 +94,14 @@ TEST(RunLoopStart, ObserversRunBeforeTheLoopFirstWaits) {
     };
     NSRunLoop* loop = NSRunLoop::mainRunLoop();
     loop->reset();
+    NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
     auto* stopper = alloc<Stopper>();
     NSTimer::scheduledTimerWithTimeInterval(0.5, stopper, &Stopper::tick, nullptr, false);
     loop->addObserver([loop] { loop->stop(4); });
     EXPECT_EQ(loop->run(), 4);
     loop->reset();
     stopper->release();
+    pool->release();
 }
 
 struct Tracked : NSObject {
