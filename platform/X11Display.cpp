@@ -239,6 +239,7 @@ void collectCompletions(Display* dpy) {
     XEvent event;
     while (XCheckTypedEvent(dpy, gShmCompletion, &event)) deliver(event);
 }
+
 // Returns once the server has read everything put from the image (usually
 // without a round trip: the server has said so by then).
 void waitIdle(Image& image) {
