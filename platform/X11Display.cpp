@@ -328,7 +328,14 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     int bytes = w.depth == 16 ? 2 : 4;
     for (Image& image : w.staging)
         createImage(image, w.depth, width, height, width * bytes, static_cast<size_t>(width) * height * bytes);
-    if (w.depth != 16) w.row.resize(static_cast<size_t>(width));
+    if (w.depth != 16) {
+        w.row.resize(static_cast<size_t>(width));
+        for (unsigned v = 0; v < 64; ++v) {
+            if (v < 32) w.red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
+            if (v < 32) w.blue[v] = static_cast<uint32_t>(place(v, 5, w.visual->blue_mask));
+            w.green[v] = static_cast<uint32_t>(place(v, 6, w.visual->green_mask));
+        }
+    }
     return true;
 }
 
@@ -368,17 +375,11 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
             copyToShared(out.memory + static_cast<size_t>(row) * out.pitch,
                          pixels + static_cast<size_t>(row) * pitch, static_cast<size_t>(cw) * 2);
     } else {
-        uint32_t red[32], green[64], blue[32];
-        for (unsigned v = 0; v < 64; ++v) {
-            if (v < 32) red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
-            if (v < 32) blue[v] = static_cast<uint32_t>(place(v, 5, w.visual->blue_mask));
-            green[v] = static_cast<uint32_t>(place(v, 6, w.visual->green_mask));
-        }
         for (int row = 0; row < ch; ++row) {
             auto* src = reinterpret_cast<const uint16_t*>(pixels + static_cast<size_t>(row) * pitch);
             for (int col = 0; col < cw; ++col) {
                 unsigned p = src[col];
-                w.row[static_cast<size_t>(col)] = red[p >> 11] | green[(p >> 5) & 63] | blue[p & 31];
+                w.row[static_cast<size_t>(col)] = w.red[p >> 11] | w.green[(p >> 5) & 63] | w.blue[p & 31];
             }
             copyToShared(out.memory + static_cast<size_t>(row) * out.pitch, w.row.data(),
                          static_cast<size_t>(cw) * 4);

@@ -58,7 +58,10 @@ struct Window {
     // a surface buffer, so that drawing never waits for the server at all.
     Image staging[2];
     int next = 0;
-    std::vector<uint32_t> row;  // one converted row, for depths other than 16
+    // For depths other than 16: one converted row, and each 5-6-5 channel
+    // value in the window's format.
+    std::vector<uint32_t> row;
+    uint32_t red[32] = {}, green[64] = {}, blue[32] = {};
 };
 
 bool createWindow(Window& window, int x, int y, int width, int height, const std::string& title);
