@@ -28,6 +28,13 @@ void onSignal(int) {
     (void)ignored;
 }
 
+// The window an X window belongs to, if it is one of ours.
+UIWindow* windowWithId(unsigned long id) {
+    for (UIWindow* w : gWindows)
+        if (w->xWindow() == id) return w;
+    return nullptr;
+}
+
 void displayWindows() {
     // By index: drawing may open or close a window.
     for (size_t i = 0; i < gWindows.size(); ++i) gWindows[i]->displayIfNeeded();
@@ -211,9 +218,7 @@ void UIWindow::_handleTouch(int phase, int id, double x, double y, unsigned long
 namespace UIKitPlatform {
 
 void handleXEvent(const void* raw) {
-    const XEvent& e = *static_cast<const XEvent*>(raw);
-    for (UIWindow* w : std::vector<UIWindow*>(gWindows))
-        if (w->xWindow() == e.xany.window) w->_handleEvent(raw);
+    if (UIWindow* w = windowWithId(static_cast<const XEvent*>(raw)->xany.window)) w->_handleEvent(raw);
 }
 
 bool start(const char* displayName) {
@@ -225,8 +230,7 @@ bool start(const char* displayName) {
     if (!x11::open(displayName)) return false;
     x11::setEventHandler([](const XEvent& e) { handleXEvent(&e); });
     x11::setTouchHandler([](::Window id, x11::Touch phase, int touch, double x, double y, unsigned long t) {
-        for (UIWindow* w : std::vector<UIWindow*>(gWindows))
-            if (w->xWindow() == id) w->_handleTouch(static_cast<int>(phase), touch, x, y, t);
+        if (UIWindow* w = windowWithId(id)) w->_handleTouch(static_cast<int>(phase), touch, x, y, t);
     });
     NSRunLoop* loop = NSRunLoop::mainRunLoop();
     loop->addObserver(displayWindows);
