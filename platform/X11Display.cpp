@@ -164,20 +164,18 @@ void dispatchQueued() {
 }
 
 namespace {
-// Zeroed memory of at least `bytes` bytes for a ZPixmap of the given depth.
-bool createImage(Image& image, int depth, int width, int height, int pitch, size_t bytes) {
+// Zeroed memory for a ZPixmap of the given depth, `pitch` bytes a row.
+bool createImage(Image& image, int depth, int width, int height, int pitch) {
     image = Image{};
-    image.width = width;
-    image.height = height;
     image.pitch = pitch;
-    image.size = std::max(bytes, static_cast<size_t>(pitch) * static_cast<size_t>(height));
+    size_t size = static_cast<size_t>(pitch) * static_cast<size_t>(height);
     Display* dpy = display();
     Visual* visual = dpy ? DefaultVisual(dpy, DefaultScreen(dpy)) : nullptr;
     int bpp = depth > 16 ? 32 : 16;
     if (dpy && gShmCompletion >= 0) {
         XImage* x = XShmCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &image.shm,
                                     static_cast<unsigned>(pitch / (bpp / 8)), static_cast<unsigned>(height));
-        int id = x && x->bytes_per_line == pitch ? shmget(IPC_PRIVATE, image.size, IPC_CREAT | 0600) : -1;
+        int id = x && x->bytes_per_line == pitch ? shmget(IPC_PRIVATE, size, IPC_CREAT | 0600) : -1;
         void* at = id >= 0 ? shmat(id, nullptr, 0) : reinterpret_cast<void*>(-1);
         if (at != reinterpret_cast<void*>(-1)) {
             image.shm.shmid = id;
@@ -204,7 +202,7 @@ bool createImage(Image& image, int depth, int width, int height, int pitch, size
         }
         image.shm = XShmSegmentInfo{};
     }
-    image.memory = static_cast<char*>(std::calloc(image.size, 1));
+    image.memory = static_cast<char*>(std::calloc(size, 1));
     if (!image.memory) return false;
     if (dpy) {
         image.ximage = XCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, image.memory,
@@ -327,7 +325,7 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     w.gc = XCreateGC(dpy, w.id, 0, nullptr);
     int bytes = w.depth == 16 ? 2 : 4;
     for (Image& image : w.staging)
-        createImage(image, w.depth, width, height, width * bytes, static_cast<size_t>(width) * height * bytes);
+        createImage(image, w.depth, width, height, width * bytes);
     if (w.depth != 16) {
         w.row.resize(static_cast<size_t>(width));
         for (unsigned v = 0; v < 64; ++v) {

@@ -36,9 +36,6 @@ int errorCount();
 // where it can, and over the connection otherwise.
 struct Image {
     char* memory = nullptr;
-    size_t size = 0;
-    int width = 0;
-    int height = 0;
     int pitch = 0;
     XImage* ximage = nullptr;
     XShmSegmentInfo shm{};
