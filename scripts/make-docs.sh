@@ -5,14 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh build >/dev/null
 # /usr/bin/convert: some machines put a stand-in of that name earlier on the PATH.
-if [[ ! -x /usr/bin/convert ]]; then
-  if [[ $(id -u) -eq 0 ]]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends imagemagick >/dev/null
-  else
-    echo "make-docs: needs ImageMagick: sudo apt-get install -y imagemagick" >&2
-    exit 1
-  fi
-fi
+. scripts/packages.sh
+[[ -x /usr/bin/convert ]] || ensure_packages imagemagick
 
 work=$(mktemp -d)
 finish() {

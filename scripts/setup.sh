@@ -4,25 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake pkg-config libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
-          libx11-dev libxext-dev libxi-dev libxtst-dev libpng-dev
-          libgtest-dev libgmock-dev libbenchmark-dev xvfb valgrind)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) -eq 0 ]]; then
-    echo "setup: installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  else
-    echo "setup: missing packages; install them with:" >&2
-    echo "  sudo apt-get install -y ${missing[*]}" >&2
-    exit 1
-  fi
-fi
+. scripts/packages.sh
+ensure_packages g++ cmake pkg-config libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri \
+  libx11-dev libxext-dev libxi-dev libxtst-dev libpng-dev \
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb valgrind
 
 build=${1:-build}
 shift || true

@@ -1,0 +1,20 @@
+# Sourced: ensure_packages PACKAGE... installs the Debian packages that are
+# missing (as root), or says how to install them and fails.
+ensure_packages() {
+  local who=${0##*/} missing=() p
+  who=${who%.sh}
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  ((${#missing[@]})) || return 0
+  if [[ $(id -u) -eq 0 ]]; then
+    echo "$who: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  else
+    echo "$who: missing packages; install them with:" >&2
+    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    return 1
+  fi
+}
