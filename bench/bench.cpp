@@ -252,7 +252,6 @@ int main(int argc, char** argv) {
     const double timerSeconds = quick ? 3 : 60;
 
     Xvfb server(16);
-    bool ownCore = giveServerItsOwnCore(server.pid());
     std::vector<uint8_t> picture(128 * 128 * 3);
     for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 31);
     std::string picturePath = "/tmp/orvanel-bench-" + std::to_string(getpid()) + ".raw";
@@ -273,6 +272,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     double startup = starts[starts.size() / 2];
+    bool ownCore = giveServerItsOwnCore(server.pid());
 
     NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
     if (!UIKitPlatform::start()) {
