@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -160,7 +161,12 @@ bool giveServerItsOwnCore(pid_t server) {
     cpu_set_t own;
     CPU_ZERO(&own);
     CPU_SET(last, &own);
-    if (sched_setaffinity(server, sizeof own, &own) != 0) return false;
+    // Every thread of it: a mask set on a process binds only its first thread.
+    std::error_code error;
+    bool moved = false;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(server) + "/task", error))
+        moved |= sched_setaffinity(std::atoi(task.path().filename().c_str()), sizeof own, &own) == 0;
+    if (!moved) return false;
     CPU_CLR(last, &allowed);
     return sched_setaffinity(0, sizeof allowed, &allowed) == 0;
 }
