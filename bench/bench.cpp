@@ -54,9 +54,14 @@ struct Stats {
     double min, median, p99, cpuPerFrame;
 };
 
+// The p-th percentile of values sorted in ascending order (0 when empty).
+double percentileOfSorted(const std::vector<double>& sorted, size_t p) {
+    return sorted.empty() ? 0 : sorted[std::min(sorted.size() - 1, sorted.size() * p / 100)];
+}
+
 Stats summarise(std::vector<double> ms, double cpuSeconds) {
     std::sort(ms.begin(), ms.end());
-    return Stats{ms.front(), ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 99 / 100)],
+    return Stats{ms.front(), percentileOfSorted(ms, 50), percentileOfSorted(ms, 99),
                  cpuSeconds * 1000.0 / static_cast<double>(ms.size())};
 }
 
@@ -212,7 +217,7 @@ struct TimerRun {
     double percentile(size_t p) const {
         std::vector<double> late = lateness;
         std::sort(late.begin(), late.end());
-        return late.empty() ? 0 : late[std::min(late.size() - 1, late.size() * p / 100)];
+        return percentileOfSorted(late, p);
     }
     double worst() const { return lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end()); }
 };
