@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "OrvanelApp.h"
 
 #include "TestGLView.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures what a frame costs, whether memory stays flat, how soon the first
 // frame shows and how well the 0.033 s timer keeps time, on a private 16-bit
 // Xvfb. Usage: orvanel_bench [--quick | --soak FRAMES | --startup]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "UIGLCameraView.h"
 
 #include <GLES/gl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "UIGLView.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Foundation.h"
 
 #include <poll.h>

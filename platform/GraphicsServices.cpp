@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "GraphicsServices.h"
 
 CGRect GSEventGetLocationInWindow(GSEventRef event) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why this file exists: Mesa's software rasterizer draws an EGL pixmap surface
 // into a private copy and never writes it back to the X pixmap (its contexts
 // are double-buffered, pixmaps single-buffered, and the front-buffer flush is

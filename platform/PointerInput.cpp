@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PointerInput.h"
 
 #include <X11/X.h>

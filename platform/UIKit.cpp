@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "UIKit.h"
 
 #include <fcntl.h>

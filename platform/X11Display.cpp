@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "X11Display.h"
 
 #include <X11/extensions/XInput2.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DrawCube.h"
 
 #include <GLES/gl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TestGLView.h"
 
 #include <GLES/gl.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs the benchmark on a private virtual screen; prints a table.
 # Pass --quick for a short run.
 set -euo pipefail

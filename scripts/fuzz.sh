@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzzes the camera's pointer handlers with libFuzzer (clang) for SECONDS
 # (default 60). Needs clang; installs it as root when missing.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the README's pictures from a real run of the demo on a private
 # virtual screen: docs/screenshot.png and docs/demo.gif.
 set -euo pipefail

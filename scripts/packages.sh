@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced: ensure_packages PACKAGE... installs the Debian packages that are
 # missing (as root), or says how to install them and fails.
 ensure_packages() {

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs the demo: in a window on your desktop, or, with no display,
 # for a few seconds on a private virtual screen, leaving a screenshot.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what the build and the tests need (when missing), then configures
 # and builds. Usage: scripts/setup.sh [BUILD_DIR [CMAKE_OPTION...]]
 set -euo pipefail

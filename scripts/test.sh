@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs every test: once as shipped, once under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 set -euo pipefail

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced: start_xvfb starts a private 16-bit X server the size of the device's
 # screen, exports DISPLAY for it and leaves its pid in $xvfb.
 start_xvfb() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built program under a private X server, with a known picture at its
 // fixed path inside a private mount namespace.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random pointer-event sequences into the camera view. Every camera value must
 // be what the drag arithmetic gives, computed here on its own, and NaN only
 // where an event carried a value that was not finite. Built as a libFuzzer

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # cmake --install into a staging folder lays out the program, the picture
 # tool, the sample picture, the desktop entry, the icon and the man pages.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <X11/Xlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Real rendering with Mesa under a private X server whose depth comes from
 // ORVANEL_TEST_DEPTH (16 by default).
 #include <GLES/gl.h>

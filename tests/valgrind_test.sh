@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The program under valgrind's memcheck on a private X server: no invalid
 # reads or writes, no use of uninitialised values and no definite leaks in
 # the project's own code. (What the system's libraries report of themselves

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PictureTool.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Xvfb.h"
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the demo's sample image as a PNG: upright, with an arrow pointing up,
 // an "F" that reads backwards wherever a face mirrors it, and a black square
 // in the bottom-left corner, which becomes texel (0, 0).

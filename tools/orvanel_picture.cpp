@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // orvanel-picture IMAGE.png [OUTPUT]: makes the demo's picture from an image,
 // written to OUTPUT or to the demo's fixed path.
 #include <cstdio>

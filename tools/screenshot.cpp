@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Saves the X screen (or one window) as a PNG: screenshot OUT.png [WINDOW-ID]
 // or prints one pixel of the screen as "R G B": screenshot --pixel X Y
 #include <X11/Xlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A recording stand-in for the EGL and OpenGL ES 1 entry points (and the
