@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "PictureTool.h"
 
@@ -163,6 +166,20 @@ TEST_F(PictureToolTest, RefusalsLeaveNothingBehind) {
     EXPECT_NE(error.find("not a PNG"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(path("out.raw")));
 
+    // The header of a huge image: refused before its pixels.
+    FILE* f = std::fopen(path("huge.png").c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, 20000, 20000, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), nullptr, 0);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    EXPECT_TRUE(convert(path("huge.png"), &error).empty());
+    EXPECT_NE(error.find("20000 x 20000 pixels is too large"), std::string::npos) << error;
+
     std::vector<uint8_t> bytes(49152, 1);
     EXPECT_FALSE(picture::writePicture(path("no/such/dir/out.raw"), bytes, error));
     fs::create_directory(path("target.raw"));
@@ -199,14 +216,71 @@ TEST_F(PictureToolTest, SamplePictureMarksTexelZeroZeroOnly) {
     EXPECT_NE(texel(raw, 62, 122)[0], 255) << "past the arrow's tip";
 }
 
-TEST_F(PictureToolTest, CommandLineExitStatus) {
-    std::string tool = ORVANEL_PICTURE_TOOL;
-    EXPECT_NE(std::system((tool + " " + path("missing.png") + " " + path("x.raw") + " 2>/dev/null").c_str()), 0);
-    EXPECT_FALSE(fs::exists(path("x.raw")));
+// What the shell sees: status, and which stream got the words.
+TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
     std::string error;
     ASSERT_TRUE(picture::writePng(path("ok.png"), solid(3, 3, 1, 2, 3), error));
-    EXPECT_EQ(std::system((tool + " " + path("ok.png") + " " + path("x.raw") + " >/dev/null").c_str()), 0);
+    struct Case {
+        std::string args;
+        int status;
+        const char* out;  // expected at the start of stdout ("" for nothing)
+        const char* err;  // expected in stderr ("" for nothing)
+    };
+    const Case cases[] = {
+        {"--help", 0, "usage: orvanel-picture", ""},
+        {"-h", 0, "usage: orvanel-picture", ""},
+        {"--version", 0, "orvanel-picture " ORVANEL_VERSION "\n", ""},
+        {"", 2, "", "usage:"},
+        {"--frobnicate " + path("ok.png"), 2, "", "unknown option '--frobnicate'"},
+        {path("ok.png") + " a.raw b.raw", 2, "", "usage:"},
+        {path("missing.png") + " " + path("x.raw"), 1, "", "No such file"},
+        {path("ok.png") + " " + path("x.raw"), 0, "orvanel-picture: wrote", ""},
+        {"-- " + path("ok.png") + " " + path("y.raw"), 0, "orvanel-picture: wrote", ""},
+    };
+    for (const Case& c : cases) {
+        std::string cmd = std::string(ORVANEL_PICTURE_TOOL) + " " + c.args + " >" + path("stdout") + " 2>" + path("stderr");
+        int status = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << c.args;
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args;
+        std::ifstream o(path("stdout")), e(path("stderr"));
+        std::string out((std::istreambuf_iterator<char>(o)), {}), err((std::istreambuf_iterator<char>(e)), {});
+        EXPECT_EQ(out.rfind(c.out, 0), 0u) << c.args << ": " << out;
+        if (*c.err)
+            EXPECT_NE(err.find(c.err), std::string::npos) << c.args << ": " << err;
+        else
+            EXPECT_EQ(err, "") << c.args;
+    }
     EXPECT_EQ(fs::file_size(path("x.raw")), 49152u);
+    EXPECT_FALSE(fs::exists(path("a.raw")));
+}
+
+// What is at the output path and is not a regular file stays what it is.
+TEST_F(PictureToolTest, LinksFifosAndDevicesAreWrittenThroughNotReplaced) {
+    std::string error;
+    std::vector<uint8_t> bytes(49152, 9);
+    fs::create_symlink(path("real.raw"), path("link.raw"));
+    ASSERT_TRUE(picture::writePicture(path("link.raw"), bytes, error)) << error;  // dangling: made through it
+    ASSERT_TRUE(picture::writePicture(path("link.raw"), bytes, error)) << error;  // then replaced through it
+    EXPECT_TRUE(fs::is_symlink(path("link.raw")));
+    EXPECT_EQ(fs::file_size(path("real.raw")), 49152u);
+
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    std::vector<uint8_t> got;
+    std::thread reader([&] {
+        std::ifstream in(path("fifo"), std::ios::binary);
+        got.assign(std::istreambuf_iterator<char>(in), {});
+    });
+    EXPECT_TRUE(picture::writePicture(path("fifo"), bytes, error)) << error;
+    reader.join();
+    EXPECT_EQ(got, bytes);
+    EXPECT_TRUE(fs::is_fifo(path("fifo")));
+
+    // A null device of our own, in the test's folder.
+    if (mknod(path("null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+        EXPECT_TRUE(picture::writePicture(path("null"), bytes, error)) << error;
+        EXPECT_TRUE(fs::is_character_file(path("null")));
+    }
+    EXPECT_TRUE(leftovers().empty());
 }
 
 }  // namespace

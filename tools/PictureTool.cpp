@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace picture {
@@ -26,8 +27,12 @@ bool readImage(const std::string& path, Pixels& out, std::string& error) {
         return false;
     }
     image.format = PNG_FORMAT_RGBA;
-    if (image.width == 0 || image.height == 0 || image.width > 1u << 15 || image.height > 1u << 15) {
-        error = path + ": image size out of range";
+    // Refused from the header, before anything is allocated for the pixels.
+    if (image.width > kMaxSide || image.height > kMaxSide ||
+        static_cast<uint64_t>(image.width) * image.height > kMaxPixels) {
+        error = path + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+                " pixels is too large to scale (at most " + std::to_string(kMaxPixels) + " pixels, " +
+                std::to_string(kMaxSide) + " a side)";
         png_image_free(&image);
         return false;
     }
@@ -113,21 +118,32 @@ std::vector<uint8_t> toPicture(const Pixels& in) {
     return bytes;
 }
 
-bool writePicture(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
-    std::string temp = path + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    fchmod(fd, 0644);
+namespace {
+std::string cannotWrite(const std::string& path, int err) {
+    return "cannot write " + path + ": " + std::strerror(err ? err : EIO);
+}
+
+bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
-    bool ok = done == bytes.size() && fsync(fd) == 0;
+    return true;
+}
+
+// A regular file is replaced through a temporary file and a rename.
+bool replaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+    std::string temp = path + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        error = cannotWrite(path, errno);
+        return false;
+    }
+    fchmod(fd, 0644);
+    bool ok = writeAll(fd, bytes) && fsync(fd) == 0;
     int saved = errno;
     ok = close(fd) == 0 && ok;
     if (ok && rename(temp.c_str(), path.c_str()) != 0) {
@@ -136,9 +152,53 @@ bool writePicture(const std::string& path, const std::vector<uint8_t>& bytes, st
     }
     if (!ok) {
         unlink(temp.c_str());
-        error = "cannot write " + path + ": " + std::strerror(saved ? saved : EIO);
+        error = cannotWrite(path, saved);
     }
     return ok;
+}
+
+// Anything else that takes data (a device, a FIFO) is written into, as cp does.
+bool writeInto(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0) {
+        error = cannotWrite(path, errno);
+        return false;
+    }
+    bool ok = writeAll(fd, bytes);
+    int saved = errno;
+    ok = close(fd) == 0 && ok;
+    if (!ok) error = cannotWrite(path, saved);
+    return ok;
+}
+}  // namespace
+
+bool writePicture(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            error = cannotWrite(path, errno);
+            return false;
+        }
+        return replaceFile(path, bytes, error);
+    }
+    if (S_ISLNK(st.st_mode)) {
+        // The link stays; what it names gets the picture.
+        if (char* target = realpath(path.c_str(), nullptr)) {
+            std::string resolved = target;
+            std::free(target);
+            return writePicture(resolved, bytes, error);
+        }
+        if (errno != ENOENT) {
+            error = cannotWrite(path, errno);
+            return false;
+        }
+        return writeInto(path, bytes, error);  // a dangling link: made through the link
+    }
+    if (S_ISDIR(st.st_mode)) {
+        error = cannotWrite(path, EISDIR);
+        return false;
+    }
+    return S_ISREG(st.st_mode) ? replaceFile(path, bytes, error) : writeInto(path, bytes, error);
 }
 
 }  // namespace picture

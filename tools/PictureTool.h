@@ -13,6 +13,9 @@ namespace picture {
 
 constexpr int kSize = 128;
 constexpr size_t kBytes = kSize * kSize * 3;
+// The largest image read: 256 MiB of RGBA.
+constexpr unsigned kMaxSide = 1u << 15;
+constexpr uint64_t kMaxPixels = uint64_t{1} << 26;
 
 struct Pixels {
     int width = 0;
@@ -26,8 +29,10 @@ bool readImage(const std::string& path, Pixels& out, std::string& error);
 bool writePng(const std::string& path, const Pixels& image, std::string& error);
 // The picture bytes for an image.
 std::vector<uint8_t> toPicture(const Pixels& image);
-// Writes the picture through a temporary file and a rename: the target gets
-// all 49,152 bytes or is left as it was.
+// Writes the picture. A regular file (or none) is replaced through a temporary
+// file and a rename: it gets all 49,152 bytes or is left as it was. A link
+// keeps pointing where it did and what it names gets the picture; a device or
+// FIFO is written into; a directory is an error.
 bool writePicture(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
 
 }  // namespace picture
