@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "Foundation.h"
 
+#include <limits.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -50,6 +53,29 @@ NSAutoreleasePool::~NSAutoreleasePool() {
         mObjects.pop_back();
         object->release();
     }
+}
+
+NSBundle* NSBundle::mainBundle() {
+    static NSBundle* bundle = [] {
+        auto* b = alloc<NSBundle>();
+        char exe[PATH_MAX];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n > 0) {
+            // The executable's folder, then the one above it.
+            std::string prefix(exe, static_cast<size_t>(n));
+            for (int up = 0; up < 2; ++up) prefix.erase(std::min(prefix.rfind('/'), prefix.size()));
+            b->mResourcePath = prefix + "/share/orvanel";
+        }
+        return b;
+    }();
+    return bundle;
+}
+
+std::string NSBundle::pathForResource(const std::string& name, const std::string& type) const {
+    if (mResourcePath.empty()) return {};
+    std::string path = mResourcePath + "/" + name + (type.empty() ? "" : "." + type);
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? path : std::string();
 }
 
 NSTimer* NSTimer::schedule(double interval, id target, std::function<void()> action, id userInfo,

@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 // Reference-counted base of every platform object. Allocation zeroes the
@@ -42,6 +43,22 @@ protected:
 
 private:
     std::vector<NSObject*> mObjects;
+};
+
+// The program's bundle: its resources live in share/orvanel beside the folder
+// of the executable (bin/ when installed, the build tree's own folder when
+// built), so that any install prefix works.
+class NSBundle : public NSObject {
+public:
+    static NSBundle* mainBundle();
+    const std::string& resourcePath() const { return mResourcePath; }
+    // The resource's full path when a file of that name is there; empty otherwise.
+    std::string pathForResource(const std::string& name, const std::string& type) const;
+    // Tests point the bundle at a folder of their own.
+    void _setResourcePath(std::string path) { mResourcePath = std::move(path); }
+
+private:
+    std::string mResourcePath;
 };
 
 class NSTimer : public NSObject {

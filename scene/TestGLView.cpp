@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "DrawCube.h"
+#include "Foundation.h"
 
 const char* TestGLView::picturePath = TestGLView::kPicturePath;
 
@@ -38,12 +40,27 @@ FILE* openPicture(const char* path) {
     }
     return file;
 }
+
+// True when nothing at all is at the path (a dangling link is something).
+bool nothingAt(const char* path) {
+    struct stat st {};
+    return lstat(path, &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
 }  // namespace
 
 UIView* TestGLView::initWithFrame(CGRect frame) {
     mWidth = kPictureSize;
     mHeight = kPictureSize;
-    if (FILE* file = openPicture(picturePath)) {
+    std::string path = picturePath;
+    FILE* file = openPicture(path.c_str());
+    if (!file && nothingAt(path.c_str())) {
+        // The user has put no picture of their own: show the one installed
+        // with the program.
+        path = NSBundle::mainBundle()->pathForResource("tesmor", "raw");
+        if (!path.empty() && (file = openPicture(path.c_str())))
+            printf("\nShowing the sample picture %s instead", path.c_str());
+    }
+    if (file) {
         // Zeroed, so that a short file leaves black texels, not garbage.
         mbmpImage = static_cast<uint8_t*>(calloc(kPictureBytes, 1));
         if (!mbmpImage) {
@@ -51,7 +68,7 @@ UIView* TestGLView::initWithFrame(CGRect frame) {
         } else {
             size_t got = fread(mbmpImage, 1, kPictureBytes, file);
             if (got < kPictureBytes)
-                printf("\nPicture file %s is short: read %zu of %zu bytes", picturePath, got,
+                printf("\nPicture file %s is short: read %zu of %zu bytes", path.c_str(), got,
                        kPictureBytes);
         }
         fclose(file);

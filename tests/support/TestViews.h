@@ -18,6 +18,8 @@ class RecordingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         rec::reset();
+        // No sample picture unless a test puts one there.
+        NSBundle::mainBundle()->_setResourcePath(::testing::TempDir() + "orvanel_no_bundle");
         mPool = alloc<NSAutoreleasePool>()->init();
         std::fflush(stdout);
         ::testing::internal::CaptureStdout();
