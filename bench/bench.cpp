@@ -183,7 +183,7 @@ double firstFrameMs(const char* program) {
     double t0 = wall();
     pid_t pid = fork();
     if (pid == 0) {
-        freopen("/dev/null", "w", stdout);
+        if (!freopen("/dev/null", "w", stdout)) _exit(126);
         execl(program, program, static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Makes the README's pictures from a real run of the demo on a private
-# virtual screen: docs/screenshot.png and docs/demo.gif.
+# virtual screen: docs/screenshot.png, docs/demo.gif and the icons.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh build >/dev/null
@@ -22,7 +22,7 @@ trap finish EXIT
 cat > "$work/run.sh" <<INNER
 set -e
 if [ "\$(id -u)" -eq 0 ] && mount -t tmpfs tmpfs /private 2>/dev/null; then
-  mkdir -p /private/var && cp "$PWD/build/tools/sample.raw" /private/var/tesmor.raw
+  mkdir -p /private/var && cp "$PWD/build/share/orvanel/tesmor.raw" /private/var/tesmor.raw
 fi
 exec "$PWD/build/app/orvanel"
 INNER
@@ -45,5 +45,9 @@ done
 best=$(for f in "$work"/frame*.png; do echo "$(/usr/bin/convert "$f" -format '%[fx:mean]' info:) $f"; done |
        sort -g | tail -n 1 | cut -d' ' -f2)
 cp "$best" docs/screenshot.png
+# The icons: the cube of the same frame.
+for size in 48 64 128 256; do
+  /usr/bin/convert "$best" -crop 230x230+50+140 +repage -resize ${size}x$size -strip data/icons/orvanel-$size.png
+done
 /usr/bin/convert -delay 7 -loop 0 "$work"/frame*.png -resize 75% -layers Optimize docs/demo.gif
-echo "make-docs: wrote docs/screenshot.png and docs/demo.gif"
+echo "make-docs: wrote docs/screenshot.png, docs/demo.gif and data/icons/"

@@ -1,6 +1,11 @@
 # SPDX-License-Identifier: MIT
-# Sourced: ensure_packages PACKAGE... installs the Debian packages that are
-# missing (as root), or says how to install them and fails.
+# Sourced: the Debian packages the build and the tests use, and
+# ensure_packages PACKAGE... which installs those that are missing (as root),
+# or says how to install them and fails.
+build_packages=(g++ cmake pkg-config libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
+                libx11-dev libxext-dev libxi-dev libpng-dev)
+test_packages=(libxtst-dev libgtest-dev xvfb valgrind desktop-file-utils appstream lintian dpkg-dev file)
+
 ensure_packages() {
   local who=${0##*/} missing=() p
   who=${who%.sh}
