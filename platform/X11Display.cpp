@@ -3,8 +3,10 @@
 
 #include <X11/extensions/XInput2.h>
 
+#include <X11/Xatom.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -166,13 +168,13 @@ void dispatchQueued() {
 
 namespace {
 // Zeroed memory for a ZPixmap of the given depth, `pitch` bytes a row.
-bool createImage(Image& image, int depth, int width, int height, int pitch) {
+bool createImage(Image& image, int depth, int bytesPerPixel, int width, int height, int pitch) {
     image = Image{};
     image.pitch = pitch;
     size_t size = static_cast<size_t>(pitch) * static_cast<size_t>(height);
     Display* dpy = display();
     Visual* visual = dpy ? DefaultVisual(dpy, DefaultScreen(dpy)) : nullptr;
-    int bpp = depth > 16 ? 32 : 16;
+    int bpp = bytesPerPixel * 8;
     if (dpy && gShmCompletion >= 0) {
         XImage* x = XShmCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &image.shm,
                                     static_cast<unsigned>(pitch / (bpp / 8)), static_cast<unsigned>(height));
@@ -284,6 +286,20 @@ void copyToShared(char* to, const void* from, size_t bytes) {
 
 }  // namespace
 
+namespace {
+// How many bytes a pixel of this depth takes in an image: 0 where the server
+// has no such format or it is not 16 or 32 bits.
+int bytesPerPixelOf(Display* dpy, int depth) {
+    int count = 0, bytes = 0;
+    XPixmapFormatValues* formats = XListPixmapFormats(dpy, &count);
+    for (int i = 0; i < count; ++i)
+        if (formats[i].depth == depth && (formats[i].bits_per_pixel == 16 || formats[i].bits_per_pixel == 32))
+            bytes = formats[i].bits_per_pixel / 8;
+    if (formats) XFree(formats);
+    return bytes;
+}
+}  // namespace
+
 bool createWindow(Window& w, int x, int y, int width, int height, const std::string& title) {
     Display* dpy = display();
     if (!dpy || width <= 0 || height <= 0) return false;
@@ -292,10 +308,18 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     w.height = height;
     w.depth = DefaultDepth(dpy, screen);
     w.visual = DefaultVisual(dpy, screen);
+    if (w.visual->c_class == TrueColor) w.bytesPerPixel = bytesPerPixelOf(dpy, w.depth);
+    if (!w.bytesPerPixel)
+        std::fprintf(stderr,
+                     "the screen is %d-bit %s: frames are shown only on TrueColor screens of 15, 16, 24 or "
+                     "30 bits\n",
+                     w.depth, w.visual->c_class == TrueColor ? "TrueColor" : "with a colour map");
+    w.native565 = w.bytesPerPixel == 2 && w.visual->red_mask == 0xf800 && w.visual->green_mask == 0x7e0 &&
+                  w.visual->blue_mask == 0x1f;
     XSetWindowAttributes attrs{};
     attrs.background_pixel = BlackPixel(dpy, screen);
     attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | ButtonMotionMask |
-                       StructureNotifyMask;
+                       StructureNotifyMask | VisibilityChangeMask;
     w.id = XCreateWindow(dpy, RootWindow(dpy, screen), x, y, static_cast<unsigned>(width),
                          static_cast<unsigned>(height), 0, w.depth, InputOutput, w.visual,
                          CWBackPixel | CWEventMask, &attrs);
@@ -305,6 +329,19 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     hint.res_name = res.data();
     hint.res_class = cls.data();
     XSetClassHint(dpy, w.id, &hint);
+    // So that tools and window managers find the window by its process.
+    char host[256] = {0};
+    if (gethostname(host, sizeof host - 1) == 0) {
+        XTextProperty machine{};
+        char* name = host;
+        if (XStringListToTextProperty(&name, 1, &machine)) {
+            XSetWMClientMachine(dpy, w.id, &machine);
+            XFree(machine.value);
+        }
+    }
+    long pid = getpid();
+    XChangeProperty(dpy, w.id, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&pid), 1);
     XSizeHints* size = XAllocSizeHints();
     size->flags = PMinSize | PMaxSize | PPosition;
     size->x = x;
@@ -324,10 +361,10 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
         XISelectEvents(dpy, w.id, &mask, 1);
     }
     w.gc = XCreateGC(dpy, w.id, 0, nullptr);
-    int bytes = w.depth == 16 ? 2 : 4;
+    if (!w.bytesPerPixel) return true;
     for (Image& image : w.staging)
-        createImage(image, w.depth, width, height, width * bytes);
-    if (w.depth != 16) {
+        createImage(image, w.depth, w.bytesPerPixel, width, height, width * w.bytesPerPixel);
+    if (!w.native565) {
         w.row.resize(static_cast<size_t>(width));
         for (unsigned v = 0; v < 64; ++v) {
             if (v < 32) w.red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
@@ -356,6 +393,14 @@ void mapWindow(Window& w, bool shown) {
         XUnmapWindow(dpy, w.id);
 }
 
+void trackVisibility(Window& w, const XEvent& e) {
+    if (e.type == MapNotify) w.mapped = true;
+    if (e.type == UnmapNotify) w.mapped = false;
+    if (e.type == VisibilityNotify) w.obscured = e.xvisibility.state == VisibilityFullyObscured;
+}
+
+bool isVisible(const Window& w) { return w.mapped && !w.obscured; }
+
 void raiseWindow(Window& w) {
     if (Display* dpy = display(); dpy && w.id) XRaiseWindow(dpy, w.id);
 }
@@ -369,7 +414,7 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
     if (!out.ximage) return;
     w.next ^= 1;
     waitIdle(out);
-    if (w.depth == 16) {
+    if (w.native565) {
         for (int row = 0; row < ch; ++row)
             copyToShared(out.memory + static_cast<size_t>(row) * out.pitch,
                          pixels + static_cast<size_t>(row) * pitch, static_cast<size_t>(cw) * 2);
@@ -380,8 +425,14 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
                 unsigned p = src[col];
                 w.row[static_cast<size_t>(col)] = w.red[p >> 11] | w.green[(p >> 5) & 63] | w.blue[p & 31];
             }
-            copyToShared(out.memory + static_cast<size_t>(row) * out.pitch, w.row.data(),
-                         static_cast<size_t>(cw) * 4);
+            char* to = out.memory + static_cast<size_t>(row) * out.pitch;
+            if (w.bytesPerPixel == 4) {
+                copyToShared(to, w.row.data(), static_cast<size_t>(cw) * 4);
+            } else {
+                auto* narrow = reinterpret_cast<uint16_t*>(to);
+                for (int col = 0; col < cw; ++col)
+                    narrow[col] = static_cast<uint16_t>(w.row[static_cast<size_t>(col)]);
+            }
         }
     }
 #if defined(__SSE2__)

@@ -49,6 +49,10 @@ struct Window {
     int width = 0;
     int height = 0;
     int depth = 0;
+    int bytesPerPixel = 0;  // 0: frames cannot be shown (not a TrueColor visual)
+    bool native565 = false; // the window takes 5-6-5 rows as they are
+    bool mapped = false;
+    bool obscured = false;
     Visual* visual = nullptr;
     GC gc = nullptr;
     // What the server shows from, in the window's format: two, so that a
@@ -56,8 +60,8 @@ struct Window {
     // a surface buffer, so that drawing never waits for the server at all.
     Image staging[2];
     int next = 0;
-    // For depths other than 16: one converted row, and each 5-6-5 channel
-    // value in the window's format.
+    // For other formats: one converted row, and each 5-6-5 channel value in
+    // the window's format.
     std::vector<uint32_t> row;
     uint32_t red[32] = {}, green[64] = {}, blue[32] = {};
 };
@@ -65,9 +69,12 @@ struct Window {
 bool createWindow(Window& window, int x, int y, int width, int height, const std::string& title);
 void destroyWindow(Window& window);
 void mapWindow(Window& window, bool shown);
+// Keeps `mapped` and `obscured` up to date from the window's own events.
+void trackVisibility(Window& window, const XEvent& event);
+bool isVisible(const Window& window);
 void raiseWindow(Window& window);
-// Draws 5-6-5 pixels (top row first) at (x, y) in the window, converted where
-// its depth is not 16.
+// Draws 5-6-5 pixels (top row first) at (x, y) in the window, converted to
+// its format (15, 16, 24 or 30 bits).
 void putImage565(Window& window, const uint8_t* pixels, int width, int height, int pitch, int x, int y);
 void flush();
 // Hands events that Xlib has already read to the handler (no I/O).

@@ -34,6 +34,10 @@ RGB split(uint16_t p) { return {p >> 11, (p >> 5) & 63, p & 31}; }
                                          << want.r << "," << want.g << "," << want.b << ")";
 }
 
+// How far the screen may be from the buffer: nothing, but a 15-bit screen has
+// no room for green's sixth bit.
+int exact() { return gDepth == 15 ? 1 : 0; }
+
 // What the window shows at (x, y), in 5-6-5 channel values.
 RGB onScreen(unsigned long window, int x, int y) {
     Display* dpy = XOpenDisplay(nullptr);
@@ -115,8 +119,8 @@ TEST_F(RenderTest, ClearColourReachesTheBufferAndTheWindow) {
     drawFrame(false);
     for (auto [x, y] : {std::pair{0, 0}, {319, 0}, {0, 479}, {319, 479}, {160, 240}})
         EXPECT_EQ(pixels()[y * 320 + x], 0x4A6C) << x << "," << y;
-    EXPECT_TRUE(near(onScreen(window->xWindow(), 0, 0), split(0x4A6C), 0));
-    EXPECT_TRUE(near(onScreen(window->xWindow(), 319, 479), split(0x4A6C), 0));
+    EXPECT_TRUE(near(onScreen(window->xWindow(), 0, 0), split(0x4A6C), exact()));
+    EXPECT_TRUE(near(onScreen(window->xWindow(), 319, 479), split(0x4A6C), exact()));
 }
 
 TEST_F(RenderTest, CubeIsLitTexturedInItsFaceColourTheRightWayUp) {
@@ -134,7 +138,7 @@ TEST_F(RenderTest, CubeIsLitTexturedInItsFaceColourTheRightWayUp) {
     EXPECT_TRUE(near(at(220, 180), green)) << "upper right";
     // The window shows the buffer as it is.
     for (auto [x, y] : {std::pair{100, 300}, {220, 180}, {5, 5}})
-        EXPECT_TRUE(near(onScreen(window->xWindow(), x, y), at(x, y), 0)) << x << "," << y;
+        EXPECT_TRUE(near(onScreen(window->xWindow(), x, y), at(x, y), exact())) << x << "," << y;
 }
 
 TEST_F(RenderTest, ReadBackKeepsTheTopRowFirst) {
@@ -183,7 +187,7 @@ TEST_F(RenderTest, ProtocolErrorsAreReportedAndTheProgramGoesOn) {
     EXPECT_EQ(x11::errorCount(), before + 1);
     EXPECT_NE(said.find("X error"), std::string::npos) << said;
     drawFrame(false);  // and the window still works
-    EXPECT_TRUE(near(onScreen(window->xWindow(), 0, 0), split(0x4A6C), 0));
+    EXPECT_TRUE(near(onScreen(window->xWindow(), 0, 0), split(0x4A6C), exact()));
 }
 
 }  // namespace
