@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,11 +23,27 @@ UIWindow* gKeyWindow = nullptr;
 int gSignalPipe[2] = {-1, -1};
 int gSignalToken = 0;
 bool gStarted = false;
+bool gProcessPrepared = false;  // by the program's own start: handlers stay to the end
 
+// Only async-signal-safe work: the run loop reads the pipe and stops.
 void onSignal(int) {
+    int saved = errno;
     char byte = 1;
     ssize_t ignored = write(gSignalPipe[1], &byte, 1);
     (void)ignored;
+    errno = saved;
+}
+
+// SIGINT and SIGTERM end the run loop, whenever they come: one that comes
+// before it runs waits in the pipe.
+void catchTermination() {
+    if (gSignalPipe[0] >= 0 || pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
 }
 
 // The window an X window belongs to, if it is one of ours.
@@ -132,6 +149,8 @@ unsigned long UIWindow::xWindow() const { return mNative ? mNative->window.id : 
 
 void UIWindow::displayIfNeeded() {
     if (mHidden || !mContentView || !mContentView->needsDisplay()) return;
+    // Nobody would see it: the view stays marked and is drawn once shown.
+    if (mNative && mNative->window.id && !x11::isVisible(mNative->window)) return;
     mContentView->displayIfNeeded();
     composite();
 }
@@ -190,6 +209,11 @@ void UIWindow::_handleEvent(const void* raw) {
     case DestroyNotify:
         NSRunLoop::mainRunLoop()->stop(0);
         return;
+    case MapNotify:
+    case UnmapNotify:
+    case VisibilityNotify:
+        x11::trackVisibility(mNative->window, e);
+        return;
     default:
         break;
     }
@@ -218,6 +242,23 @@ void UIWindow::_handleTouch(int phase, int id, double x, double y, unsigned long
 
 namespace UIKitPlatform {
 
+void prepareProcess() {
+    // Descriptors 0 to 2 exist before anything opens a file or a connection,
+    // so that no diagnostic can land in one.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            int opened = open("/dev/null", O_RDWR);
+            if (opened >= 0 && opened != fd) {
+                dup2(opened, fd);
+                ::close(opened);
+            }
+        }
+    // Every finished line reaches the log, however the process ends.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    catchTermination();
+    gProcessPrepared = true;
+}
+
 void handleXEvent(const void* raw) {
     if (UIWindow* w = windowWithId(static_cast<const XEvent*>(raw)->xany.window)) w->_handleEvent(raw);
 }
@@ -235,20 +276,16 @@ bool start(const char* displayName) {
     });
     NSRunLoop* loop = NSRunLoop::mainRunLoop();
     loop->addObserver(displayWindows);
-    if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    // The platform is an X11 one, whatever the environment says EGL should use.
+    setenv("EGL_PLATFORM", "x11", 1);
+    catchTermination();
+    if (gSignalPipe[0] >= 0)
         gSignalToken = loop->addInputSource(gSignalPipe[0], [] {
             char bytes[16];
             while (read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
             }
             NSRunLoop::mainRunLoop()->stop(0);
         });
-        struct sigaction sa {};
-        sa.sa_handler = onSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGTERM, &sa, nullptr);
-    }
     gStarted = true;
     return true;
 }
@@ -259,13 +296,15 @@ void sync() {
 
 void stop() {
     if (!gStarted) return;
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
     if (gSignalToken) NSRunLoop::mainRunLoop()->removeInputSource(gSignalToken);
     gSignalToken = 0;
-    for (int& fd : gSignalPipe) {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
+    if (!gProcessPrepared) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        for (int& fd : gSignalPipe) {
+            if (fd >= 0) ::close(fd);
+            fd = -1;
+        }
     }
     x11::close();
     NSRunLoop::mainRunLoop()->reset();

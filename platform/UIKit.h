@@ -117,6 +117,10 @@ private:
 
 // Platform start-up pieces that tests may drive without UIApplicationMain.
 namespace UIKitPlatform {
+// Makes the process safe from its first instruction: standard descriptors
+// that exist, line-buffered output, SIGINT and SIGTERM caught for good.
+// Programs run it before anything else; tests need not.
+void prepareProcess();
 // Opens the display and attaches the window system to the main run loop.
 bool start(const char* displayName = nullptr);
 void stop();

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <thread>
@@ -21,6 +23,7 @@
 #include "Xvfb.h"
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -48,19 +51,24 @@ Screen grab() {
 struct How {
     bool pictureAtPath = true;  // otherwise nothing is there
     bool unprivileged = false;  // run as nobody
+    bool stdoutClosed = false;
+    const char* eglPlatform = nullptr;  // EGL_PLATFORM in its environment
 };
 
 // Runs the program with `picture` at its fixed path; returns its pid and the
-// read end of its standard output and error.
+// read end of its standard output and error, once it has been executed.
 pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
+    int fds[2], exec[2];
+    if (pipe(fds) != 0 || pipe2(exec, O_CLOEXEC) != 0) return -1;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
         dup2(fds[1], 2);
         close(fds[0]);
         close(fds[1]);
+        close(exec[0]);
+        if (how.stdoutClosed) close(1);
+        if (how.eglPlatform) setenv("EGL_PLATFORM", how.eglPlatform, 1);
         mkdir("/private", 0755);  // a mount point; stays empty outside
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount("tmpfs", "/private", "tmpfs", 0, "size=1m") != 0)
@@ -76,6 +84,11 @@ pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
         _exit(91);
     }
     close(fds[1]);
+    close(exec[1]);
+    char byte;
+    while (read(exec[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    close(exec[0]);  // closed on exec: the program is running
     out = fds[0];
     return pid;
 }
@@ -449,10 +462,8 @@ TEST_F(EndToEnd, LosingTheDisplayEndsTheDemoWithinASecondAndSaysSo) {
     EXPECT_TRUE(WIFEXITED(status)) << "ended by a signal: " << status;
     EXPECT_NE(WEXITSTATUS(status), 0);
     std::string printed = readAll(out);
-    // Standard output is flushed at exit, after the line on standard error.
-    EXPECT_TRUE(printed == "display connection lost\nGL version 1.5\n" ||
-                printed == "GL version 1.5\ndisplay connection lost\n")
-        << printed;
+    // Each line is out as soon as it is finished.
+    EXPECT_EQ(printed, "GL version 1.5\ndisplay connection lost\n");
 }
 
 // The program's top-level window, found by its title.
@@ -487,6 +498,18 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     EXPECT_STREQ(hint.res_class, "Orvanel");
     XFree(hint.res_name);
     XFree(hint.res_class);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(dpy, window, XInternAtom(dpy, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type,
+                       &format, &count, &after, &data);
+    ASSERT_EQ(count, 1u) << "no _NET_WM_PID";
+    EXPECT_EQ(*reinterpret_cast<long*>(data), pid);
+    XFree(data);
+    XTextProperty machine{};
+    EXPECT_TRUE(XGetWMClientMachine(dpy, window, &machine));
+    if (machine.value) XFree(machine.value);
     XWindowAttributes attrs;
     XGetWindowAttributes(dpy, window, &attrs);
     EXPECT_EQ(attrs.width, 320);
@@ -509,6 +532,115 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     int status = *ended;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     ::close(out);
+}
+
+std::optional<int> sigtermAfter(std::chrono::milliseconds delay, bool twice) {
+    int out = -1;
+    pid_t pid = launch({}, out, {false});
+    std::this_thread::sleep_for(delay);
+    kill(pid, SIGTERM);
+    if (twice) kill(pid, SIGTERM);  // as timeout(1) does
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(3));
+    close(out);
+    return ended;
+}
+
+// CPU time of every thread of the process so far, in nanoseconds.
+long long cpuNs(pid_t pid) {
+    long long sum = 0;
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        long long ns = 0;
+        std::ifstream(task.path() / "schedstat") >> ns;
+        sum += ns;
+    }
+    return sum;
+}
+
+bool showsAFrame(const Screen& s) {
+    for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {319, 0}, {0, 479}, {319, 479}})
+        if (s.at(x, y) != kClear) return false;
+    return s.at(160, 240) != kClear;
+}
+
+TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNeverLost) {
+    for (int ms : {10, 30, 60}) {
+        std::optional<int> ended = sigtermAfter(std::chrono::milliseconds(ms), false);
+        ASSERT_TRUE(ended) << ms << " ms";
+        EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) << ms << " ms: " << *ended;
+    }
+    for (int round = 0; round < 3; ++round) {
+        std::optional<int> ended = sigtermAfter(std::chrono::milliseconds(400), true);
+        ASSERT_TRUE(ended) << "two SIGTERMs";
+        EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) << "two SIGTERMs: " << *ended;
+    }
+    // A hang-up is not caught, and still the log holds every finished line.
+    int out = -1;
+    pid_t pid = launch({}, out, {false});
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    kill(pid, SIGHUP);
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFSIGNALED(*ended) && WTERMSIG(*ended) == SIGHUP) << *ended;
+    EXPECT_NE(readAll(out).find("GL version 1.5\n"), std::string::npos);
+}
+
+// No standard output, or an environment that asks EGL for another platform:
+// the frames reach the X screen all the same.
+TEST_F(EndToEnd, ClosedStdoutOrAnotherEglPlatformStillShowsTheFrames) {
+    for (How how : {How{false, false, true, nullptr}, How{false, false, false, "surfaceless"},
+                    How{false, false, false, "wayland"}}) {
+        std::string name = how.eglPlatform ? how.eglPlatform : "stdout closed";
+        int out = -1;
+        pid_t pid = launch({}, out, how);
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        EXPECT_TRUE(showsAFrame(grab())) << name;
+        if (how.stdoutClosed) {
+            char target[256] = {0};
+            ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/fd/1").c_str(), target, sizeof target - 1);
+            EXPECT_EQ(std::string(target, n > 0 ? static_cast<size_t>(n) : 0), "/dev/null");
+        }
+        kill(pid, SIGTERM);
+        std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
+        ASSERT_TRUE(ended) << name;
+        EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) << name << ": " << *ended;
+        close(out);
+    }
+}
+
+TEST_F(EndToEnd, UnmappedItDrawsNothingAndMappedAgainItDrawsOn) {
+    int out = -1;
+    pid_t pid = launch({}, out, {false});
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    Display* dpy = XOpenDisplay(nullptr);
+    ::Window window = findWindow(dpy, "Orvanel");
+    ASSERT_NE(window, 0u);
+    auto cpuOverASecond = [pid] {
+        long long before = cpuNs(pid);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        return cpuNs(pid) - before;
+    };
+    long long shown = cpuOverASecond();
+    XUnmapWindow(dpy, window);
+    XSync(dpy, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    long long hidden = cpuOverASecond();
+    // Drawing is most of what it does: hidden, only the timer is left.
+    EXPECT_LT(hidden * 5, shown) << "hidden " << hidden << " ns, shown " << shown << " ns";
+    XMapWindow(dpy, window);
+    XSync(dpy, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Screen first = grab();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    Screen second = grab();
+    EXPECT_TRUE(showsAFrame(second));
+    EXPECT_NE(first.px, second.px) << "it does not spin on";
+    XCloseDisplay(dpy);
+    kill(pid, SIGTERM);
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) << *ended;
+    close(out);
 }
 
 }  // namespace
