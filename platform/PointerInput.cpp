@@ -15,17 +15,17 @@ int lowestHeld(unsigned held) {
     return 0;
 }
 
-PointerAction make(PointerAction::Kind kind, int x, int y, int clicks, int button) {
+PointerAction make(PointerAction::Kind kind, double x, double y, int clicks, int button) {
     return PointerAction{kind, __GSEvent{CGRectMake(static_cast<float>(x), static_cast<float>(y), 0, 0),
                                          static_cast<float>(clicks), static_cast<float>(button)}};
 }
 }  // namespace
 
-std::optional<PointerAction> MousePointer::press(int button, int x, int y, unsigned long timeMs) {
+std::optional<PointerAction> MousePointer::press(int button, double x, double y, unsigned long timeMs) {
     if (button < 1 || button > 3) return std::nullopt;
     bool again = button == mLastButton && mClicks > 0 && timeMs - mLastTime <= kDoubleClickMs &&
-                 std::abs(x - mLastX) <= kDoubleClickDistance &&
-                 std::abs(y - mLastY) <= kDoubleClickDistance;
+                 std::fabs(x - mLastX) <= kDoubleClickDistance &&
+                 std::fabs(y - mLastY) <= kDoubleClickDistance;
     mClicks = again ? mClicks + 1 : 1;
     mLastButton = button;
     mLastX = x;
@@ -35,14 +35,14 @@ std::optional<PointerAction> MousePointer::press(int button, int x, int y, unsig
     return make(PointerAction::Down, x, y, mClicks, button);
 }
 
-std::optional<PointerAction> MousePointer::motion(int x, int y, unsigned held) {
+std::optional<PointerAction> MousePointer::motion(double x, double y, unsigned held) {
     int button = (mButton && (held & kMasks[mButton - 1])) ? mButton : lowestHeld(held);
     if (!button) return std::nullopt;
     mButton = button;
     return make(PointerAction::Dragged, x, y, mClicks, button);
 }
 
-std::optional<PointerAction> MousePointer::release(int button, int x, int y, unsigned held) {
+std::optional<PointerAction> MousePointer::release(int button, double x, double y, unsigned held) {
     if (button < 1 || button > 3) return std::nullopt;
     unsigned still = held & ~kMasks[button - 1];
     if (button != mButton && lowestHeld(still)) return std::nullopt;  // another drag goes on

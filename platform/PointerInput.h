@@ -20,16 +20,16 @@ public:
     static constexpr int kDoubleClickDistance = 5;
 
     // `held` is the X state mask of the buttons down before this event.
-    std::optional<PointerAction> press(int button, int x, int y, unsigned long timeMs);
-    std::optional<PointerAction> motion(int x, int y, unsigned held);
-    std::optional<PointerAction> release(int button, int x, int y, unsigned held);
+    std::optional<PointerAction> press(int button, double x, double y, unsigned long timeMs);
+    std::optional<PointerAction> motion(double x, double y, unsigned held);
+    std::optional<PointerAction> release(int button, double x, double y, unsigned held);
 
 private:
     int mButton = 0;  // the button of the drag in progress
     int mClicks = 0;
     int mLastButton = 0;
-    int mLastX = 0;
-    int mLastY = 0;
+    double mLastX = 0;
+    double mLastY = 0;
     unsigned long mLastTime = 0;
 };
 

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <X11/keysym.h>
+
 #include "PointerInput.h"
 #include "SurfaceBufferInternal.h"
 #include "X11Display.h"
@@ -171,6 +173,7 @@ void UIWindow::composite() {
     // The content view fills the window; its layer tree is drawn from the top left.
     const LKLayer* root = mContentView->layer();
     for (const LKLayer* sub : root->sublayers()) compositeLayer(mNative->window, sub, 0, 0);
+    x11::present(mNative->window);
 }
 
 const std::vector<UIWindow*>& UIWindow::windows() { return gWindows; }
@@ -209,6 +212,15 @@ void UIWindow::_handleEvent(const void* raw) {
     case DestroyNotify:
         NSRunLoop::mainRunLoop()->stop(0);
         return;
+    case ConfigureNotify:
+        x11::resized(mNative->window, e.xconfigure.width, e.xconfigure.height);
+        return;
+    case KeyPress: {
+        // The keys small GL demos close with; they end it as closing the window does.
+        KeySym key = XLookupKeysym(const_cast<XKeyEvent*>(&e.xkey), 0);
+        if (key == XK_Escape || key == XK_q) NSRunLoop::mainRunLoop()->stop(0);
+        return;
+    }
     case MapNotify:
     case UnmapNotify:
     case VisibilityNotify:
@@ -217,19 +229,22 @@ void UIWindow::_handleEvent(const void* raw) {
     default:
         break;
     }
+    // The frame may be scaled and centred: the view gets frame coordinates.
+    double x = e.type == MotionNotify ? e.xmotion.x : e.xbutton.x;
+    double y = e.type == MotionNotify ? e.xmotion.y : e.xbutton.y;
+    x11::toFrame(mNative->window.fit, x, y);
     std::optional<PointerAction> action;
     if (e.type == ButtonPress)
-        action = mNative->mouse.press(static_cast<int>(e.xbutton.button), e.xbutton.x, e.xbutton.y,
-                                      e.xbutton.time);
+        action = mNative->mouse.press(static_cast<int>(e.xbutton.button), x, y, e.xbutton.time);
     else if (e.type == MotionNotify)
-        action = mNative->mouse.motion(e.xmotion.x, e.xmotion.y, e.xmotion.state);
+        action = mNative->mouse.motion(x, y, e.xmotion.state);
     else if (e.type == ButtonRelease)
-        action = mNative->mouse.release(static_cast<int>(e.xbutton.button), e.xbutton.x, e.xbutton.y,
-                                        e.xbutton.state);
+        action = mNative->mouse.release(static_cast<int>(e.xbutton.button), x, y, e.xbutton.state);
     if (action && mContentView) deliver(mContentView, *action);
 }
 
 void UIWindow::_handleTouch(int phase, int id, double x, double y, unsigned long timeMs) {
+    x11::toFrame(mNative->window.fit, x, y);
     std::optional<PointerAction> action;
     if (phase == 0)
         action = mNative->touch.begin(id, x, y, timeMs);

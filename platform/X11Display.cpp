@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "X11Display.h"
 
+#include <X11/Xresource.h>
 #include <X11/extensions/XInput2.h>
 
 #include <X11/Xatom.h>
@@ -13,6 +14,7 @@
 #endif
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +32,8 @@ EventHandler gHandler = nullptr;
 TouchHandler gTouchHandler = nullptr;
 int gXIOpcode = -1;  // -1: no XInput 2.2 touch events
 int gShmCompletion = -1;  // -1: no shared memory images
+bool gRender = false;     // the server scales frames (RENDER)
+int gScale = 1;           // of the first window, from the screen's dots per inch
 std::vector<Image*> gImages;
 
 void deliver(XEvent& event) {
@@ -131,6 +135,21 @@ bool open(const char* name) {
                  (major > 2 || (major == 2 && minor >= 2));
     gXIOpcode = touch ? opcode : -1;
     gShmCompletion = XShmQueryExtension(gDisplay) ? XShmGetEventBase(gDisplay) + ShmCompletion : -1;
+    int renderEvent = 0, renderError = 0;
+    gRender = XRenderQueryExtension(gDisplay, &renderEvent, &renderError);
+    if (!gRender)
+        std::fprintf(stderr, "the X server has no RENDER extension: frames are shown unscaled at the top left\n");
+    gScale = 1;
+    if (char* resources = XResourceManagerString(gDisplay)) {
+        XrmInitialize();
+        if (XrmDatabase db = XrmGetStringDatabase(resources)) {
+            char* type = nullptr;
+            XrmValue value{};
+            if (XrmGetResource(db, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr)
+                gScale = scaleForDpi(std::atof(value.addr));
+            XrmDestroyDatabase(db);
+        }
+    }
     gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(ConnectionNumber(gDisplay), serve);
     return true;
 }
@@ -257,14 +276,25 @@ void waitIdle(Image& image) {
     image.busy = false;
 }
 
+// At scale 1 straight into the window; otherwise into the frame's pixmap,
+// which present() scales.
+bool scaled(const Window& w) { return w.fit.scale != 1 && w.framePicture; }
+
 void put(Window& w, Image& image, int width, int height, int x, int y) {
     Display* dpy = display();
+    Drawable to = w.id;
+    if (scaled(w))
+        to = w.frame;
+    else if (w.framePicture) {  // without RENDER the frame stays at the top left
+        x += w.fit.x;
+        y += w.fit.y;
+    }
     if (image.shared) {
-        XShmPutImage(dpy, w.id, w.gc, image.ximage, 0, 0, x, y, static_cast<unsigned>(width),
+        XShmPutImage(dpy, to, w.gc, image.ximage, 0, 0, x, y, static_cast<unsigned>(width),
                      static_cast<unsigned>(height), True);
         image.busy = true;
     } else {
-        XPutImage(dpy, w.id, w.gc, image.ximage, 0, 0, x, y, static_cast<unsigned>(width),
+        XPutImage(dpy, to, w.gc, image.ximage, 0, 0, x, y, static_cast<unsigned>(width),
                   static_cast<unsigned>(height));
     }
 }
@@ -286,6 +316,27 @@ void copyToShared(char* to, const void* from, size_t bytes) {
 
 }  // namespace
 
+Fit fitFrame(int frameWidth, int frameHeight, int windowWidth, int windowHeight) {
+    Fit fit;
+    if (frameWidth <= 0 || frameHeight <= 0 || windowWidth <= 0 || windowHeight <= 0) return fit;
+    fit.scale = std::min(static_cast<double>(windowWidth) / frameWidth, static_cast<double>(windowHeight) / frameHeight);
+    fit.width = static_cast<int>(std::lround(frameWidth * fit.scale));
+    fit.height = static_cast<int>(std::lround(frameHeight * fit.scale));
+    fit.x = (windowWidth - fit.width) / 2;
+    fit.y = (windowHeight - fit.height) / 2;
+    return fit;
+}
+
+void toFrame(const Fit& fit, double& x, double& y) {
+    x = (x - fit.x) / fit.scale;
+    y = (y - fit.y) / fit.scale;
+}
+
+int scaleForDpi(double dpi) {
+    if (!(dpi > 0) || dpi > 96.0 * 64) return 1;
+    return std::max(1, static_cast<int>(dpi / 96));
+}
+
 namespace {
 // How many bytes a pixel of this depth takes in an image: 0 where the server
 // has no such format or it is not 16 or 32 bits.
@@ -300,12 +351,31 @@ int bytesPerPixelOf(Display* dpy, int depth) {
 }
 }  // namespace
 
+namespace {
+void applyFit(Window& w) {
+    w.fit = fitFrame(w.width, w.height, w.windowWidth, w.windowHeight);
+    Display* dpy = display();
+    if (!dpy || !w.framePicture || w.fit.scale == 1) return;
+    // Destination to source; a whole scale makes each pixel an exact block.
+    double inverse = 1 / w.fit.scale;
+    XTransform t{{{XDoubleToFixed(inverse), 0, 0}, {0, XDoubleToFixed(inverse), 0}, {0, 0, XDoubleToFixed(1)}}};
+    XRenderSetPictureTransform(dpy, w.framePicture, &t);
+    bool whole = w.fit.scale == std::floor(w.fit.scale);
+    XRenderSetPictureFilter(dpy, w.framePicture, whole ? FilterNearest : FilterBilinear, nullptr, 0);
+}
+}  // namespace
+
 bool createWindow(Window& w, int x, int y, int width, int height, const std::string& title) {
     Display* dpy = display();
     if (!dpy || width <= 0 || height <= 0) return false;
     int screen = DefaultScreen(dpy);
     w.width = width;
     w.height = height;
+    // On a screen of many dots per inch, a whole multiple of the frame's size.
+    int scale = std::min({gScale, 32767 / width, 32767 / height});
+    w.windowWidth = width * std::max(scale, 1);
+    w.windowHeight = height * std::max(scale, 1);
+    w.fit = fitFrame(width, height, w.windowWidth, w.windowHeight);
     w.depth = DefaultDepth(dpy, screen);
     w.visual = DefaultVisual(dpy, screen);
     if (w.visual->c_class == TrueColor) w.bytesPerPixel = bytesPerPixelOf(dpy, w.depth);
@@ -319,9 +389,9 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     XSetWindowAttributes attrs{};
     attrs.background_pixel = BlackPixel(dpy, screen);
     attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | ButtonMotionMask |
-                       StructureNotifyMask | VisibilityChangeMask;
-    w.id = XCreateWindow(dpy, RootWindow(dpy, screen), x, y, static_cast<unsigned>(width),
-                         static_cast<unsigned>(height), 0, w.depth, InputOutput, w.visual,
+                       StructureNotifyMask | VisibilityChangeMask | KeyPressMask;
+    w.id = XCreateWindow(dpy, RootWindow(dpy, screen), x, y, static_cast<unsigned>(w.windowWidth),
+                         static_cast<unsigned>(w.windowHeight), 0, w.depth, InputOutput, w.visual,
                          CWBackPixel | CWEventMask, &attrs);
     XStoreName(dpy, w.id, title.c_str());
     XClassHint hint{};
@@ -343,11 +413,11 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     XChangeProperty(dpy, w.id, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&pid), 1);
     XSizeHints* size = XAllocSizeHints();
-    size->flags = PMinSize | PMaxSize | PPosition;
+    size->flags = PMinSize | PPosition;
     size->x = x;
     size->y = y;
-    size->min_width = size->max_width = width;
-    size->min_height = size->max_height = height;
+    size->min_width = std::max(width / 4, 1);
+    size->min_height = std::max(height / 4, 1);
     XSetWMNormalHints(dpy, w.id, size);
     XFree(size);
     Atom deleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
@@ -362,6 +432,14 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     }
     w.gc = XCreateGC(dpy, w.id, 0, nullptr);
     if (!w.bytesPerPixel) return true;
+    if (gRender)
+        if (XRenderPictFormat* format = XRenderFindVisualFormat(dpy, w.visual)) {
+            w.frame = XCreatePixmap(dpy, w.id, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                                    static_cast<unsigned>(w.depth));
+            w.framePicture = XRenderCreatePicture(dpy, w.frame, format, 0, nullptr);
+            w.windowPicture = XRenderCreatePicture(dpy, w.id, format, 0, nullptr);
+        }
+    applyFit(w);
     for (Image& image : w.staging)
         createImage(image, w.depth, w.bytesPerPixel, width, height, width * w.bytesPerPixel);
     if (!w.native565) {
@@ -378,6 +456,9 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
 void destroyWindow(Window& w) {
     for (Image& image : w.staging) destroyImage(image);
     if (Display* dpy = display()) {
+        if (w.framePicture) XRenderFreePicture(dpy, w.framePicture);
+        if (w.windowPicture) XRenderFreePicture(dpy, w.windowPicture);
+        if (w.frame) XFreePixmap(dpy, w.frame);
         if (w.gc) XFreeGC(dpy, w.gc);
         if (w.id) XDestroyWindow(dpy, w.id);
     }
@@ -391,6 +472,20 @@ void mapWindow(Window& w, bool shown) {
         XMapWindow(dpy, w.id);
     else
         XUnmapWindow(dpy, w.id);
+}
+
+void resized(Window& w, int width, int height) {
+    if (width == w.windowWidth && height == w.windowHeight) return;
+    w.windowWidth = width;
+    w.windowHeight = height;
+    applyFit(w);
+}
+
+void present(Window& w) {
+    Display* dpy = display();
+    if (!dpy || !scaled(w)) return;
+    XRenderComposite(dpy, PictOpSrc, w.framePicture, 0, w.windowPicture, 0, 0, 0, 0, w.fit.x, w.fit.y,
+                     static_cast<unsigned>(w.fit.width), static_cast<unsigned>(w.fit.height));
 }
 
 void trackVisibility(Window& w, const XEvent& e) {

@@ -26,6 +26,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -641,6 +642,102 @@ TEST_F(EndToEnd, UnmappedItDrawsNothingAndMappedAgainItDrawsOn) {
     ASSERT_TRUE(ended);
     EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) << *ended;
     close(out);
+}
+
+// What a window shows, as 5-6-5 pixels (the screen is 16-bit).
+std::vector<uint16_t> windowPixels(Display* dpy, ::Window window, int width, int height) {
+    XImage* image = XGetImage(dpy, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                              AllPlanes, ZPixmap);
+    std::vector<uint16_t> px(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) px[static_cast<size_t>(y) * width + x] = static_cast<uint16_t>(XGetPixel(image, x, y));
+    XDestroyImage(image);
+    return px;
+}
+
+// Every k x k block of the frame at (x0, 0) in the window is one colour.
+int blocksNotWhole(const std::vector<uint16_t>& px, int width, int x0, int k) {
+    int bad = 0;
+    for (int by = 0; by < 480; ++by)
+        for (int bx = 0; bx < 320; ++bx) {
+            uint16_t first = px[static_cast<size_t>(by * k) * width + x0 + bx * k];
+            for (int dy = 0; dy < k; ++dy)
+                for (int dx = 0; dx < k; ++dx)
+                    bad += px[static_cast<size_t>(by * k + dy) * width + x0 + bx * k + dx] != first;
+        }
+    return bad;
+}
+
+// The centre of what is not the clear colour, in window pixels.
+double centreX(const std::vector<uint16_t>& px, int width) {
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = 0; i < px.size(); ++i)
+        if (px[i] != kClear && px[i] != 0) {
+            sum += static_cast<double>(i % static_cast<size_t>(width));
+            ++count;
+        }
+    return count ? sum / static_cast<double>(count) : -1;
+}
+
+// On a screen of 192 dots per inch the window starts twice the frame's size;
+// resized, it shows the frame as large as fits in exact blocks, centred, and
+// pointer input is mapped back; Esc and q end it as closing the window does.
+TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsIt) {
+    Xvfb big(16, 1000, 1500);
+    Display* dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr);
+    const char resources[] = "Xft.dpi:\t192\n";
+    XChangeProperty(dpy, DefaultRootWindow(dpy), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(resources), sizeof resources - 1);
+    XSync(dpy, False);
+    for (KeySym key : {XK_Escape, XK_q}) {
+        int out = -1;
+        pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 200), out);
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        ::Window window = findWindow(dpy, "Orvanel");
+        ASSERT_NE(window, 0u);
+        if (key == XK_Escape) {
+            XWindowAttributes attrs;
+            XGetWindowAttributes(dpy, window, &attrs);
+            EXPECT_EQ(attrs.width, 640);
+            EXPECT_EQ(attrs.height, 960);
+            std::vector<uint16_t> px = windowPixels(dpy, window, 640, 960);
+            EXPECT_EQ(blocksNotWhole(px, 640, 0, 2), 0);
+            EXPECT_EQ(px[0], kClear);
+            EXPECT_EQ(px[640 * 960 - 1], kClear);
+            double before = centreX(px, 640);
+            EXPECT_NEAR(before, 320, 24);
+
+            // Right button, 200 window pixels: 100 frame pixels, one unit of
+            // pan, 73.5 frame pixels on screen.
+            Pointer pointer;
+            pointer.drag(3, 200, 480, 400, 480);
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            EXPECT_NEAR(centreX(windowPixels(dpy, window, 640, 960), 640) - before, 147, 24);
+
+            XResizeWindow(dpy, window, 1000, 1440);  // scale 3, 20 pixels of black each side
+            XSync(dpy, False);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            px = windowPixels(dpy, window, 1000, 1440);
+            EXPECT_EQ(blocksNotWhole(px, 1000, 20, 3), 0);
+            EXPECT_EQ(px[0], 0);
+            EXPECT_EQ(px[19], 0);
+            EXPECT_EQ(px[20], kClear);
+            EXPECT_EQ(px[979], kClear);
+            EXPECT_EQ(px[980], 0);
+        }
+        XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
+        KeyCode code = XKeysymToKeycode(dpy, key);
+        XTestFakeKeyEvent(dpy, code, True, CurrentTime);
+        XTestFakeKeyEvent(dpy, code, False, CurrentTime);
+        XSync(dpy, False);
+        std::optional<int> ended = endsWithin(pid, std::chrono::seconds(1));
+        ASSERT_TRUE(ended) << XKeysymToString(key) << " did not end it";
+        EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) << *ended;
+        close(out);
+    }
+    XCloseDisplay(dpy);
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <X11/Xlib.h>
 
+#include <cmath>
+
 #include "CoreSurface.h"
 #include "Foundation.h"
 #include "LayerKit.h"
 #include "PointerInput.h"
 #include "UIKit.h"
+#include "X11Display.h"
 
 namespace {
 
@@ -176,6 +179,39 @@ TEST(SurfaceBuffer, MakesOnlyPositive565BuffersAndCountsLocks) {
     }
     EXPECT_NE(CoreSurfaceBufferLock(nullptr, 3), 0);
     EXPECT_NE(CoreSurfaceBufferUnlock(nullptr), 0);
+}
+
+// The frame in a window of any size.
+
+TEST(WindowFit, TheFrameFillsWhatItCanCentredAndPositionsMapBackUnclamped) {
+    struct Case {
+        int w, h;
+        double scale;
+        int x, y, width, height;
+    };
+    const Case cases[] = {
+        {320, 480, 1, 0, 0, 320, 480},     {640, 960, 2, 0, 0, 640, 960},    {800, 960, 2, 80, 0, 640, 960},
+        {960, 1500, 3, 0, 30, 960, 1440}, {400, 480, 1, 40, 0, 320, 480},   {160, 480, 0.5, 0, 120, 160, 240},
+        {500, 600, 1.25, 50, 0, 400, 600}, {321, 481, 481.0 / 480, 0, 0, 321, 481},
+    };
+    for (const Case& c : cases) {
+        x11::Fit fit = x11::fitFrame(320, 480, c.w, c.h);
+        EXPECT_DOUBLE_EQ(fit.scale, c.scale) << c.w << "x" << c.h;
+        EXPECT_EQ(std::vector<int>({fit.x, fit.y, fit.width, fit.height}),
+                  std::vector<int>({c.x, c.y, c.width, c.height}))
+            << c.w << "x" << c.h;
+        // The frame's corners, and a point outside it, back in frame coordinates.
+        for (auto [fx, fy] : {std::pair{0.0, 0.0}, {320.0, 480.0}, {-25.0, 500.0}}) {
+            double x = c.x + fx * c.scale, y = c.y + fy * c.scale;
+            x11::toFrame(fit, x, y);
+            EXPECT_NEAR(x, fx, 1e-9) << c.w << "x" << c.h;
+            EXPECT_NEAR(y, fy, 1e-9) << c.w << "x" << c.h;
+        }
+    }
+    // The first window's whole scale from the screen's dots per inch.
+    for (auto [dpi, scale] : {std::pair{0.0, 1}, {72.0, 1}, {96.0, 1}, {191.9, 1}, {192.0, 2}, {287.0, 2},
+                              {288.0, 3}, {-96.0, 1}, {std::nan(""), 1}})
+        EXPECT_EQ(x11::scaleForDpi(dpi), scale) << dpi;
 }
 
 // Mouse input.
