@@ -17,24 +17,16 @@ finish() {
 }
 trap finish EXIT
 
-# The sample picture at the demo's fixed path, in a private mount namespace
-# when we may, so that no real picture is touched.
-cat > "$work/run.sh" <<INNER
-set -e
-if [ "\$(id -u)" -eq 0 ] && mount -t tmpfs tmpfs /private 2>/dev/null; then
-  mkdir -p /private/var && cp "$PWD/build/share/orvanel/tesmor.raw" /private/var/tesmor.raw
-fi
-exec "$PWD/build/app/orvanel"
-INNER
+# The sample picture: it is shown when nothing is at the demo's fixed path;
+# as root, a picture of the machine's own there is hidden in a private mount
+# namespace.
+hide=()
+[[ -e /private/var && $(id -u) -eq 0 ]] &&
+  hide=(unshare -m sh -c 'mount -t tmpfs tmpfs /private/var && exec "$@"' sh)
 
 . scripts/xvfb.sh
 start_xvfb
-if [[ $(id -u) -eq 0 ]]; then
-  mkdir -p /private
-  unshare -m sh "$work/run.sh" >/dev/null &
-else
-  sh "$work/run.sh" >/dev/null &
-fi
+"${hide[@]}" build/app/orvanel >/dev/null &
 demo=$!
 sleep 1
 for i in $(seq -w 0 44); do
