@@ -21,6 +21,7 @@ namespace {
 float gStatusBarHeight = 20;
 std::vector<UIWindow*> gWindows;
 UIWindow* gKeyWindow = nullptr;
+UIWindow* gFrontWindow = nullptr;
 
 int gSignalPipe[2] = {-1, -1};
 int gSignalToken = 0;
@@ -124,8 +125,11 @@ UIWindow* UIWindow::initWithContentRect(CGRect rect) {
 }
 
 void UIWindow::orderFront(id) {
+    gFrontWindow = this;
     if (mNative) x11::raiseWindow(mNative->window);
 }
+
+bool UIWindow::isFront() const { return gFrontWindow == this; }
 
 void UIWindow::makeKey(id) {
     if (gKeyWindow) gKeyWindow->mKey = false;
@@ -181,6 +185,7 @@ const std::vector<UIWindow*>& UIWindow::windows() { return gWindows; }
 UIWindow::~UIWindow() {
     gWindows.erase(std::remove(gWindows.begin(), gWindows.end(), this), gWindows.end());
     if (gKeyWindow == this) gKeyWindow = nullptr;
+    if (gFrontWindow == this) gFrontWindow = nullptr;
     setContentView(nullptr);
     if (mNative) x11::destroyWindow(mNative->window);
     delete mNative;

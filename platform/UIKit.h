@@ -89,6 +89,8 @@ public:
     CGRect contentRect() const { return mRect; }
     bool isHidden() const { return mHidden; }
     bool isKey() const { return mKey; }
+    // The window last ordered to the front.
+    bool isFront() const;
     unsigned long xWindow() const;
 
     // Redraws the content view if it is marked, then shows its layers.

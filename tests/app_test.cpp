@@ -32,6 +32,10 @@ protected:
 };
 
 TEST_F(AppTest, LaunchBuildsAFullScreenWindowWithTheTestViewAndStartsTheTimer) {
+    UIHardware::_setStatusBarHeight(20);
+    EXPECT_EQ(UIHardware::fullScreenApplicationContentRect().origin.y, 20.0f);
+    EXPECT_EQ(UIHardware::fullScreenApplicationContentRect().size.height, 460.0f);
+    app->setStatusBarMode(5, 0, 0, 0);
     app->applicationDidFinishLaunching(app);
     EXPECT_EQ(UIHardware::statusBarHeight(), 0.0f);
     EXPECT_EQ(app->statusBarMode(), 0);
@@ -43,6 +47,7 @@ TEST_F(AppTest, LaunchBuildsAFullScreenWindowWithTheTestViewAndStartsTheTimer) {
     EXPECT_EQ(r.size.width, 320.0f);
     EXPECT_EQ(r.size.height, 480.0f);
     EXPECT_TRUE(window->isKey());
+    EXPECT_TRUE(window->isFront());
     EXPECT_FALSE(window->isHidden());
     ASSERT_NE(app->mGLView, nullptr);
     EXPECT_NE(dynamic_cast<TestGLView*>(app->mGLView), nullptr);
@@ -55,9 +60,9 @@ TEST_F(AppTest, LaunchBuildsAFullScreenWindowWithTheTestViewAndStartsTheTimer) {
     EXPECT_TRUE(app->mGLView->needsDisplay());
     window->displayIfNeeded();
     rec::calls.clear();
-    tick(0.020);
+    tick(0.0329);
     EXPECT_FALSE(app->mGLView->needsDisplay());
-    tick(0.034);
+    tick(0.0331);
     EXPECT_TRUE(app->mGLView->needsDisplay());
     EXPECT_TRUE(rec::calls.empty());
     window->displayIfNeeded();
@@ -68,6 +73,11 @@ TEST_F(AppTest, LaunchBuildsAFullScreenWindowWithTheTestViewAndStartsTheTimer) {
 
     app->applicationWillTerminate();
     EXPECT_EQ(window->contentView()->retainCount(), 1);
+
+    // Had the view's initialiser returned nothing, there is nothing to ask.
+    app->mGLView = nullptr;
+    app->update();
+    app->applicationWillTerminate();
 }
 
 TEST_F(AppTest, ShellRunsOnWhenTheGLSetUpFailed) {

@@ -82,6 +82,12 @@ TEST_F(PictureToolTest, BottomLeftOfTheImageBecomesTexelZeroZero) {
     EXPECT_EQ(texel(raw, 10, 10)[1], 0);
     EXPECT_EQ(texel(raw, 127, 0)[0], 255);  // bottom right
     EXPECT_EQ(texel(raw, 0, 127)[0], 255);  // top left
+    // Row for row: image row r is texel row 127 - r.
+    picture::Pixels rows = solid(128, 128, 0, 0, 0);
+    for (int r = 0; r < 128; ++r) rows.rgba[static_cast<size_t>(r) * 128 * 4] = static_cast<uint8_t>(r);
+    ASSERT_TRUE(picture::writePng(path("rows.png"), rows, error)) << error;
+    raw = convert(path("rows.png"));
+    for (int r = 0; r < 128; ++r) EXPECT_EQ(texel(raw, 0, 127 - r)[0], r) << "image row " << r;
 }
 
 TEST_F(PictureToolTest, TransparencyShowsWhite) {

@@ -175,7 +175,13 @@ TEST(SurfaceBuffer, MakesOnlyPositive565BuffersAndCountsLocks) {
         EXPECT_EQ(CoreSurfaceBufferUnlock(b), 0);
         EXPECT_NE(CoreSurfaceBufferUnlock(b), 0);  // not locked
         EXPECT_EQ(CoreSurfaceBufferGetLockCount(b), 0);
+        // A layer given the buffer it already holds keeps it alive.
+        LKLayer* layer = alloc<LKLayer>();
+        layer->setContents(b);
         CFRelease(b);
+        layer->setContents(layer->contents());
+        EXPECT_EQ(CoreSurfaceBufferGetWidth(layer->contents()), c.w);
+        layer->release();
     }
     EXPECT_NE(CoreSurfaceBufferLock(nullptr, 3), 0);
     EXPECT_NE(CoreSurfaceBufferUnlock(nullptr), 0);
@@ -236,6 +242,13 @@ TEST(Mouse, ButtonsAreButtonNumbersAndClickCountsAreDeltaX) {
     m.release(1, 40, 22, Button1Mask);
     EXPECT_EQ(m.press(3, 40, 22, 2700)->event.deltaX, 1.0f);  // another button
     EXPECT_EQ(m.press(3, 40, 22, 2700)->event.deltaY, 3.0f);
+    m.release(3, 40, 22, Button3Mask);
+    // The limits themselves still count: 400 ms and 5 pixels.
+    m.press(1, 0, 0, 5000);
+    m.release(1, 0, 0, Button1Mask);
+    EXPECT_EQ(m.press(1, 5, 5, 5400)->event.deltaX, 2.0f);
+    m.release(1, 5, 5, Button1Mask);
+    EXPECT_EQ(m.press(1, 5, 5, 5801)->event.deltaX, 1.0f);
     EXPECT_FALSE(m.press(4, 0, 0, 3000));  // the wheel is not a drag
     EXPECT_FALSE(m.press(5, 0, 0, 3000));
 }
@@ -257,6 +270,11 @@ TEST(Mouse, MotionWithAButtonHeldDragsAndAChordReanchors) {
     EXPECT_EQ(m.motion(32, 40, Button1Mask)->event.deltaY, 1.0f);
     EXPECT_EQ(m.release(1, 32, 40, Button1Mask)->kind, PointerAction::Up);
     EXPECT_FALSE(m.motion(33, 40, 0));
+    // The other way round: right, then left; the left lifted, the right drags on.
+    m.press(3, 0, 0, 1000);
+    EXPECT_EQ(m.press(1, 0, 0, 1100)->event.deltaY, 1.0f);
+    EXPECT_EQ(m.release(1, 1, 0, Button1Mask | Button3Mask)->kind, PointerAction::Up);
+    EXPECT_EQ(m.motion(2, 0, Button3Mask)->event.deltaY, 3.0f);
 }
 
 TEST(Touch, FingersAreButtonNumbersAtTheirCentreAndTapsAreDeltaX) {

@@ -121,6 +121,13 @@ TEST_F(RenderTest, ClearColourReachesTheBufferAndTheWindow) {
         EXPECT_EQ(pixels()[y * 320 + x], 0x4A6C) << x << "," << y;
     EXPECT_TRUE(near(onScreen(window->xWindow(), 0, 0), split(0x4A6C), exact()));
     EXPECT_TRUE(near(onScreen(window->xWindow(), 319, 479), split(0x4A6C), exact()));
+    // While a frame is being drawn (the buffer locked) the window keeps the last one.
+    CoreSurfaceBufferLock(view->screenSurface(), 3);
+    std::fill_n(const_cast<uint16_t*>(pixels()), 320 * 480, 0);
+    window->composite();
+    UIKitPlatform::sync();
+    EXPECT_TRUE(near(onScreen(window->xWindow(), 0, 0), split(0x4A6C), exact()));
+    CoreSurfaceBufferUnlock(view->screenSurface());
 }
 
 TEST_F(RenderTest, CubeIsLitTexturedInItsFaceColourTheRightWayUp) {

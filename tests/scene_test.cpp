@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <map>
 
 #include "DrawCube.h"
 #include "TestGLView.h"
@@ -59,46 +60,32 @@ TEST_F(DrawCubeTest, UploadsThePictureThenDrawsSixColouredFans) {
     }
 }
 
-TEST_F(DrawCubeTest, FaceTwoIsThePlusZFace) {
-    const float positions[4][3] = {{1, 1, 1}, {-1, 1, 1}, {-1, -1, 1}, {1, -1, 1}};
-    const float coords[4][2] = {{1, 1}, {0, 1}, {0, 0}, {1, 0}};
-    for (int v = 0; v < 4; ++v) {
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(verts[8 + v][k], positions[v][k]);
-        for (int k = 0; k < 2; ++k) EXPECT_EQ(texCoords[8 + v][k], coords[v][k]);
-    }
+TEST_F(DrawCubeTest, EveryRowOfTheTablesIsTheCubes) {
+    // x, y, z, s, t of each vertex, face after face.
+    const float rows[24][5] = {
+        {1, 1, -1, 1, 0},   {-1, 1, -1, 0, 0},   {-1, 1, 1, 0, 1},   {1, 1, 1, 1, 1},    // y = +1
+        {1, -1, 1, 1, 1},   {-1, -1, 1, 0, 1},   {-1, -1, -1, 0, 0}, {1, -1, -1, 1, 0},  // y = -1
+        {1, 1, 1, 1, 1},    {-1, 1, 1, 0, 1},    {-1, -1, 1, 0, 0},  {1, -1, 1, 1, 0},   // z = +1
+        {1, -1, -1, 1, 0},  {-1, -1, -1, 0, 0},  {-1, 1, -1, 0, 1},  {1, 1, -1, 1, 1},   // z = -1
+        {1, 1, -1, 1, 0},   {1, 1, 1, 1, 1},     {1, -1, 1, 0, 1},   {1, -1, -1, 0, 0},  // x = +1
+        {-1, 1, 1, 1, 1},   {-1, 1, -1, 1, 0},   {-1, -1, -1, 0, 0}, {-1, -1, 1, 0, 1},  // x = -1
+    };
+    for (int v = 0; v < 24; ++v)
+        EXPECT_EQ((std::vector<float>{verts[v][0], verts[v][1], verts[v][2], texCoords[v][0], texCoords[v][1]}),
+                  std::vector<float>(rows[v], rows[v] + 5))
+            << "vertex " << v;
 }
 
-TEST_F(DrawCubeTest, EveryFaceLiesOnItsPlaneAndCoversTheTexture) {
-    const int axis[6] = {1, 1, 2, 2, 0, 0};
-    const float side[6] = {1, -1, 1, -1, 1, -1};
-    for (int face = 0; face < 6; ++face) {
-        float sMin = 1, sMax = 0, tMin = 1, tMax = 0;
-        for (int v = 0; v < 4; ++v) {
-            EXPECT_EQ(verts[4 * face + v][axis[face]], side[face]) << "face " << face;
-            sMin = std::min(sMin, texCoords[4 * face + v][0]);
-            sMax = std::max(sMax, texCoords[4 * face + v][0]);
-            tMin = std::min(tMin, texCoords[4 * face + v][1]);
-            tMax = std::max(tMax, texCoords[4 * face + v][1]);
-        }
-        EXPECT_TRUE(sMin == 0 && sMax == 1 && tMin == 0 && tMax == 1) << "face " << face;
-    }
-}
-
-TEST_F(DrawCubeTest, NullPictureStillSpecifiesTheTextureAndDrawsEveryFace) {
+TEST_F(DrawCubeTest, NullPictureStillSpecifiesTheTextureAndLeavesTexturingLightingAndArraysOn) {
     DrawCube(128, 128, nullptr);
     auto tex = rec::only("glTexImage2D");
     ASSERT_EQ(tex.size(), 1u);
     EXPECT_EQ(tex[0].ptr, nullptr);
     EXPECT_EQ(tex[0].args[3], 128);
     EXPECT_EQ(rec::only("glDrawArrays").size(), 6u);
-}
-
-TEST_F(DrawCubeTest, LeavesTexturingLightingAndArraysEnabled) {
-    DrawCube(128, 128, nullptr);
     for (GLenum cap : {GL_TEXTURE_2D, GL_LIGHTING, GL_LIGHT0, GL_LIGHT1})
         EXPECT_TRUE(rec::enabled.count(cap)) << cap;
-    EXPECT_TRUE(rec::clientEnabled.count(GL_VERTEX_ARRAY));
-    EXPECT_TRUE(rec::clientEnabled.count(GL_TEXTURE_COORD_ARRAY));
+    EXPECT_TRUE(rec::clientEnabled.count(GL_VERTEX_ARRAY) && rec::clientEnabled.count(GL_TEXTURE_COORD_ARRAY));
     EXPECT_TRUE(rec::only("glDisable").empty());
 }
 
@@ -153,6 +140,13 @@ TEST_F(PictureTest, ExactFileFillsTheTextureFirstRowFirst) {
     view->drawRect(view->bounds());
     EXPECT_EQ(rec::only("glTexImage2D").at(0).ptr, view->mbmpImage);
     view->release();
+
+    rec::script.pictureAllocFails = true;
+    ::testing::internal::CaptureStdout();
+    view = load(mPath);
+    EXPECT_EQ(view->mbmpImage, nullptr);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\nFailed to alloc memory for bmpImage dataGL version 1.4\n");
+    view->release();
 }
 
 TEST_F(PictureTest, LongerFileIsReadOnlyAsFarAsThePicture) {
@@ -163,39 +157,36 @@ TEST_F(PictureTest, LongerFileIsReadOnlyAsFarAsThePicture) {
     view->release();
 }
 
-TEST_F(PictureTest, MissingFilePrintsOneLineAndTheFramesStillDraw) {
-    std::string path = tempPath("missing.raw");
-    TestGLView* view = load(path);
-    ASSERT_NE(view, nullptr);
+// With nothing at the path the bundled sample is shown where there is one;
+// something bad there is the user's to mend, and only reported.
+TEST_F(PictureTest, MissingFileIsOneLineThenTheBundledSampleIfThereIsOne) {
+    std::string missing = tempPath("missing.raw"), dir = tempPath("not_a_file");
+    const std::string cannot = "\nCannot open picture file " + missing + ": No such file or directory";
+    TestGLView* view = load(missing);
     EXPECT_EQ(view->mbmpImage, nullptr);
-    EXPECT_EQ(output(), "\nCannot open picture file " + path + ": No such file or directory" + "GL version 1.4\n");
+    EXPECT_EQ(output(), cannot + "GL version 1.4\n");
     rec::calls.clear();
     view->drawRect(view->bounds());
     EXPECT_EQ(rec::only("glDrawArrays").size(), 6u);
     view->release();
-}
 
-// Only where nothing is at the path: something bad there is the user's to mend.
-TEST_F(PictureTest, NothingAtThePathShowsTheBundledSampleInstead) {
     std::string bundle = tempPath("bundle");
     mkdir(bundle.c_str(), 0700);
     std::string sample = bundle + "/tesmor.raw";
     std::rename(write("sample.raw", 49152).c_str(), sample.c_str());
     mFiles.push_back(sample);
     NSBundle::mainBundle()->_setResourcePath(bundle);
-    std::string missing = tempPath("missing.raw"), dir = tempPath("not_a_file");
     mkdir(dir.c_str(), 0700);
-
-    TestGLView* view = load(missing);
-    ASSERT_NE(view->mbmpImage, nullptr);
+    ::testing::internal::CaptureStdout();
+    view = load(missing);
     EXPECT_EQ(view->mbmpImage[49151], patternByte(49151));
     view->release();
     view = load(dir);
     EXPECT_EQ(view->mbmpImage, nullptr);
     view->release();
-    EXPECT_EQ(output(), "\nCannot open picture file " + missing + ": No such file or directory" +
-                            "\nShowing the sample picture " + sample + " instead" + "GL version 1.4\n" +
-                            "\nCannot open picture file " + dir + ": not a regular file" + "GL version 1.4\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              cannot + "\nShowing the sample picture " + sample + " insteadGL version 1.4\n" +
+                  "\nCannot open picture file " + dir + ": not a regular fileGL version 1.4\n");
     rmdir(dir.c_str());
     std::remove(sample.c_str());
     rmdir(bundle.c_str());
@@ -246,6 +237,12 @@ public:
         glNotStarted = rec::calls.empty();
         TestGLView::resetView();
     }
+    // Every call the views make on themselves reaches the subclass.
+    void mouseDown(GSEventRef e) override { ++reached["mouseDown"], TestGLView::mouseDown(e); }
+    void beginScene() override { ++reached["beginScene"], TestGLView::beginScene(); }
+    void positionCamera() override { ++reached["positionCamera"], TestGLView::positionCamera(); }
+    void endScene() override { ++reached["endScene"], TestGLView::endScene(); }
+    std::map<std::string, int> reached;
     int resets = 0;
     bool pictureLoadedFirst = false;
     bool zUpFirst = false;
@@ -263,10 +260,13 @@ TEST_F(PictureTest, PictureThenCameraThenGLAndResetReachesTheSubclass) {
     EXPECT_TRUE(view->glNotStarted);
     EXPECT_FALSE(rec::calls.empty());
     EXPECT_EQ(view->mCameraTheta, 45.0f);
-    // A double touch reaches the override too.
+    // A double touch reaches the override too, through a drag that re-anchors.
     __GSEvent e{CGRectMake(0, 0, 0, 0), 2, 1};
-    view->mouseDown(&e);
+    view->mouseDragged(&e);
     EXPECT_EQ(view->resets, 2);
+    view->drawRect(view->bounds());
+    EXPECT_EQ(view->reached, (std::map<std::string, int>{
+                                 {"mouseDown", 1}, {"beginScene", 1}, {"positionCamera", 1}, {"endScene", 1}}));
     view->release();
 }
 
@@ -313,6 +313,25 @@ TEST_F(FrameTest, SpinAccumulatesOneFrameAtATimeInSinglePrecision) {
     }
     // Summing frame by frame is not the same as one product.
     EXPECT_NE(view->mCameraTheta, static_cast<float>(45.0 + 1000 * 5.94));
+    view->release();
+}
+
+// Between drag events the spin turns the camera; a one-button drag event puts
+// both angles back where the drag says, and zoom and pan leave them spinning.
+TEST_F(FrameTest, ATurningDragOverridesTheSpinAndZoomingLetsItGoOn) {
+    TestGLView* view = load(tempPath("none.raw"));
+    __GSEvent down{CGRectMake(0, 0, 0, 0), 1, 1}, drag{CGRectMake(400, 0, 0, 0), 1, 1};
+    view->mouseDown(&down);
+    view->drawRect(view->bounds());
+    view->mouseDragged(&drag);
+    EXPECT_EQ(view->mCameraTheta, 45.0f + 180.0f);
+    EXPECT_EQ(view->mCameraPhi, 30.0f);
+    __GSEvent zoomDown{CGRectMake(0, 0, 0, 0), 1, 2}, zoom{CGRectMake(100, -100, 0, 0), 1, 2};
+    view->mouseDown(&zoomDown);
+    view->drawRect(view->bounds());
+    view->mouseDragged(&zoom);
+    EXPECT_EQ(view->mCameraTheta, 225.0f + 5.94f);
+    EXPECT_EQ(view->mCameraDistance, 9.0f);
     view->release();
 }
 

@@ -282,8 +282,11 @@ CoreSurfaceBufferRef __wrap_CoreSurfaceBufferCreate(CFDictionaryRef properties) 
     for (const auto& [key, value] : properties->entries) {
         std::string k = static_cast<CFStringRef>(key)->text, v;
         if (auto* s = dynamic_cast<const __CFString*>(value)) v = "\"" + s->text + "\"";
-        if (auto* n = dynamic_cast<const __CFNumber*>(value))
-            v = "i" + std::to_string(n->type) + ":" + std::to_string(n->value);
+        char number[48];
+        if (auto* n = dynamic_cast<const __CFNumber*>(value)) {
+            std::snprintf(number, sizeof number, "i%d:%lld", n->type, static_cast<long long>(n->value));
+            v = number;
+        }
         if (auto* b = dynamic_cast<const __CFBoolean*>(value)) v = b->value ? "true" : "false";
         rec::lastProperties.emplace_back(k, v);
     }
@@ -299,4 +302,11 @@ int __wrap_CoreSurfaceBufferUnlock(CoreSurfaceBufferRef buffer) {
     record("CoreSurfaceBufferUnlock", {buffer ? 1.0 : 0.0}, buffer);
     return __real_CoreSurfaceBufferUnlock(buffer);
 }
+}
+
+// calloc, wrapped so that a test can make the picture's allocation fail.
+extern "C" void* __real_calloc(size_t count, size_t size);
+extern "C" void* __wrap_calloc(size_t count, size_t size) {
+    if (rec::script.pictureAllocFails && count * size == 49152) return nullptr;
+    return __real_calloc(count, size);
 }

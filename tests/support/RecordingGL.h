@@ -34,6 +34,7 @@ struct Script {
     EGLint surfaceWidth = 320;
     EGLint surfaceHeight = 480;
     EGLint error = EGL_SUCCESS;  // what eglGetError reports after a failure
+    bool pictureAllocFails = false;  // calloc of the picture's 49,152 bytes
 };
 
 extern std::vector<Call> calls;
