@@ -146,39 +146,28 @@ protected:
     }
 };
 
-TEST_F(GestureTest, OneButtonDragTurns) {
-    down(100, 100, 1);
-    drag(500, 100, 1);
-    EXPECT_EQ(view->mCameraTheta, 225.0f);
-    EXPECT_EQ(view->mCameraPhi, 30.0f);
-    drag(100, 300, 1);
-    EXPECT_EQ(view->mCameraTheta, 45.0f);
-    EXPECT_EQ(view->mCameraPhi, 120.0f);
-    EXPECT_TRUE(rec::calls.empty());  // no drawing from the handlers
-}
-
-TEST_F(GestureTest, TwoButtonDragZooms) {
-    down(100, 100, 2);
-    drag(200, 0, 2);
-    EXPECT_EQ(view->mCameraDistance, 9.0f);
-    EXPECT_EQ(view->mCameraTheta, 45.0f);
-}
-
-TEST_F(GestureTest, ThreeButtonDragPans) {
-    down(100, 100, 3);
-    drag(200, 200, 3);
-    EXPECT_EQ(view->mCameraOffsetX, 1.0f);
-    EXPECT_EQ(view->mCameraOffsetY, -1.0f);
-    EXPECT_EQ(view->mCameraDistance, 7.0f);
-}
-
-TEST_F(GestureTest, NothingIsClampedOrWrapped) {
-    down(320, 0, 2);
-    drag(0, 480, 2);
-    EXPECT_EQ(view->mCameraDistance, -1.0f);
-    down(0, 0, 1);
-    drag(0, 4000, 1);
-    EXPECT_EQ(view->mCameraPhi, 1830.0f);
+// Each drag event moves the camera from the anchor, by button; nothing is
+// clamped or wrapped, and the handlers draw nothing.
+TEST_F(GestureTest, DragsTurnZoomAndPanFromTheAnchorUnclamped) {
+    struct Case {
+        float button, x0, y0, x1, y1;
+        float theta, phi, distance, offsetX, offsetY;
+    } cases[] = {
+        {1, 100, 100, 500, 100, 225, 30, 7, 0, 0},  {1, 100, 100, 100, 300, 45, 120, 7, 0, 0},
+        {2, 100, 100, 200, 0, 45, 30, 9, 0, 0},     {3, 100, 100, 200, 200, 45, 30, 7, 1, -1},
+        {2, 320, 0, 0, 480, 45, 30, -1, 0, 0},      {1, 0, 0, 0, 4000, 45, 1830, 7, 0, 0},
+    };
+    for (const Case& c : cases) {
+        view->resetView();
+        down(c.x0, c.y0, c.button);
+        drag(c.x0 + 7, c.y0 + 3, c.button);  // only the last event counts
+        drag(c.x1, c.y1, c.button);
+        EXPECT_EQ((std::vector<float>{view->mCameraTheta, view->mCameraPhi, view->mCameraDistance,
+                                      view->mCameraOffsetX, view->mCameraOffsetY}),
+                  (std::vector<float>{c.theta, c.phi, c.distance, c.offsetX, c.offsetY}))
+            << "button " << c.button << " to " << c.x1 << "," << c.y1;
+    }
+    EXPECT_TRUE(rec::calls.empty());
 }
 
 TEST_F(GestureTest, DoubleTouchResetsBeforeAnchoring) {

@@ -38,14 +38,21 @@ struct Screen {
     uint16_t at(int x, int y) const { return px[static_cast<size_t>(y) * 320 + x]; }
 };
 
+// What a window shows, as 5-6-5 pixels (the screens here are 16-bit).
+std::vector<uint16_t> windowPixels(Display* dpy, ::Window window, int width, int height) {
+    XImage* image = XGetImage(dpy, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                              AllPlanes, ZPixmap);
+    std::vector<uint16_t> px(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            px[static_cast<size_t>(y) * width + x] = static_cast<uint16_t>(XGetPixel(image, x, y));
+    XDestroyImage(image);
+    return px;
+}
+
 Screen grab() {
     Display* dpy = XOpenDisplay(nullptr);
-    XImage* image = XGetImage(dpy, DefaultRootWindow(dpy), 0, 0, 320, 480, AllPlanes, ZPixmap);
-    Screen s;
-    s.px.resize(320 * 480);
-    for (int y = 0; y < 480; ++y)
-        for (int x = 0; x < 320; ++x) s.px[y * 320 + x] = static_cast<uint16_t>(XGetPixel(image, x, y));
-    XDestroyImage(image);
+    Screen s{windowPixels(dpy, DefaultRootWindow(dpy), 320, 480)};
     XCloseDisplay(dpy);
     return s;
 }
@@ -398,31 +405,30 @@ struct Blob {
     double x = 0, y = 0, radius = 0;
 };
 
+Blob blobOf(const std::vector<uint16_t>& px, int width) {
+    Blob b;
+    size_t count = 0;
+    for (size_t i = 0; i < px.size(); ++i)
+        if (px[i] != kClear) {
+            b.x += static_cast<double>(i % width);
+            b.y += static_cast<double>(i / width);
+            ++count;
+        }
+    b.x /= std::max<size_t>(count, 1);
+    b.y /= std::max<size_t>(count, 1);
+    for (size_t i = 0; i < px.size(); ++i)
+        if (px[i] != kClear) b.radius = std::max(b.radius, std::hypot(i % width - b.x, i / width - b.y));
+    return b;
+}
+
 Blob measure() {
     Blob sum;
     const int frames = 6;
     for (int k = 0; k < frames; ++k) {
-        Screen s = grab();
-        double cx = 0, cy = 0;
-        int count = 0;
-        for (int y = 0; y < 480; ++y)
-            for (int x = 0; x < 320; ++x)
-                if (s.at(x, y) != kClear) {
-                    cx += x;
-                    cy += y;
-                    ++count;
-                }
-        if (count) {
-            cx /= count;
-            cy /= count;
-        }
-        double r = 0;
-        for (int y = 0; y < 480; ++y)
-            for (int x = 0; x < 320; ++x)
-                if (s.at(x, y) != kClear) r = std::max(r, std::hypot(x - cx, y - cy));
-        sum.x += cx / frames;
-        sum.y += cy / frames;
-        sum.radius += r / frames;
+        Blob b = blobOf(grab().px, 320);
+        sum.x += b.x / frames;
+        sum.y += b.y / frames;
+        sum.radius += b.radius / frames;
         std::this_thread::sleep_for(std::chrono::milliseconds(45));
     }
     return sum;
@@ -645,17 +651,6 @@ TEST_F(EndToEnd, UnmappedItDrawsNothingAndMappedAgainItDrawsOn) {
     close(out);
 }
 
-// What a window shows, as 5-6-5 pixels (the screen is 16-bit).
-std::vector<uint16_t> windowPixels(Display* dpy, ::Window window, int width, int height) {
-    XImage* image = XGetImage(dpy, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
-                              AllPlanes, ZPixmap);
-    std::vector<uint16_t> px(static_cast<size_t>(width) * height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) px[static_cast<size_t>(y) * width + x] = static_cast<uint16_t>(XGetPixel(image, x, y));
-    XDestroyImage(image);
-    return px;
-}
-
 // Every k x k block of the frame at (x0, 0) in the window is one colour.
 int blocksNotWhole(const std::vector<uint16_t>& px, int width, int x0, int k) {
     int bad = 0;
@@ -667,18 +662,6 @@ int blocksNotWhole(const std::vector<uint16_t>& px, int width, int x0, int k) {
                     bad += px[static_cast<size_t>(by * k + dy) * width + x0 + bx * k + dx] != first;
         }
     return bad;
-}
-
-// The centre of what is not the clear colour, in window pixels.
-double centreX(const std::vector<uint16_t>& px, int width) {
-    double sum = 0;
-    size_t count = 0;
-    for (size_t i = 0; i < px.size(); ++i)
-        if (px[i] != kClear && px[i] != 0) {
-            sum += static_cast<double>(i % static_cast<size_t>(width));
-            ++count;
-        }
-    return count ? sum / static_cast<double>(count) : -1;
 }
 
 // On a screen of 192 dots per inch the window starts twice the frame's size;
@@ -707,7 +690,7 @@ TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsI
             EXPECT_EQ(blocksNotWhole(px, 640, 0, 2), 0);
             EXPECT_EQ(px[0], kClear);
             EXPECT_EQ(px[640 * 960 - 1], kClear);
-            double before = centreX(px, 640);
+            double before = blobOf(px, 640).x;
             EXPECT_NEAR(before, 320, 24);
 
             // Right button, 200 window pixels: 100 frame pixels, one unit of
@@ -715,7 +698,7 @@ TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsI
             Pointer pointer;
             pointer.drag(3, 200, 480, 400, 480);
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
-            EXPECT_NEAR(centreX(windowPixels(dpy, window, 640, 960), 640) - before, 147, 24);
+            EXPECT_NEAR(blobOf(windowPixels(dpy, window, 640, 960), 640).x - before, 147, 24);
 
             XResizeWindow(dpy, window, 1000, 1440);  // scale 3, 20 pixels of black each side
             XSync(dpy, False);

@@ -116,48 +116,39 @@ TEST_F(GLViewTest, NoUsableConfigIsReportedAndTheLaterStepsStillRun) {
                         "GL version 1.4\nfailed to find usable config =(\n");
 }
 
-TEST_F(GLViewTest, FailedContextIsReportedAndANullContextStored) {
-    rec::script.contextFails = true;
-    UIGLView* view = make<UIGLView>(0, 0, 320, 480);
-    EXPECT_EQ(output(), "GL version 1.4\nfailed to allocate context =(\n");
-    EXPECT_EQ(view->eglContext(), nullptr);
-    EXPECT_EQ(view->eglSurface(), rec::surface());
-    EXPECT_EQ(rec::names().back(), "eglMakeCurrent");
-    view->release();
-}
-
-TEST_F(GLViewTest, FailedSurfacePrintsTheErrorCodeInZeroPaddedHex) {
-    rec::script.surfaceFails = true;
-    rec::script.error = 0x300B;
-    UIGLView* view = make<UIGLView>(0, 0, 320, 480);
-    EXPECT_EQ(view->eglSurface(), nullptr);
-    view->release();
-    rec::reset();
-    rec::script.surfaceFails = true;
-    rec::script.error = 0x1F;
-    view = make<UIGLView>(0, 0, 320, 480);
-    view->release();
-    EXPECT_EQ(output(), "GL version 1.4\nfailed to create surface =(, 300b\n"
-                        "GL version 1.4\nfailed to create surface =(, 001f\n");
-}
-
-TEST_F(GLViewTest, FailedMakeCurrentAtInitialisationIsReported) {
-    rec::script.makeCurrentFails = true;
-    rec::script.error = 0x3002;
-    UIGLView* view = make<UIGLView>(0, 0, 320, 480);
-    EXPECT_EQ(output(), "GL version 1.4\nmake current error: 3002\n");
-    EXPECT_EQ(view->eglSurface(), rec::surface());  // stored before the make-current
-    view->release();
-}
-
-TEST_F(GLViewTest, EveryFailureAtOnceGivesEachLineInOrder) {
-    rec::script.chooseFails = rec::script.contextFails = rec::script.surfaceFails = true;
-    rec::script.makeCurrentFails = true;
-    rec::script.error = 0x3009;
-    UIGLView* view = make<UIGLView>(0, 0, 320, 480);
-    EXPECT_EQ(output(), "GL version 1.4\nfailed to find usable config =(\nfailed to allocate context =(\n"
-                        "failed to create surface =(, 3009\nmake current error: 3009\n");
-    view->release();
+// Each failing step prints its line (error codes in zero-padded hex) and the
+// set-up goes on to the make-current; what failed is stored as null.
+TEST_F(GLViewTest, EachFailedStepIsOneLineAndTheSetUpGoesOn) {
+    struct Case {
+        void (*setup)();
+        EGLint error;
+        const char* said;
+        bool context, surface;  // stored
+    } cases[] = {
+        {[] { rec::script.contextFails = true; }, 0, "failed to allocate context =(\n", false, true},
+        {[] { rec::script.surfaceFails = true; }, 0x300B, "failed to create surface =(, 300b\n", true, false},
+        {[] { rec::script.surfaceFails = true; }, 0x1F, "failed to create surface =(, 001f\n", true, false},
+        {[] { rec::script.makeCurrentFails = true; }, 0x3002, "make current error: 3002\n", true, true},
+        {[] { rec::script.chooseFails = rec::script.contextFails = rec::script.surfaceFails =
+                  rec::script.makeCurrentFails = true; },
+         0x3009,
+         "failed to find usable config =(\nfailed to allocate context =(\nfailed to create surface =(, 3009\n"
+         "make current error: 3009\n",
+         false, false},
+    };
+    output();  // each case's own output below
+    for (const Case& c : cases) {
+        rec::reset();
+        c.setup();
+        rec::script.error = c.error;
+        ::testing::internal::CaptureStdout();
+        UIGLView* view = make<UIGLView>(0, 0, 320, 480);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), std::string("GL version 1.4\n") + c.said);
+        EXPECT_EQ(view->eglContext(), c.context ? rec::context() : nullptr) << c.said;
+        EXPECT_EQ(view->eglSurface(), c.surface ? rec::surface() : nullptr) << c.said;
+        EXPECT_GT(rec::indexOf("eglMakeCurrent"), rec::indexOf("eglCreatePixmapSurface")) << c.said;
+        view->release();
+    }
 }
 
 TEST_F(GLViewTest, SceneBracketLocksMakesCurrentThenReleasesAndUnlocks) {
