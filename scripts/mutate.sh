@@ -4,7 +4,8 @@
 # the tests miss. A tool for developers; not part of the test command.
 # Usage: scripts/mutate.sh [LIST]   (default: scripts/mutations.txt)
 # Each line of LIST: FILE <tab> TEXT <tab> REPLACEMENT [<tab> CTEST_REGEX];
-# TEXT must occur exactly once in FILE. "#" starts a comment line.
+# TEXT must occur exactly once in FILE; a line break in TEXT or REPLACEMENT is
+# written ⏎. "#" starts a comment line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 list=$(realpath "${1:-scripts/mutations.txt}")
@@ -25,7 +26,7 @@ while IFS= read -r line; do
   if ! fields=$(python3 - "$scratch/src" "$line" <<'PY'
 import sys
 root, line = sys.argv[1:3]
-parts = line.split("\t")
+parts = [part.replace("\u23ce", "\n") for part in line.split("\t")]
 if len(parts) < 3:
     sys.exit("needs FILE, TEXT and REPLACEMENT")
 path = root + "/" + parts[0]
