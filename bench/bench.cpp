@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Measures what a frame costs, whether memory stays flat, how soon the first
-// frame shows and how well the 0.033 s timer keeps time, on a private 16-bit
-// Xvfb. Usage: orvanel_bench [--quick | --soak FRAMES | --startup]
+// Measures what a frame costs, back to back and at the demo's own pace
+// against bare GL and a plain EGL window program, whether memory stays flat,
+// how soon the first frame shows and how well the 0.033 s timer keeps time, on
+// a private 16-bit Xvfb. Usage: orvanel_bench [--quick | --soak FRAMES |
+// --startup]; --plain-window and --bare-paced run the baselines themselves.
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 #include <sched.h>
@@ -97,22 +99,26 @@ struct RealPath {
     }
 };
 
-// The same GL calls into a pbuffer, ended with glFinish, with nothing around.
+// The same GL calls into a pbuffer, ended with glFinish, with nothing around;
+// or, given an X window, into a window surface ended with eglSwapBuffers, as
+// a plain EGL program would draw.
 struct BareGL {
     EGLDisplay dpy = EGL_NO_DISPLAY;
     EGLSurface surface = EGL_NO_SURFACE;
     EGLContext context = EGL_NO_CONTEXT;
     UIGLCameraView* camera = alloc<UIGLCameraView>();  // for its arithmetic only
     const uint8_t* picture;
+    bool swap = false;
 
-    explicit BareGL(const uint8_t* pixels) : picture(pixels) {
+    explicit BareGL(const uint8_t* pixels, unsigned long window = 0) : picture(pixels), swap(window != 0) {
         dpy = eglGetDisplay(EGL_DEFAULT_DISPLAY);
         eglInitialize(dpy, nullptr, nullptr);
         EGLConfig config = nullptr;
         EGLint count = 0;
         eglChooseConfig(dpy, UIGLView::configAttribs, &config, 1, &count);
         const EGLint size[] = {EGL_WIDTH, 320, EGL_HEIGHT, 480, EGL_NONE};
-        surface = eglCreatePbufferSurface(dpy, config, size);
+        surface = window ? eglCreateWindowSurface(dpy, config, static_cast<EGLNativeWindowType>(window), nullptr)
+                         : eglCreatePbufferSurface(dpy, config, size);
         context = eglCreateContext(dpy, config, EGL_NO_CONTEXT, nullptr);
         camera->mZUp = true;
         camera->resetView();
@@ -136,7 +142,10 @@ struct BareGL {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
         glDisable(GL_CULL_FACE);
         DrawCube(128, 128, picture);
-        glFinish();
+        if (swap)
+            eglSwapBuffers(dpy, surface);
+        else
+            glFinish();
     }
     double run(int frames, std::vector<double>& ms) {
         eglMakeCurrent(dpy, surface, surface, context);
@@ -177,16 +186,13 @@ bool giveServerItsOwnCore(pid_t server) {
     return sched_setaffinity(0, sizeof allowed, &allowed) == 0;
 }
 
-// Time from starting the program to its first frame on the screen.
-double firstFrameMs(const char* program) {
+pid_t spawn(const std::vector<const char*>& command);
+
+// Time from starting a program to its first frame on the screen.
+double firstFrameMs(const std::vector<const char*>& command) {
     Display* dpy = XOpenDisplay(nullptr);
     double t0 = wall();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (!freopen("/dev/null", "w", stdout)) _exit(126);
-        execl(program, program, static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t pid = spawn(command);
     double shown = -1;
     while (wall() - t0 < 10) {
         XImage* image = XGetImage(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, AllPlanes, ZPixmap);
@@ -254,9 +260,89 @@ TimerRun runTimer(RealPath* path, double seconds) {
     return timed;
 }
 
+// The baselines as programs of their own, drawing at the demo's pace until
+// they are ended: bare GL into a pbuffer, or a plain EGL program's window.
+int runPlainProgram(bool window) {
+    std::vector<uint8_t> picture(128 * 128 * 3);
+    for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 31);
+    Display* x = nullptr;
+    unsigned long id = 0;
+    if (window) {
+        x = XOpenDisplay(nullptr);
+        if (!x) return 1;
+        id = XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 320, 480, 0, 0, 0);
+        XMapWindow(x, id);
+        XSync(x, False);
+    }
+    BareGL gl(picture.data(), id);
+    eglMakeCurrent(gl.dpy, gl.surface, gl.surface, gl.context);
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    for (;;) {
+        gl.frame();
+        next.tv_nsec += 33000000;
+        if (next.tv_nsec >= 1000000000) {
+            next.tv_nsec -= 1000000000;
+            ++next.tv_sec;
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    }
+}
+
+// CPU time of every thread of a process so far, in seconds.
+double cpuOf(pid_t pid) {
+    long long sum = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        long long ns = 0;
+        if (FILE* f = std::fopen((task.path() / "schedstat").c_str(), "r")) {
+            if (std::fscanf(f, "%lld", &ns) != 1) ns = 0;
+            std::fclose(f);
+        }
+        sum += ns;
+    }
+    return static_cast<double>(sum) * 1e-9;
+}
+
+pid_t spawn(const std::vector<const char*>& command) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("/dev/null", "w", stdout)) _exit(126);
+        setenv("LP_NUM_THREADS", "0", 0);  // as the demo draws: on one thread
+        execv(command[0], const_cast<char* const*>(command.data()));
+        _exit(127);
+    }
+    return pid;
+}
+
+struct PacedCost {
+    double process = 0, server = 0;  // % of one core
+};
+
+// A program at its own pace: its CPU and the X server's over `seconds`, once
+// it has been running for a second.
+PacedCost pacedCost(const std::vector<const char*>& command, pid_t server, double seconds) {
+    pid_t pid = spawn(command);
+    usleep(1000000);
+    double w0 = wall(), p0 = cpuOf(pid), s0 = cpuOf(server);
+    usleep(static_cast<useconds_t>(seconds * 1e6));
+    double w = wall() - w0;
+    PacedCost cost{(cpuOf(pid) - p0) / w * 100, (cpuOf(server) - s0) / w * 100};
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    return cost;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--plain-window") == 0) return runPlainProgram(true);
+    if (argc > 1 && std::strcmp(argv[1], "--bare-paced") == 0) return runPlainProgram(false);
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     long soakOnly = argc > 2 && std::strcmp(argv[1], "--soak") == 0 ? std::atol(argv[2]) : 0;
     const int frames = quick ? 300 : 3000;
@@ -273,17 +359,43 @@ int main(int argc, char** argv) {
     }
     TestGLView::picturePath = picturePath.c_str();
 
+    static char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    self[n > 0 ? n : 0] = '\0';
+    const std::vector<const char*> demo{ORVANEL_BINARY, nullptr}, plain{self, "--plain-window", nullptr},
+        barePaced{self, "--bare-paced", nullptr};
+
     // One start-up is at the mercy of whatever else the machine is doing.
-    std::vector<double> starts;
+    std::vector<double> starts, plainStarts;
     bool startupOnly = argc > 1 && std::strcmp(argv[1], "--startup") == 0;
-    for (int i = 0; i < (startupOnly ? 10 : 5); ++i) starts.push_back(firstFrameMs(ORVANEL_BINARY));
+    for (int i = 0; i < (startupOnly ? 10 : 5); ++i) {
+        starts.push_back(firstFrameMs(demo));
+        plainStarts.push_back(firstFrameMs(plain));
+    }
     std::sort(starts.begin(), starts.end());
     if (startupOnly) {
-        std::printf("process start to first frame shown (ms): min %.1f, median %.1f, max %.1f\n", starts.front(),
-                    starts[starts.size() / 2], starts.back());
+        std::printf("process start to first frame shown (ms): min %.1f, median %.1f, max %.1f; "
+                    "a plain EGL program's median %.1f\n",
+                    starts.front(), starts[starts.size() / 2], starts.back(), median(plainStarts));
         return 0;
     }
     double startup = starts[starts.size() / 2];
+
+    // At the demo's own pace, as a user's machine runs it: the demo, bare GL
+    // and a plain EGL window program, each a process of its own, in
+    // alternating rounds; CPU of every thread of each, and of the X server.
+    std::vector<double> pacedDemo, pacedDemoServer, pacedBare, pacedPlain, pacedPlainServer;
+    for (int round = 0; round < (quick ? 1 : 3); ++round) {
+        double seconds = quick ? 2 : 6;
+        PacedCost d = pacedCost(demo, server.pid(), seconds);
+        PacedCost b = pacedCost(barePaced, server.pid(), seconds);
+        PacedCost p = pacedCost(plain, server.pid(), seconds);
+        pacedDemo.push_back(d.process);
+        pacedDemoServer.push_back(d.server);
+        pacedBare.push_back(b.process);
+        pacedPlain.push_back(p.process);
+        pacedPlainServer.push_back(p.server);
+    }
     bool ownCore = giveServerItsOwnCore(server.pid());
 
     NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
@@ -348,6 +460,18 @@ int main(int argc, char** argv) {
     std::printf("| resident set after %d frames (MiB) | %.2f |\n", soak, rssSoak);
     std::printf("| growth (MiB) | %.3f |\n", rssSoak - rss1000);
     std::printf("| process start to first frame shown (ms), median of %zu | %.1f |\n", starts.size(), startup);
+    std::printf("| the same for a plain EGL window program (ms) | %.1f |\n", median(plainStarts));
+    std::printf("| first frame, demo to plain EGL program | %.3f |\n", startup / median(plainStarts));
+    double demoPct = median(pacedDemo), barePct = median(pacedBare), plainPct = median(pacedPlain);
+    double demoTotal = demoPct + median(pacedDemoServer), plainTotal = plainPct + median(pacedPlainServer);
+    std::printf("| at 0.033 s a frame, CPU (%% of one core): demo / its X server share | %.2f / %.2f |\n", demoPct,
+                median(pacedDemoServer));
+    std::printf("| at 0.033 s a frame: bare GL into a pbuffer | %.2f |\n", barePct);
+    std::printf("| at 0.033 s a frame: plain EGL window program / its X server share | %.2f / %.2f |\n", plainPct,
+                median(pacedPlainServer));
+    std::printf("| at 0.033 s a frame, ratio: demo to bare GL | %.3f |\n", demoPct / barePct);
+    std::printf("| at 0.033 s a frame, ratio: demo and server to plain EGL program and server | %.3f |\n",
+                demoTotal / plainTotal);
     std::printf("| timer run (s) | %.1f |\n", timed.elapsed);
     std::printf("| frames shown at the 0.033 s timer | %zu of %d due |\n", timed.lateness.size(),
                 static_cast<int>(timed.elapsed / timed.period));

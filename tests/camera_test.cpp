@@ -105,7 +105,9 @@ TEST_F(CameraTest, FailedOrEmptySizeKeepsTheProjectionFinite) {
         rec::script.surfaceHeight = mode == 1 ? 0 : 480;
         rec::script.surfaceWidth = mode == 2 ? 0 : 320;
         view->positionCamera();
-        for (float v : matrix()) EXPECT_TRUE(std::isfinite(v)) << "mode " << mode;
+        std::vector<float> m = matrix();
+        for (float v : m) EXPECT_TRUE(std::isfinite(v)) << "mode " << mode;
+        EXPECT_EQ(m[0], m[5]) << "mode " << mode << ": a square aspect";
     }
 }
 
@@ -250,6 +252,7 @@ TEST_F(GestureTest, BadEventValuesGiveNoResetAndNoMode) {
     EXPECT_EQ(view->mButtonDown, 1);
     EXPECT_EQ(view->mCameraTheta, 45.0f);  // 2.7 counts as a double touch
     EXPECT_EQ(UIGLCameraEventInt(-2147483648.0f), INT32_MIN);
+    EXPECT_EQ(UIGLCameraEventInt(2147483648.0f), 0);
     EXPECT_EQ(UIGLCameraEventInt(-3.9f), -3);
 }
 

@@ -91,6 +91,7 @@ TEST_F(GLViewTest, ParentInitialiserReturningNothingStopsBeforeEGL) {
     EXPECT_EQ(make<UIGLView>(0, 0, NAN, 480), nullptr);
     EXPECT_EQ(make<UIGLView>(0, 0, -1, 480), nullptr);
     EXPECT_EQ(make<UIGLView>(0, 0, 1e9f, 480), nullptr);
+    EXPECT_EQ(make<UIGLView>(0, 0, 320, 32768), nullptr);
     EXPECT_TRUE(rec::calls.empty());
     EXPECT_EQ(output(), "");
 }

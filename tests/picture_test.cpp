@@ -92,15 +92,17 @@ TEST_F(PictureToolTest, BottomLeftOfTheImageBecomesTexelZeroZero) {
 
 TEST_F(PictureToolTest, TransparencyShowsWhite) {
     std::string error;
-    ASSERT_TRUE(picture::writePng(path("clear.png"), solid(10, 10, 0, 0, 0, 0), error));
-    ASSERT_TRUE(picture::writePng(path("half.png"), solid(10, 10, 0, 0, 200, 128), error));
-    auto clear = convert(path("clear.png"));
-    auto half = convert(path("half.png"));
-    ASSERT_EQ(clear.size(), 49152u);
-    ASSERT_EQ(half.size(), 49152u);
-    EXPECT_EQ(texel(clear, 64, 64)[0], 255);
-    EXPECT_NEAR(texel(half, 64, 64)[0], 127, 3);
-    EXPECT_NEAR(texel(half, 64, 64)[2], 227, 3);
+    for (int size : {10, 300}) {  // enlarged, and reduced with the area filter
+        ASSERT_TRUE(picture::writePng(path("clear.png"), solid(size, size, 0, 0, 0, 0), error));
+        ASSERT_TRUE(picture::writePng(path("half.png"), solid(size, size, 0, 0, 200, 128), error));
+        auto clear = convert(path("clear.png"));
+        auto half = convert(path("half.png"));
+        ASSERT_EQ(clear.size(), 49152u);
+        ASSERT_EQ(half.size(), 49152u);
+        EXPECT_EQ(texel(clear, 64, 64)[0], 255) << size;
+        EXPECT_NEAR(texel(half, 64, 64)[0], 127, 3) << size;
+        EXPECT_NEAR(texel(half, 64, 64)[2], 227, 3) << size;
+    }
 }
 
 TEST_F(PictureToolTest, PaletteAndSixteenBitImagesAreRead) {

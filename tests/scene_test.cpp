@@ -184,9 +184,17 @@ TEST_F(PictureTest, MissingFileIsOneLineThenTheBundledSampleIfThereIsOne) {
     view = load(dir);
     EXPECT_EQ(view->mbmpImage, nullptr);
     view->release();
+    std::string loop = tempPath("loop");  // a path that cannot be followed is not nothing
+    EXPECT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
+    mFiles.push_back(loop);
+    view = load(loop + "/tesmor.raw");
+    EXPECT_EQ(view->mbmpImage, nullptr);
+    view->release();
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               cannot + "\nShowing the sample picture " + sample + " insteadGL version 1.4\n" +
-                  "\nCannot open picture file " + dir + ": not a regular fileGL version 1.4\n");
+                  "\nCannot open picture file " + dir + ": not a regular fileGL version 1.4\n" +
+                  "\nCannot open picture file " + loop + "/tesmor.raw: Too many levels of symbolic links" +
+                  "GL version 1.4\n");
     rmdir(dir.c_str());
     std::remove(sample.c_str());
     rmdir(bundle.c_str());
@@ -203,6 +211,9 @@ TEST_F(PictureTest, ShortFileIsZeroFilledPastWhatWasRead) {
     EXPECT_NE(out.find("1000"), std::string::npos) << out;
     EXPECT_EQ(out.substr(out.find("GL version")), "GL version 1.4\n");
     view->release();
+    ::testing::internal::CaptureStdout();
+    load(write("one_short.raw", 49151))->release();  // one byte short is short too
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find("read 49151 of 49152"), std::string::npos);
 }
 
 TEST_F(PictureTest, EmptyFileDirectoryAndFifoNeverHang) {
