@@ -57,6 +57,8 @@ UIWindow* windowWithId(unsigned long id) {
 }
 
 void displayWindows() {
+    // Events Xlib has already read (a window just mapped) count before drawing.
+    x11::dispatchQueued();
     // By index: drawing may open or close a window.
     for (size_t i = 0; i < gWindows.size(); ++i) gWindows[i]->displayIfNeeded();
     x11::flush();
