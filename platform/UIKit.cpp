@@ -233,8 +233,12 @@ void UIWindow::_handleEvent(const void* raw) {
     case VisibilityNotify:
         x11::trackVisibility(mNative->window, e);
         return;
-    default:
+    case ButtonPress:
+    case ButtonRelease:
+    case MotionNotify:
         break;
+    default:
+        return;
     }
     // The frame may be scaled and centred: the view gets frame coordinates.
     double x = e.type == MotionNotify ? e.xmotion.x : e.xbutton.x;
@@ -245,7 +249,7 @@ void UIWindow::_handleEvent(const void* raw) {
         action = mNative->mouse.press(static_cast<int>(e.xbutton.button), x, y, e.xbutton.time);
     else if (e.type == MotionNotify)
         action = mNative->mouse.motion(x, y, e.xmotion.state);
-    else if (e.type == ButtonRelease)
+    else
         action = mNative->mouse.release(static_cast<int>(e.xbutton.button), x, y, e.xbutton.state);
     if (action && mContentView) deliver(mContentView, *action);
 }

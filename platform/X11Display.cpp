@@ -283,9 +283,9 @@ bool scaled(const Window& w) { return w.fit.scale != 1 && w.framePicture; }
 void put(Window& w, Image& image, int width, int height, int x, int y) {
     Display* dpy = display();
     Drawable to = w.id;
-    if (scaled(w))
+    if (scaled(w)) {
         to = w.frame;
-    else if (w.framePicture) {  // without RENDER the frame stays at the top left
+    } else if (w.framePicture) {  // centred; without RENDER it stays at the top left
         x += w.fit.x;
         y += w.fit.y;
     }
@@ -349,9 +349,7 @@ int bytesPerPixelOf(Display* dpy, int depth) {
     if (formats) XFree(formats);
     return bytes;
 }
-}  // namespace
 
-namespace {
 void applyFit(Window& w) {
     w.fit = fitFrame(w.width, w.height, w.windowWidth, w.windowHeight);
     Display* dpy = display();
