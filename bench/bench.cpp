@@ -186,7 +186,17 @@ bool giveServerItsOwnCore(pid_t server) {
     return sched_setaffinity(0, sizeof allowed, &allowed) == 0;
 }
 
-pid_t spawn(const std::vector<const char*>& command);
+// Runs a program with its output thrown away.
+pid_t spawn(const std::vector<const char*>& command) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("/dev/null", "w", stdout)) _exit(126);
+        setenv("LP_NUM_THREADS", "0", 0);  // as the demo draws: on one thread
+        execv(command[0], const_cast<char* const*>(command.data()));
+        _exit(127);
+    }
+    return pid;
+}
 
 // Time from starting a program to its first frame on the screen.
 double firstFrameMs(const std::vector<const char*>& command) {
@@ -302,17 +312,6 @@ double cpuOf(pid_t pid) {
         sum += ns;
     }
     return static_cast<double>(sum) * 1e-9;
-}
-
-pid_t spawn(const std::vector<const char*>& command) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (!freopen("/dev/null", "w", stdout)) _exit(126);
-        setenv("LP_NUM_THREADS", "0", 0);  // as the demo draws: on one thread
-        execv(command[0], const_cast<char* const*>(command.data()));
-        _exit(127);
-    }
-    return pid;
 }
 
 struct PacedCost {
