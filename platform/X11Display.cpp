@@ -477,6 +477,9 @@ void resized(Window& w, int width, int height) {
     w.windowWidth = width;
     w.windowHeight = height;
     applyFit(w);
+    // A frame shown at the old size before this news came may lie where the
+    // border now is.
+    if (Display* dpy = display()) XClearWindow(dpy, w.id);
 }
 
 void present(Window& w) {
