@@ -51,7 +51,6 @@ private:
 class NSBundle : public NSObject {
 public:
     static NSBundle* mainBundle();
-    const std::string& resourcePath() const { return mResourcePath; }
     // The resource's full path when a file of that name is there; empty otherwise.
     std::string pathForResource(const std::string& name, const std::string& type) const;
     // Tests point the bundle at a folder of their own.
