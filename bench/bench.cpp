@@ -334,7 +334,7 @@ PacedCost pacedCost(const std::vector<const char*>& command, pid_t server, doubl
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    return percentileOfSorted(v, 50);
 }
 
 }  // namespace
@@ -375,10 +375,10 @@ int main(int argc, char** argv) {
     if (startupOnly) {
         std::printf("process start to first frame shown (ms): min %.1f, median %.1f, max %.1f; "
                     "a plain EGL program's median %.1f\n",
-                    starts.front(), starts[starts.size() / 2], starts.back(), median(plainStarts));
+                    starts.front(), median(starts), starts.back(), median(plainStarts));
         return 0;
     }
-    double startup = starts[starts.size() / 2];
+    double startup = median(starts);
 
     // At the demo's own pace, as a user's machine runs it: the demo, bare GL
     // and a plain EGL window program, each a process of its own, in
