@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "SurfaceBufferInternal.h"
-#include "X11Display.h"
 
 extern "C" {
 const CFStringRef kCoreSurfaceBufferGlobal = CFSTR("Global");
@@ -28,9 +28,8 @@ bool readInt(CFDictionaryRef properties, CFStringRef key, int32_t& out) {
 __CoreSurfaceBuffer::~__CoreSurfaceBuffer() {
     CoreSurfaceBufferUnregister(this);
     CoreSurfaceBufferDetachEGL(this);
-    if (pixmap)
-        if (Display* dpy = x11::display()) XFreePixmap(dpy, pixmap);
-    std::free(memory);
+    if (display::Backend* backend = display::current(); backend && pixmap) backend->freePixmap(pixmap);
+    if (!shared) std::free(memory);
 }
 
 extern "C" {
@@ -53,7 +52,9 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
         size = static_cast<size_t>(allocSize);
 
     auto* buffer = new __CoreSurfaceBuffer;
-    buffer->memory = static_cast<uint8_t*>(std::calloc(size, 1));
+    display::Backend* backend = display::current();
+    if (backend) buffer->shared = backend->createFrameMemory(width, height, pitch, size);
+    buffer->memory = buffer->shared ? buffer->shared->pixels() : static_cast<uint8_t*>(std::calloc(size, 1));
     if (!buffer->memory) {
         delete buffer;
         return nullptr;
@@ -62,11 +63,9 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
     buffer->height = height;
     buffer->pitch = pitch;
     buffer->allocSize = size;
-    if (Display* dpy = x11::display()) {
-        buffer->pixmap = XCreatePixmap(dpy, DefaultRootWindow(dpy), static_cast<unsigned>(width),
-                                       static_cast<unsigned>(height), 16);
-        // EGL reaches the server on a connection of its own.
-        XSync(dpy, False);
+    if (backend) {
+        buffer->pixmap = backend->createPixmap(width, height);
+        buffer->pbuffer = std::string_view(backend->eglPlatform()) == "surfaceless";
     }
     CoreSurfaceBufferRegister(buffer);
     return buffer;
@@ -74,6 +73,10 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
 
 int CoreSurfaceBufferLock(CoreSurfaceBufferRef buffer, unsigned int) {
     if (!buffer) return -1;
+    // Memory the window system may still be reading is not drawn into: the
+    // buffer moves to memory it has let go of, which a read-back fills.
+    if (buffer->shared && buffer->lockCount == 0)
+        buffer->memory = buffer->shared->forWriting(buffer->eglSurface == EGL_NO_SURFACE);
     ++buffer->lockCount;
     buffer->stale = true;
     return 0;

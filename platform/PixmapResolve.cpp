@@ -8,12 +8,20 @@
 // exactly that native code may now see what GL drew, with the drawing
 // context still current; and, for a frame that never waited, at the
 // buffer's unlock with a context of its own.
+//
+// Where EGL has no X pixmaps at all (Mesa's surfaceless platform, under
+// Wayland or with no display), the same wrap makes the view's pixmap surface
+// a pbuffer of the buffer's size, and the read-back is the same.
+//
+// The wrap is complete: eglGetProcAddress hands out the wrapped entry points
+// too, so that no caller reaches EGL's own behind the platform's back.
 
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 
 #include <cstring>
 #include <set>
+#include <string_view>
 #include <vector>
 
 #include "SurfaceBufferInternal.h"
@@ -47,9 +55,15 @@ extern "C" EGLSurface __wrap_eglCreatePixmapSurface(EGLDisplay dpy, EGLConfig co
                                                     const EGLint* attribs) {
     __CoreSurfaceBuffer* buffer = CoreSurfaceBufferFromNative(static_cast<uintptr_t>(pixmap));
     if (!buffer) return __real_eglCreatePixmapSurface(dpy, config, pixmap, attribs);
-    EGLSurface surface = __real_eglCreatePixmapSurface(
-        dpy, config, static_cast<EGLNativePixmapType>(buffer->pixmap), attribs);
-    if (surface != EGL_NO_SURFACE && buffer->pixmap) {
+    EGLSurface surface = EGL_NO_SURFACE;
+    if (buffer->pbuffer) {
+        const EGLint size[] = {EGL_WIDTH, buffer->width, EGL_HEIGHT, buffer->height, EGL_NONE};
+        surface = eglCreatePbufferSurface(dpy, config, size);
+    } else {
+        surface = __real_eglCreatePixmapSurface(dpy, config, static_cast<EGLNativePixmapType>(buffer->pixmap),
+                                                attribs);
+    }
+    if (surface != EGL_NO_SURFACE && (buffer->pixmap || buffer->pbuffer)) {
         CoreSurfaceBufferDetachEGL(buffer);
         buffer->eglDisplay = dpy;
         buffer->eglConfig = config;
@@ -139,4 +153,16 @@ void CoreSurfaceBufferResolve(__CoreSurfaceBuffer* buffer) {
         eglMakeCurrent(oldDisplay, oldDraw, oldRead, oldContext);
     else
         eglMakeCurrent(dpy, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+}
+
+extern "C" __eglMustCastToProperFunctionPointerType __real_eglGetProcAddress(const char*);
+
+extern "C" __eglMustCastToProperFunctionPointerType __wrap_eglGetProcAddress(const char* name) {
+    using Entry = __eglMustCastToProperFunctionPointerType;
+    const std::string_view n = name ? name : "";
+    if (n == "eglCreatePixmapSurface") return reinterpret_cast<Entry>(__wrap_eglCreatePixmapSurface);
+    if (n == "eglWaitGL") return reinterpret_cast<Entry>(__wrap_eglWaitGL);
+    if (n == "eglQuerySurface") return reinterpret_cast<Entry>(__wrap_eglQuerySurface);
+    if (n == "eglGetProcAddress") return reinterpret_cast<Entry>(__wrap_eglGetProcAddress);
+    return __real_eglGetProcAddress(name);
 }

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "PointerInput.h"
 
-#include <X11/X.h>
+#include "DisplayBackend.h"
 
 #include <cmath>
 #include <cstdlib>
 
 namespace {
-constexpr unsigned kMasks[] = {Button1Mask, Button2Mask, Button3Mask};
+const unsigned* const kMasks = display::kHeld;
 
 int lowestHeld(unsigned held) {
     for (int b = 1; b <= 3; ++b)

@@ -12,14 +12,14 @@ struct PointerAction {
     __GSEvent event;
 };
 
-// Mouse: X buttons 1, 2 and 3 are button numbers 1, 2 and 3; the press's click
+// Mouse: left, middle and right buttons are button numbers 1, 2 and 3; the press's click
 // count is the delta-X value.
 class MousePointer {
 public:
     static constexpr unsigned long kDoubleClickMs = 400;
     static constexpr int kDoubleClickDistance = 5;
 
-    // `held` is the X state mask of the buttons down before this event.
+    // `held` is the buttons down before this event (display::kHeld bits).
     std::optional<PointerAction> press(int button, double x, double y, unsigned long timeMs);
     std::optional<PointerAction> motion(double x, double y, unsigned held);
     std::optional<PointerAction> release(int button, double x, double y, unsigned held);

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "CoreSurface.h"
+#include "DisplayBackend.h"
 
 struct __CoreSurfaceBuffer : __CFType {
     ~__CoreSurfaceBuffer() override;
@@ -15,8 +17,13 @@ struct __CoreSurfaceBuffer : __CFType {
     int height = 0;
     int pitch = 0;
     size_t allocSize = 0;
-    uint8_t* memory = nullptr;  // zeroed; the window shows a copy of it
+    // Zeroed; the window shows it (or a copy of it).
+    uint8_t* memory = nullptr;
+    // Where the window system lends the memory; null: plain memory.
+    std::unique_ptr<display::FrameMemory> shared;
+    // The X pixmap EGL draws; 0: EGL draws a pbuffer of the buffer's size.
     unsigned long pixmap = 0;
+    bool pbuffer = false;  // EGL has no pixmaps here: its surface is a pbuffer
     int lockCount = 0;
     bool stale = false;  // locked for drawing since its memory was last brought up to date
 

@@ -10,12 +10,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 
-#include <X11/keysym.h>
-
+#include "DisplayBackend.h"
 #include "PointerInput.h"
 #include "SurfaceBufferInternal.h"
-#include "X11Display.h"
 
 namespace {
 float gStatusBarHeight = 20;
@@ -49,25 +49,50 @@ void catchTermination() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-// The window an X window belongs to, if it is one of ours.
-UIWindow* windowWithId(unsigned long id) {
-    for (UIWindow* w : gWindows)
-        if (w->xWindow() == id) return w;
-    return nullptr;
-}
-
 void displayWindows() {
-    // Events Xlib has already read (a window just mapped) count before drawing.
-    x11::dispatchQueued();
+    display::Backend* backend = display::current();
+    // Events already read (a window just mapped) count before drawing.
+    if (backend) backend->dispatchPending();
     // By index: drawing may open or close a window.
     for (size_t i = 0; i < gWindows.size(); ++i) gWindows[i]->displayIfNeeded();
-    x11::flush();
-    x11::dispatchQueued();
+    if (backend) {
+        backend->flush();
+        backend->dispatchPending();
+    }
+}
+
+void deliver(UIView* view, PointerAction action) {
+    view->retain();
+    switch (action.kind) {
+    case PointerAction::Down: view->mouseDown(&action.event); break;
+    case PointerAction::Dragged: view->mouseDragged(&action.event); break;
+    case PointerAction::Up: view->mouseUp(&action.event); break;
+    }
+    view->release();
 }
 }  // namespace
 
-struct UIWindow::Native {
-    x11::Window window;
+// The window system's side of a window, and what it tells the window.
+struct UIWindow::Native final : display::WindowListener {
+    explicit Native(UIWindow& owner) : owner(owner) {}
+
+    void windowExposed() override { owner.composite(); }
+    void windowCloseRequested() override { NSRunLoop::mainRunLoop()->stop(0); }
+    void windowButton(int button, bool pressed, double x, double y, unsigned long timeMs, unsigned held) override {
+        send(pressed ? mouse.press(button, x, y, timeMs) : mouse.release(button, x, y, held));
+    }
+    void windowMotion(double x, double y, unsigned held) override { send(mouse.motion(x, y, held)); }
+    void windowTouch(display::Touch phase, int id, double x, double y, unsigned long timeMs) override {
+        send(phase == display::Touch::Begin    ? touch.begin(id, x, y, timeMs)
+             : phase == display::Touch::Update ? touch.update(id, x, y)
+                                               : touch.end(id, x, y));
+    }
+    void send(std::optional<PointerAction> action) {
+        if (action && owner.mContentView) deliver(owner.mContentView, *action);
+    }
+
+    UIWindow& owner;
+    std::unique_ptr<display::Window> window;  // null without a window system
     MousePointer mouse;
     TouchPointer touch;
 };
@@ -116,19 +141,20 @@ UIView::~UIView() {
 
 UIWindow* UIWindow::initWithContentRect(CGRect rect) {
     mRect = rect;
-    mNative = new Native;
+    mNative = new Native(*this);
     auto toInt = [](float v) {
         return std::isfinite(v) ? static_cast<int>(std::clamp(v, -32768.0f, 32767.0f)) : 0;
     };
-    x11::createWindow(mNative->window, toInt(rect.origin.x), toInt(rect.origin.y),
-                      toInt(rect.size.width), toInt(rect.size.height), "Orvanel");
+    if (display::Backend* backend = display::current())
+        mNative->window = backend->createWindow(toInt(rect.origin.x), toInt(rect.origin.y), toInt(rect.size.width),
+                                                toInt(rect.size.height), "Orvanel", *mNative);
     gWindows.push_back(this);
     return this;
 }
 
 void UIWindow::orderFront(id) {
     gFrontWindow = this;
-    if (mNative) x11::raiseWindow(mNative->window);
+    if (mNative && mNative->window) mNative->window->raise();
 }
 
 bool UIWindow::isFront() const { return gFrontWindow == this; }
@@ -141,8 +167,8 @@ void UIWindow::makeKey(id) {
 
 void UIWindow::_setHidden(bool hidden) {
     mHidden = hidden;
-    if (mNative) x11::mapWindow(mNative->window, !hidden);
-    x11::flush();
+    if (mNative && mNative->window) mNative->window->setShown(!hidden);
+    if (display::Backend* backend = display::current()) backend->flush();
 }
 
 void UIWindow::setContentView(UIView* view) {
@@ -153,33 +179,33 @@ void UIWindow::setContentView(UIView* view) {
     if (view) view->setNeedsDisplay();
 }
 
-unsigned long UIWindow::xWindow() const { return mNative ? mNative->window.id : 0; }
+display::WindowListener& UIWindow::_windowSystemInput() { return *mNative; }
 
 void UIWindow::displayIfNeeded() {
     if (mHidden || !mContentView || !mContentView->needsDisplay()) return;
     // Nobody would see it: the view stays marked and is drawn once shown.
-    if (mNative && mNative->window.id && !x11::isVisible(mNative->window)) return;
+    if (mNative && mNative->window && !mNative->window->wantsFrame()) return;
     mContentView->displayIfNeeded();
     composite();
 }
 
 namespace {
-void compositeLayer(x11::Window& window, const LKLayer* layer, float x, float y) {
+void compositeLayer(display::Window& window, const LKLayer* layer, float x, float y) {
     x += layer->frame().origin.x;
     y += layer->frame().origin.y;
     if (CoreSurfaceBufferRef buffer = layer->contents(); buffer && buffer->lockCount == 0)
-        x11::putImage565(window, buffer->memory, buffer->width, buffer->height, buffer->pitch, static_cast<int>(x),
+        window.put565(buffer->memory, buffer->width, buffer->height, buffer->pitch, static_cast<int>(x),
                          static_cast<int>(y));
     for (const LKLayer* sub : layer->sublayers()) compositeLayer(window, sub, x, y);
 }
 }  // namespace
 
 void UIWindow::composite() {
-    if (!mNative || !mNative->window.id || !mContentView || !mContentView->layer()) return;
+    if (!mNative || !mNative->window || !mContentView || !mContentView->layer()) return;
     // The content view fills the window; its layer tree is drawn from the top left.
     const LKLayer* root = mContentView->layer();
-    for (const LKLayer* sub : root->sublayers()) compositeLayer(mNative->window, sub, 0, 0);
-    x11::present(mNative->window);
+    for (const LKLayer* sub : root->sublayers()) compositeLayer(*mNative->window, sub, 0, 0);
+    mNative->window->present();
 }
 
 const std::vector<UIWindow*>& UIWindow::windows() { return gWindows; }
@@ -189,81 +215,7 @@ UIWindow::~UIWindow() {
     if (gKeyWindow == this) gKeyWindow = nullptr;
     if (gFrontWindow == this) gFrontWindow = nullptr;
     setContentView(nullptr);
-    if (mNative) x11::destroyWindow(mNative->window);
     delete mNative;
-}
-
-namespace {
-void deliver(UIView* view, PointerAction action) {
-    view->retain();
-    switch (action.kind) {
-    case PointerAction::Down: view->mouseDown(&action.event); break;
-    case PointerAction::Dragged: view->mouseDragged(&action.event); break;
-    case PointerAction::Up: view->mouseUp(&action.event); break;
-    }
-    view->release();
-}
-}  // namespace
-
-void UIWindow::_handleEvent(const void* raw) {
-    const XEvent& e = *static_cast<const XEvent*>(raw);
-    switch (e.type) {
-    case Expose:
-        if (e.xexpose.count == 0) composite();
-        return;
-    case ClientMessage:
-        if (static_cast<Atom>(e.xclient.data.l[0]) ==
-            XInternAtom(e.xany.display, "WM_DELETE_WINDOW", False))
-            NSRunLoop::mainRunLoop()->stop(0);
-        return;
-    case DestroyNotify:
-        NSRunLoop::mainRunLoop()->stop(0);
-        return;
-    case ConfigureNotify:
-        x11::resized(mNative->window, e.xconfigure.width, e.xconfigure.height);
-        return;
-    case KeyPress: {
-        // The keys small GL demos close with; they end it as closing the window does.
-        KeySym key = XLookupKeysym(const_cast<XKeyEvent*>(&e.xkey), 0);
-        if (key == XK_Escape || key == XK_q) NSRunLoop::mainRunLoop()->stop(0);
-        return;
-    }
-    case MapNotify:
-    case UnmapNotify:
-    case VisibilityNotify:
-        x11::trackVisibility(mNative->window, e);
-        return;
-    case ButtonPress:
-    case ButtonRelease:
-    case MotionNotify:
-        break;
-    default:
-        return;
-    }
-    // The frame may be scaled and centred: the view gets frame coordinates.
-    double x = e.type == MotionNotify ? e.xmotion.x : e.xbutton.x;
-    double y = e.type == MotionNotify ? e.xmotion.y : e.xbutton.y;
-    x11::toFrame(mNative->window.fit, x, y);
-    std::optional<PointerAction> action;
-    if (e.type == ButtonPress)
-        action = mNative->mouse.press(static_cast<int>(e.xbutton.button), x, y, e.xbutton.time);
-    else if (e.type == MotionNotify)
-        action = mNative->mouse.motion(x, y, e.xmotion.state);
-    else
-        action = mNative->mouse.release(static_cast<int>(e.xbutton.button), x, y, e.xbutton.state);
-    if (action && mContentView) deliver(mContentView, *action);
-}
-
-void UIWindow::_handleTouch(int phase, int id, double x, double y, unsigned long timeMs) {
-    x11::toFrame(mNative->window.fit, x, y);
-    std::optional<PointerAction> action;
-    if (phase == 0)
-        action = mNative->touch.begin(id, x, y, timeMs);
-    else if (phase == 1)
-        action = mNative->touch.update(id, x, y);
-    else
-        action = mNative->touch.end(id, x, y);
-    if (action && mContentView) deliver(mContentView, *action);
 }
 
 namespace UIKitPlatform {
@@ -285,25 +237,28 @@ void prepareProcess() {
     gProcessPrepared = true;
 }
 
-void handleXEvent(const void* raw) {
-    if (UIWindow* w = windowWithId(static_cast<const XEvent*>(raw)->xany.window)) w->_handleEvent(raw);
-}
-
-bool start(const char* displayName) {
+bool start(std::string* error) {
     if (gStarted) return true;
     // A 320 x 480 frame is too small for Mesa's software rasterizer to gain
     // from its worker threads: their hand-offs cost a third more CPU than
     // drawing on one thread. The user's own setting wins.
     setenv("LP_NUM_THREADS", "0", 0);
-    if (!x11::open(displayName)) return false;
-    x11::setEventHandler([](const XEvent& e) { handleXEvent(&e); });
-    x11::setTouchHandler([](::Window id, x11::Touch phase, int touch, double x, double y, unsigned long t) {
-        if (UIWindow* w = windowWithId(id)) w->_handleTouch(static_cast<int>(phase), touch, x, y, t);
-    });
+    std::string why;
+    std::unique_ptr<display::Backend> backend = display::choose(why);
+    if (backend && !backend->open()) {
+        why = backend->openFailure();
+        backend.reset();
+    }
+    if (!backend) {
+        if (error) *error = why;
+        return false;
+    }
+    // EGL runs where the backend can show what it draws, whatever the
+    // environment says.
+    setenv("EGL_PLATFORM", backend->eglPlatform(), 1);
+    display::setCurrent(std::move(backend));
     NSRunLoop* loop = NSRunLoop::mainRunLoop();
     loop->addObserver(displayWindows);
-    // The platform is an X11 one, whatever the environment says EGL should use.
-    setenv("EGL_PLATFORM", "x11", 1);
     catchTermination();
     if (gSignalPipe[0] >= 0)
         gSignalToken = loop->addInputSource(gSignalPipe[0], [] {
@@ -317,7 +272,7 @@ bool start(const char* displayName) {
 }
 
 void sync() {
-    if (Display* dpy = x11::display()) XSync(dpy, False);
+    if (display::Backend* backend = display::current()) backend->sync();
 }
 
 void stop() {
@@ -332,7 +287,7 @@ void stop() {
             fd = -1;
         }
     }
-    x11::close();
+    display::setCurrent(nullptr);
     NSRunLoop::mainRunLoop()->reset();
     gStarted = false;
 }
@@ -342,9 +297,9 @@ void stop() {
 int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     (void)argc;
     (void)argv;
-    if (!UIKitPlatform::start()) {
-        const char* name = std::getenv("DISPLAY");
-        std::fprintf(stderr, "cannot open display \"%s\"\n", name ? name : "");
+    std::string error;
+    if (!UIKitPlatform::start(&error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     UIApplication* app = applicationClass.create();

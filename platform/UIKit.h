@@ -9,6 +9,10 @@
 #include "GraphicsServices.h"
 #include "LayerKit.h"
 
+namespace display {
+class WindowListener;
+}
+
 class UIApplication : public NSObject {
 public:
     virtual UIApplication* init() { return this; }
@@ -91,7 +95,6 @@ public:
     bool isKey() const { return mKey; }
     // The window last ordered to the front.
     bool isFront() const;
-    unsigned long xWindow() const;
 
     // Redraws the content view if it is marked, then shows its layers.
     void displayIfNeeded();
@@ -100,10 +103,8 @@ public:
 
     static const std::vector<UIWindow*>& windows();
 
-    // The window system's input for this window (an XEvent).
-    void _handleEvent(const void* xevent);
-    // A touch on this window: phase 0 begins, 1 moves, 2 ends.
-    void _handleTouch(int phase, int id, double x, double y, unsigned long timeMs);
+    // What the window system tells this window (its input, close requests).
+    display::WindowListener& _windowSystemInput();
 
 protected:
     ~UIWindow() override;
@@ -123,11 +124,11 @@ namespace UIKitPlatform {
 // that exist, line-buffered output, SIGINT and SIGTERM caught for good.
 // Programs run it before anything else; tests need not.
 void prepareProcess();
-// Opens the display and attaches the window system to the main run loop.
-bool start(const char* displayName = nullptr);
+// Opens the window system the environment names and attaches it to the
+// main run loop; false, with the one line that says why in `error`, when it
+// cannot be opened.
+bool start(std::string* error = nullptr);
 void stop();
 // Waits until the window system has done everything asked of it.
 void sync();
-// Turns an X event into window-system work (drawing, pointer events, quit).
-void handleXEvent(const void* xevent);
 }  // namespace UIKitPlatform

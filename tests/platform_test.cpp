@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 // After gtest: Xlib's None and Bool macros clash with its names.
-#include <X11/Xlib.h>
-
 #include <cmath>
 
 #include "CoreSurface.h"
@@ -10,9 +8,13 @@
 #include "LayerKit.h"
 #include "PointerInput.h"
 #include "UIKit.h"
-#include "X11Display.h"
+#include "DisplayBackend.h"
+#include "KeyCommands.h"
+#include "WindowGeometry.h"
 
 namespace {
+
+constexpr unsigned kLeft = display::kHeld[0], kMiddle = display::kHeld[1], kRight = display::kHeld[2];
 
 // Timers on a clock the test drives.
 class RunLoopTest : public ::testing::Test {
@@ -201,7 +203,7 @@ TEST(WindowFit, TheFrameFillsWhatItCanCentredAndPositionsMapBackUnclamped) {
         {500, 600, 1.25, 50, 0, 400, 600}, {321, 481, 481.0 / 480, 0, 0, 321, 481},
     };
     for (const Case& c : cases) {
-        x11::Fit fit = x11::fitFrame(320, 480, c.w, c.h);
+        display::Fit fit = display::fitFrame(320, 480, c.w, c.h);
         EXPECT_DOUBLE_EQ(fit.scale, c.scale) << c.w << "x" << c.h;
         EXPECT_EQ(std::vector<int>({fit.x, fit.y, fit.width, fit.height}),
                   std::vector<int>({c.x, c.y, c.width, c.height}))
@@ -209,15 +211,27 @@ TEST(WindowFit, TheFrameFillsWhatItCanCentredAndPositionsMapBackUnclamped) {
         // The frame's corners, and a point outside it, back in frame coordinates.
         for (auto [fx, fy] : {std::pair{0.0, 0.0}, {320.0, 480.0}, {-25.0, 500.0}}) {
             double x = c.x + fx * c.scale, y = c.y + fy * c.scale;
-            x11::toFrame(fit, x, y);
+            display::toFrame(fit, x, y);
             EXPECT_NEAR(x, fx, 1e-9) << c.w << "x" << c.h;
             EXPECT_NEAR(y, fy, 1e-9) << c.w << "x" << c.h;
         }
     }
-    // The first window's whole scale from the screen's dots per inch.
-    for (auto [dpi, scale] : {std::pair{0.0, 1}, {72.0, 1}, {96.0, 1}, {191.9, 1}, {192.0, 2}, {287.0, 2},
-                              {288.0, 3}, {-96.0, 1}, {std::nan(""), 1}})
-        EXPECT_EQ(x11::scaleForDpi(dpi), scale) << dpi;
+    // The first window's whole scale from the screen's dots per inch, as
+    // large as fits the screen (0 x 0: a screen of unknown size).
+    struct Dpi {
+        double dpi;
+        int screenWidth, screenHeight, scale;
+    };
+    const Dpi dpis[] = {{0, 0, 0, 1},          {72, 0, 0, 1},          {96, 0, 0, 1},
+                        {191.9, 0, 0, 1},      {192, 0, 0, 2},         {287, 0, 0, 2},
+                        {288, 0, 0, 3},        {-96, 0, 0, 1},         {std::nan(""), 0, 0, 1},
+                        {192, 1366, 768, 1},   {288, 1280, 1024, 2},   {192, 640, 960, 2},
+                        {192, 639, 960, 1},    {288, 1920, 959, 1},    {6144, 3840, 2160, 4},
+                        {6145, 3840, 2160, 4}, {1e300, 3840, 2160, 4}, {1e300, 0, 0, 32767},
+                        {INFINITY, 0, 0, 1},   {96, 100, 100, 1}};
+    for (const Dpi& d : dpis)
+        EXPECT_EQ(display::scaleForDpi(d.dpi, 320, 480, d.screenWidth, d.screenHeight), d.scale)
+            << d.dpi << " on " << d.screenWidth << "x" << d.screenHeight;
 }
 
 // Mouse input.
@@ -231,23 +245,23 @@ TEST(Mouse, ButtonsAreButtonNumbersAndClickCountsAreDeltaX) {
     EXPECT_EQ(a->event.deltaX, 1.0f);
     EXPECT_EQ(a->event.location.origin.x, 10.0f);
     EXPECT_EQ(a->event.location.origin.y, 20.0f);
-    ASSERT_TRUE(m.release(1, 10, 20, Button1Mask));
+    ASSERT_TRUE(m.release(1, 10, 20, kLeft));
     EXPECT_EQ(m.press(1, 12, 22, 1300)->event.deltaX, 2.0f);  // double click
-    m.release(1, 12, 22, Button1Mask);
+    m.release(1, 12, 22, kLeft);
     EXPECT_EQ(m.press(1, 12, 22, 1500)->event.deltaX, 3.0f);
-    m.release(1, 12, 22, Button1Mask);
+    m.release(1, 12, 22, kLeft);
     EXPECT_EQ(m.press(1, 12, 22, 2500)->event.deltaX, 1.0f);  // too slow
-    m.release(1, 12, 22, Button1Mask);
+    m.release(1, 12, 22, kLeft);
     EXPECT_EQ(m.press(1, 40, 22, 2600)->event.deltaX, 1.0f);  // too far
-    m.release(1, 40, 22, Button1Mask);
+    m.release(1, 40, 22, kLeft);
     EXPECT_EQ(m.press(3, 40, 22, 2700)->event.deltaX, 1.0f);  // another button
     EXPECT_EQ(m.press(3, 40, 22, 2700)->event.deltaY, 3.0f);
-    m.release(3, 40, 22, Button3Mask);
+    m.release(3, 40, 22, kRight);
     // The limits themselves still count: 400 ms and 5 pixels.
     m.press(1, 0, 0, 5000);
-    m.release(1, 0, 0, Button1Mask);
+    m.release(1, 0, 0, kLeft);
     EXPECT_EQ(m.press(1, 5, 5, 5400)->event.deltaX, 2.0f);
-    m.release(1, 5, 5, Button1Mask);
+    m.release(1, 5, 5, kLeft);
     EXPECT_EQ(m.press(1, 5, 5, 5801)->event.deltaX, 1.0f);
     EXPECT_FALSE(m.press(4, 0, 0, 3000));  // the wheel is not a drag
     EXPECT_FALSE(m.press(5, 0, 0, 3000));
@@ -257,24 +271,24 @@ TEST(Mouse, MotionWithAButtonHeldDragsAndAChordReanchors) {
     MousePointer m;
     EXPECT_FALSE(m.motion(5, 5, 0));  // hovering
     m.press(1, 0, 0, 0);
-    auto d = m.motion(30, 40, Button1Mask);
+    auto d = m.motion(30, 40, kLeft);
     ASSERT_TRUE(d);
     EXPECT_EQ(d->kind, PointerAction::Dragged);
     EXPECT_EQ(d->event.deltaY, 1.0f);
     EXPECT_EQ(d->event.location.origin.x, 30.0f);
     // The right button joins: a new touch-down with button 3, then its drag.
     EXPECT_EQ(m.press(3, 30, 40, 100)->event.deltaY, 3.0f);
-    EXPECT_EQ(m.motion(31, 40, Button1Mask | Button3Mask)->event.deltaY, 3.0f);
+    EXPECT_EQ(m.motion(31, 40, kLeft | kRight)->event.deltaY, 3.0f);
     // It leaves: the drag ends, and the left button takes it up again.
-    EXPECT_EQ(m.release(3, 31, 40, Button1Mask | Button3Mask)->kind, PointerAction::Up);
-    EXPECT_EQ(m.motion(32, 40, Button1Mask)->event.deltaY, 1.0f);
-    EXPECT_EQ(m.release(1, 32, 40, Button1Mask)->kind, PointerAction::Up);
+    EXPECT_EQ(m.release(3, 31, 40, kLeft | kRight)->kind, PointerAction::Up);
+    EXPECT_EQ(m.motion(32, 40, kLeft)->event.deltaY, 1.0f);
+    EXPECT_EQ(m.release(1, 32, 40, kLeft)->kind, PointerAction::Up);
     EXPECT_FALSE(m.motion(33, 40, 0));
     // The other way round: right, then left; the left lifted, the right drags on.
     m.press(3, 0, 0, 1000);
     EXPECT_EQ(m.press(1, 0, 0, 1100)->event.deltaY, 1.0f);
-    EXPECT_EQ(m.release(1, 1, 0, Button1Mask | Button3Mask)->kind, PointerAction::Up);
-    EXPECT_EQ(m.motion(2, 0, Button3Mask)->event.deltaY, 3.0f);
+    EXPECT_EQ(m.release(1, 1, 0, kLeft | kRight)->kind, PointerAction::Up);
+    EXPECT_EQ(m.motion(2, 0, kRight)->event.deltaY, 3.0f);
 }
 
 TEST(Touch, FingersAreButtonNumbersAtTheirCentreAndTapsAreDeltaX) {
@@ -320,32 +334,51 @@ struct RecordingView : UIView {
     std::vector<std::string> log;
 };
 
-TEST(Mouse, WindowDeliversXEventsToItsContentView) {
+TEST(Mouse, WindowDeliversWindowSystemInputToItsContentView) {
     NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
     UIWindow* window = alloc<UIWindow>()->initWithContentRect(CGRectMake(0, 0, 320, 480));
     auto* view = static_cast<RecordingView*>(alloc<RecordingView>()->initWithFrame(CGRectMake(0, 0, 320, 480)));
     window->setContentView(view);
-    XEvent e{};
-    e.type = ButtonPress;
-    e.xbutton.button = 2;
-    e.xbutton.x = 10;
-    e.xbutton.y = 20;
-    e.xbutton.time = 5000;
-    window->_handleEvent(&e);
-    e.type = MotionNotify;
-    e.xmotion.x = 15;
-    e.xmotion.y = 25;
-    e.xmotion.state = Button2Mask;
-    window->_handleEvent(&e);
-    e.type = ButtonRelease;
-    e.xbutton.x = 15;
-    e.xbutton.y = 25;
-    e.xbutton.state = Button2Mask;
-    window->_handleEvent(&e);
-    EXPECT_EQ(view->log, (std::vector<std::string>{"down 10,20 b2 c1", "drag 15,25 b2 c1", "up 15,25 b2 c1"}));
+    display::WindowListener& input = window->_windowSystemInput();
+    input.windowButton(2, true, 10, 20, 5000, 0);
+    input.windowMotion(15, 25, kMiddle);
+    input.windowButton(2, false, 15, 25, 5100, kMiddle);
+    input.windowTouch(display::Touch::Begin, 7, 30, 40, 6000);
+    input.windowTouch(display::Touch::Update, 7, 31, 41, 6010);
+    input.windowTouch(display::Touch::End, 7, 32, 42, 6020);
+    EXPECT_EQ(view->log, (std::vector<std::string>{"down 10,20 b2 c1", "drag 15,25 b2 c1", "up 15,25 b2 c1",
+                                                   "down 30,40 b1 c1", "drag 31,41 b1 c1", "up 32,42 b1 c1"}));
+    // The close button and the closing keys end the run loop with status 0.
+    NSRunLoop::mainRunLoop()->stop(5);
+    input.windowCloseRequested();
+    EXPECT_EQ(NSRunLoop::mainRunLoop()->run(), 5);  // the first reason to stop wins
+    input.windowCloseRequested();
+    EXPECT_EQ(NSRunLoop::mainRunLoop()->run(), 0);
     view->release();
     window->release();
     pool->release();
+}
+
+// Esc, q (Shift and the lock keys aside) and Ctrl-Q close; no other
+// combination does (Alt, Super and AltGr combinations are the desktop's).
+TEST(Keys, OnlyTheClosingKeysQuit) {
+    using display::KeyCommand;
+    struct Case {
+        uint32_t keysym;
+        bool control, other;
+        KeyCommand command;
+    };
+    const Case cases[] = {
+        {0xff1b, false, false, KeyCommand::Quit}, {'q', false, false, KeyCommand::Quit},
+        {'Q', false, false, KeyCommand::Quit},    {'q', true, false, KeyCommand::Quit},
+        {'Q', true, false, KeyCommand::Quit},     {0xff1b, true, false, KeyCommand::Nothing},
+        {'q', false, true, KeyCommand::Nothing},     {'q', true, true, KeyCommand::Nothing},
+        {0xff1b, false, true, KeyCommand::Nothing},  {0x6ca, false, false, KeyCommand::Nothing},  // Cyrillic short i
+        {'w', false, false, KeyCommand::Nothing},    {'w', true, false, KeyCommand::Nothing},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(display::commandForKey(c.keysym, {c.control, c.other}), c.command)
+            << std::hex << c.keysym << " control " << c.control << " other " << c.other;
 }
 
 }  // namespace

@@ -129,6 +129,20 @@ EGLSurface eglCreatePixmapSurface(EGLDisplay, EGLConfig cfg, EGLNativePixmapType
     return rec::surface();
 }
 
+EGLSurface eglCreatePbufferSurface(EGLDisplay, EGLConfig cfg, const EGLint* attribs) {
+    std::vector<double> args{static_cast<double>(reinterpret_cast<uintptr_t>(cfg))};
+    for (const EGLint* a = attribs; a && *a != EGL_NONE; ++a) args.push_back(*a);
+    record("eglCreatePbufferSurface", args);
+    if (rec::script.surfaceFails) {
+        rec::fail();
+        return EGL_NO_SURFACE;
+    }
+    return rec::surface();
+}
+
+// Nothing here is reached through it but the platform's own wrapped entries.
+__eglMustCastToProperFunctionPointerType eglGetProcAddress(const char*) { return nullptr; }
+
 EGLBoolean eglMakeCurrent(EGLDisplay dpy, EGLSurface draw, EGLSurface read, EGLContext ctx) {
     record("eglMakeCurrent", {static_cast<double>(reinterpret_cast<uintptr_t>(dpy)),
                               static_cast<double>(reinterpret_cast<uintptr_t>(draw)),

@@ -1,62 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The platform's one X connection (internal to the platform layer).
+// The X backend's windows: creation, the properties window managers read,
+// visibility and size.
 
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrender.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "Image.h"
+#include "WindowGeometry.h"
+
 namespace x11 {
-
-// Opens the display named by $DISPLAY (or `name`), installs error handlers
-// that report and carry on, and serves its events on the main run loop.
-bool open(const char* name = nullptr);
-void close();
-Display* display();  // null when not open
-bool lost();         // the connection broke
-
-// What an X event means to the window system; set by the window layer.
-using EventHandler = void (*)(const XEvent&);
-void setEventHandler(EventHandler handler);
-
-// Touch input (XInput 2.2), where the server has it.
-enum class Touch { Begin, Update, End };
-using TouchHandler = void (*)(::Window window, Touch phase, int id, double x, double y,
-                              unsigned long timeMs);
-void setTouchHandler(TouchHandler handler);
-
-// The number of protocol errors reported so far (they do not end the process).
-int errorCount();
-
-// Pixel memory that the server reads straight from shared memory (MIT-SHM)
-// where it can, and over the connection otherwise.
-struct Image {
-    char* memory = nullptr;
-    int pitch = 0;
-    XImage* ximage = nullptr;
-    XShmSegmentInfo shm{};
-    bool shared = false;
-    bool busy = false;  // the server may still be reading it
-};
-
-// Where a frame shows in a window: as large as fits with its aspect kept,
-// centred, the rest black.
-struct Fit {
-    double scale = 1;
-    int x = 0, y = 0, width = 0, height = 0;
-};
-Fit fitFrame(int frameWidth, int frameHeight, int windowWidth, int windowHeight);
-// A window position in frame coordinates (beyond the frame's edges outside it).
-void toFrame(const Fit& fit, double& x, double& y);
-// The whole scale the first window takes on a screen of this many dots per
-// inch (0: not known).
-int scaleForDpi(double dpi);
 
 struct Window {
     ::Window id = 0;
@@ -64,7 +22,7 @@ struct Window {
     int height = 0;
     int windowWidth = 0;  // the window's, which the user may change
     int windowHeight = 0;
-    Fit fit;
+    display::Fit fit;
     int depth = 0;
     int bytesPerPixel = 0;  // 0: frames cannot be shown (not a TrueColor visual)
     bool native565 = false; // the window takes 5-6-5 rows as they are
@@ -90,19 +48,25 @@ struct Window {
 bool createWindow(Window& window, int x, int y, int width, int height, const std::string& title);
 void destroyWindow(Window& window);
 void mapWindow(Window& window, bool shown);
+void raiseWindow(Window& window);
 // Keeps `mapped` and `obscured` up to date from the window's own events.
 void trackVisibility(Window& window, const XEvent& event);
+bool isVisible(const Window& window);
 // The window's new size (from ConfigureNotify): the frame is fitted anew.
 void resized(Window& window, int width, int height);
-bool isVisible(const Window& window);
-void raiseWindow(Window& window);
+// Where the frame is shown: fitted where the server scales, else unscaled at
+// the top left.
+display::Fit shownFit(const Window& window);
+
+// Presentation (Present.cpp).
+// Sets up what showing frames needs once the window exists.
+void preparePresentation(Window& window);
+// Tells the server how the frame is scaled into the window now.
+void applyFit(Window& window);
 // Draws 5-6-5 pixels (top row first) at (x, y) in the window, converted to
 // its format (15, 16, 24 or 30 bits).
 void putImage565(Window& window, const uint8_t* pixels, int width, int height, int pitch, int x, int y);
 // Shows what the puts since the last present drew, scaled to the window.
 void present(Window& window);
-void flush();
-// Hands events that Xlib has already read to the handler (no I/O).
-void dispatchQueued();
 
 }  // namespace x11

@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The one contract between the platform and a window system (internal to the
+// platform layer). A backend connects, serves its events on the main run
+// loop, makes windows that show 5-6-5 frames, and turns the window system's
+// input into the pointer, touch and key events below. Nothing above the
+// platform sees a backend's types.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "WindowGeometry.h"
+
+namespace display {
+
+// The pointer buttons held, as a mask of these bits.
+constexpr unsigned kHeld[3] = {1u << 8, 1u << 9, 1u << 10};
+
+enum class Touch { Begin, Update, End };
+
+// What a window tells its owner. Positions are in frame coordinates.
+class WindowListener {
+public:
+    // Shows the last frame again (the window system lost its copy).
+    virtual void windowExposed() = 0;
+    // The close button, or a key that closes small GL demos.
+    virtual void windowCloseRequested() = 0;
+    // Buttons 1-3 are left, middle and right; `held` the buttons down before
+    // this event, in kHeld bits.
+    virtual void windowButton(int button, bool pressed, double x, double y, unsigned long timeMs,
+                              unsigned held) = 0;
+    virtual void windowMotion(double x, double y, unsigned held) = 0;
+    virtual void windowTouch(Touch phase, int id, double x, double y, unsigned long timeMs) = 0;
+
+protected:
+    ~WindowListener() = default;
+};
+
+class Window {
+public:
+    virtual ~Window() = default;
+    virtual void setShown(bool shown) = 0;
+    virtual void raise() = 0;
+    // Shown, not fully covered, and ready for a frame: drawing now is seen.
+    virtual bool wantsFrame() const = 0;
+    // 5-6-5 rows, top row first, at (x, y) of the frame.
+    virtual void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) = 0;
+    // Shows what the puts since the last present drew.
+    virtual void present() = 0;
+    // Where the frame is shown now.
+    virtual Fit fit() const = 0;
+};
+
+// A surface buffer's pixel memory, which a backend may share with the window
+// system so that showing a frame copies nothing.
+class FrameMemory {
+public:
+    virtual ~FrameMemory() = default;
+    virtual uint8_t* pixels() = 0;
+    // Memory that nobody else reads until the next present, holding what
+    // pixels() held when `keep` is set; it may be other memory than before.
+    virtual uint8_t* forWriting(bool keep) = 0;
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // "x11", "wayland"...
+    virtual const char* name() const = 0;
+    // Connects and attaches to the main run loop.
+    virtual bool open() = 0;
+    // The one line that says why open() failed.
+    virtual std::string openFailure() const = 0;
+    virtual void close() = 0;
+    virtual std::unique_ptr<Window> createWindow(int x, int y, int width, int height, const std::string& title,
+                                                 WindowListener& listener) = 0;
+    // Where the view's EGL runs: "x11" draws X pixmaps, "surfaceless"
+    // pbuffers that the platform reads back.
+    virtual const char* eglPlatform() const = 0;
+    // An X pixmap EGL can draw for a buffer of this size; 0 where there are none.
+    virtual unsigned long createPixmap(int width, int height) = 0;
+    virtual void freePixmap(unsigned long pixmap) = 0;
+    // Null: plain memory will do.
+    virtual std::unique_ptr<FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) = 0;
+    // Hands events already read to their windows (no waiting).
+    virtual void dispatchPending() = 0;
+    // Sends what was asked of the window system.
+    virtual void flush() = 0;
+    // Waits until the window system has done everything asked of it.
+    virtual void sync() = 0;
+};
+
+// The backend in use, or null.
+Backend* current();
+// Picks a backend: ORVANEL_BACKEND=x11|wayland|offscreen when set, otherwise
+// Wayland where a compositor is named or found, otherwise X11. Null, with the
+// reason in `error`, for an unknown name.
+std::unique_ptr<Backend> choose(std::string& error);
+void setCurrent(std::unique_ptr<Backend> backend);
+
+std::unique_ptr<Backend> makeX11Backend();
+std::unique_ptr<Backend> makeWaylandBackend();
+
+}  // namespace display

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+#include "KeyCommands.h"
+
+namespace display {
+namespace {
+constexpr uint32_t kEscape = 0xff1b, kLowerQ = 0x71, kUpperQ = 0x51;
+}
+
+KeyCommand commandForKey(uint32_t keysym, KeyModifiers m) {
+    if (m.other) return KeyCommand::Nothing;
+    bool q = keysym == kLowerQ || keysym == kUpperQ;
+    if (m.control) return q ? KeyCommand::Quit : KeyCommand::Nothing;
+    return q || keysym == kEscape ? KeyCommand::Quit : KeyCommand::Nothing;
+}
+
+}  // namespace display

@@ -1,0 +1,2 @@
+#include "DisplayBackend.h"
+std::unique_ptr<display::Backend> display::makeWaylandBackend() { return nullptr; }

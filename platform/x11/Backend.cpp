@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: MIT
+// The X backend behind the platform's display contract: routes each event of
+// the connection to the window it belongs to.
+#include <X11/extensions/XInput2.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "Connection.h"
+#include "DisplayBackend.h"
+#include "Image.h"
+#include "Input.h"
+#include "Window.h"
+
+namespace x11 {
+namespace {
+
+class X11Window;
+std::vector<X11Window*> gWindows;
+
+class X11Window final : public display::Window {
+public:
+    X11Window(display::WindowListener& listener) : mListener(listener) { gWindows.push_back(this); }
+    ~X11Window() override {
+        gWindows.erase(std::remove(gWindows.begin(), gWindows.end(), this), gWindows.end());
+        destroyWindow(mWindow);
+    }
+    bool create(int x, int y, int width, int height, const std::string& title) {
+        return createWindow(mWindow, x, y, width, height, title);
+    }
+    void setShown(bool shown) override { mapWindow(mWindow, shown); }
+    void raise() override { raiseWindow(mWindow); }
+    bool wantsFrame() const override { return !mWindow.id || isVisible(mWindow); }
+    void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override {
+        putImage565(mWindow, pixels, width, height, pitch, x, y);
+    }
+    void present() override { x11::present(mWindow); }
+    display::Fit fit() const override { return shownFit(mWindow); }
+
+    x11::Window mWindow;
+    display::WindowListener& mListener;
+};
+
+X11Window* windowWithId(::Window id) {
+    for (X11Window* w : gWindows)
+        if (w->mWindow.id == id) return w;
+    return nullptr;
+}
+
+void route(XEvent& event) {
+    const Features& f = features();
+    if (event.type == GenericEvent && event.xcookie.extension == f.xiOpcode) {
+        if (XGetEventData(event.xany.display, &event.xcookie)) {
+            auto* d = static_cast<XIDeviceEvent*>(event.xcookie.data);
+            if (X11Window* w = windowWithId(d->event)) translateTouch(w->mWindow, *d, w->mListener);
+            XFreeEventData(event.xany.display, &event.xcookie);
+        }
+        return;
+    }
+    if (f.shmCompletion >= 0 && event.type == f.shmCompletion) {
+        imageRead(event);
+        return;
+    }
+    if (X11Window* w = windowWithId(event.xany.window)) translate(w->mWindow, event, w->mListener);
+}
+
+class X11Backend final : public display::Backend {
+public:
+    const char* name() const override { return "x11"; }
+    bool open() override {
+        if (!x11::open()) return false;
+        setEventHandler(route);
+        return true;
+    }
+    std::string openFailure() const override {
+        const char* name = std::getenv("DISPLAY");
+        return std::string("cannot open display \"") + (name ? name : "") + "\"";
+    }
+    void close() override { x11::close(); }
+    std::unique_ptr<display::Window> createWindow(int x, int y, int width, int height, const std::string& title,
+                                                  display::WindowListener& listener) override {
+        auto window = std::make_unique<X11Window>(listener);
+        window->create(x, y, width, height, title);
+        return window;
+    }
+    const char* eglPlatform() const override { return "x11"; }
+    unsigned long createPixmap(int width, int height) override {
+        Display* dpy = display();
+        if (!dpy) return 0;
+        Pixmap pixmap = XCreatePixmap(dpy, DefaultRootWindow(dpy), static_cast<unsigned>(width),
+                                      static_cast<unsigned>(height), 16);
+        // EGL reaches the server on a connection of its own.
+        XSync(dpy, False);
+        return pixmap;
+    }
+    void freePixmap(unsigned long pixmap) override {
+        if (Display* dpy = display(); dpy && pixmap) XFreePixmap(dpy, pixmap);
+    }
+    std::unique_ptr<display::FrameMemory> createFrameMemory(int, int, int, size_t) override { return nullptr; }
+    void dispatchPending() override { dispatchQueued(); }
+    void flush() override { x11::flush(); }
+    void sync() override {
+        if (Display* dpy = display()) XSync(dpy, False);
+    }
+};
+
+}  // namespace
+}  // namespace x11
+
+std::unique_ptr<display::Backend> display::makeX11Backend() { return std::make_unique<x11::X11Backend>(); }

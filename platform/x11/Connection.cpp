@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+#include "Connection.h"
+
+#include <X11/Xresource.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrender.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Foundation.h"
+
+namespace x11 {
+namespace {
+
+Display* gDisplay = nullptr;
+bool gLost = false;
+int gErrors = 0;
+int gExpected = 0;
+int gSourceToken = 0;
+EventHandler gHandler = nullptr;
+Features gFeatures;
+
+int onError(Display* dpy, XErrorEvent* e) {
+    ++gErrors;
+    if (gExpected && e->error_code == gExpected) return 0;
+    char text[256] = {0};
+    XGetErrorText(dpy, e->error_code, text, sizeof text);
+    std::fprintf(stderr, "X error: %s (request %d.%d, resource 0x%lx)\n", text, e->request_code,
+                 e->minor_code, e->resourceid);
+    return 0;
+}
+
+// Xlib calls this instead of exit() when the connection breaks.
+void onConnectionLost(Display*, void*) {
+    if (gLost) return;
+    gLost = true;
+    std::fprintf(stderr, "display connection lost\n");
+    NSRunLoop::mainRunLoop()->stop(1);
+}
+
+int onIOError(Display*) { return 0; }
+
+void deliver(XEvent& event) {
+    if (gHandler) gHandler(event);
+}
+
+void serve() {
+    if (!gDisplay || gLost) return;
+    while (!gLost && XPending(gDisplay) > 0) {
+        XEvent event;
+        XNextEvent(gDisplay, &event);
+        deliver(event);
+    }
+    if (gLost && gSourceToken) {
+        NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
+        gSourceToken = 0;
+    }
+}
+
+double resourceDpi(Display* dpy) {
+    double dpi = 0;
+    if (char* resources = XResourceManagerString(dpy)) {
+        XrmInitialize();
+        if (XrmDatabase db = XrmGetStringDatabase(resources)) {
+            char* type = nullptr;
+            XrmValue value{};
+            if (XrmGetResource(db, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr)
+                dpi = std::atof(value.addr);
+            XrmDestroyDatabase(db);
+        }
+    }
+    return dpi;
+}
+
+}  // namespace
+
+bool open(const char* name) {
+    if (gDisplay) return true;
+    XSetErrorHandler(onError);
+    XSetIOErrorHandler(onIOError);
+    gDisplay = XOpenDisplay(name);
+    if (!gDisplay) return false;
+    gLost = false;
+    XSetIOErrorExitHandler(gDisplay, onConnectionLost, nullptr);
+    gFeatures = Features{};
+    int opcode = 0, event = 0, error = 0, major = 2, minor = 2;
+    bool touch = XQueryExtension(gDisplay, "XInputExtension", &opcode, &event, &error) &&
+                 XIQueryVersion(gDisplay, &major, &minor) == Success &&
+                 (major > 2 || (major == 2 && minor >= 2));
+    gFeatures.xiOpcode = touch ? opcode : -1;
+    gFeatures.shmCompletion = XShmQueryExtension(gDisplay) ? XShmGetEventBase(gDisplay) + ShmCompletion : -1;
+    int renderEvent = 0, renderError = 0;
+    gFeatures.render = XRenderQueryExtension(gDisplay, &renderEvent, &renderError);
+    if (!gFeatures.render)
+        std::fprintf(stderr, "the X server has no RENDER extension: frames are shown unscaled at the top left\n");
+    gFeatures.dpi = resourceDpi(gDisplay);
+    gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(ConnectionNumber(gDisplay), serve);
+    return true;
+}
+
+void close() {
+    if (!gDisplay) return;
+    if (gSourceToken) NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
+    gSourceToken = 0;
+    if (!gLost) XCloseDisplay(gDisplay);
+    gDisplay = nullptr;
+}
+
+Display* display() { return gLost ? nullptr : gDisplay; }
+
+bool lost() { return gLost; }
+
+const Features& features() { return gFeatures; }
+
+void setEventHandler(EventHandler handler) { gHandler = handler; }
+
+int errorCount() { return gErrors; }
+
+void expectError(int code) { gExpected = code; }
+
+void flush() {
+    if (display()) XFlush(gDisplay);
+}
+
+void dispatchQueued() {
+    if (!display()) return;
+    while (!gLost && XEventsQueued(gDisplay, QueuedAlready) > 0) {
+        XEvent event;
+        XNextEvent(gDisplay, &event);
+        deliver(event);
+    }
+}
+
+}  // namespace x11

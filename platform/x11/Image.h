@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Pixel memory the X server reads: shared memory (MIT-SHM) where it can be
+// attached, sent over the connection otherwise.
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+
+#include <cstddef>
+
+namespace x11 {
+
+struct Image {
+    char* memory = nullptr;
+    int pitch = 0;
+    XImage* ximage = nullptr;
+    XShmSegmentInfo shm{};
+    bool shared = false;
+    bool busy = false;  // the server may still be reading it
+};
+
+// Zeroed memory for a ZPixmap of the given depth, `pitch` bytes a row.
+bool createImage(Image& image, int depth, int bytesPerPixel, int width, int height, int pitch);
+void destroyImage(Image& image);
+// Draws the image's top-left width x height onto `to` at (x, y).
+void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, int y);
+// Returns once the server has read everything put from the image (usually
+// without a round trip: the server has said so by then).
+void waitIdle(Image& image);
+// A completion notice from the server (MIT-SHM's ShmCompletion event).
+void imageRead(const XEvent& event);
+// Copies into memory the server reads.
+void copyToShared(char* to, const void* from, size_t bytes);
+// After a run of copyToShared: the pixels are in memory before the server is
+// told to read them.
+void sharedWritesDone();
+
+}  // namespace x11

@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+#include "Input.h"
+
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
+
+#include "KeyCommands.h"
+
+namespace x11 {
+namespace {
+void key(const XKeyEvent& e, display::WindowListener& listener) {
+    // The keysym of the active group and level, so that q is q on any layout.
+    KeySym sym = NoSymbol;
+    unsigned consumed = 0;
+    if (!XkbLookupKeySym(e.display, static_cast<KeyCode>(e.keycode), e.state, &consumed, &sym)) return;
+    display::KeyModifiers m;
+    m.control = e.state & ControlMask;
+    // Mod2 is Num Lock on every common layout, Lock is Caps Lock.
+    m.other = e.state & (Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask);
+    if (display::commandForKey(static_cast<uint32_t>(sym), m) == display::KeyCommand::Quit)
+        listener.windowCloseRequested();
+}
+}  // namespace
+
+void translate(Window& w, const XEvent& e, display::WindowListener& listener) {
+    switch (e.type) {
+    case Expose:
+        if (e.xexpose.count == 0) listener.windowExposed();
+        return;
+    case ClientMessage:
+        if (static_cast<Atom>(e.xclient.data.l[0]) == XInternAtom(e.xany.display, "WM_DELETE_WINDOW", False))
+            listener.windowCloseRequested();
+        return;
+    case DestroyNotify:
+        listener.windowCloseRequested();
+        return;
+    case ConfigureNotify:
+        resized(w, e.xconfigure.width, e.xconfigure.height);
+        return;
+    case KeyPress:
+        key(e.xkey, listener);
+        return;
+    case MapNotify:
+    case UnmapNotify:
+    case VisibilityNotify:
+        trackVisibility(w, e);
+        return;
+    case ButtonPress:
+    case ButtonRelease:
+    case MotionNotify:
+        break;
+    default:
+        return;
+    }
+    // The frame may be scaled and centred: the view gets frame coordinates.
+    double x = e.type == MotionNotify ? e.xmotion.x : e.xbutton.x;
+    double y = e.type == MotionNotify ? e.xmotion.y : e.xbutton.y;
+    display::toFrame(shownFit(w), x, y);
+    constexpr unsigned buttons = Button1Mask | Button2Mask | Button3Mask;
+    if (e.type == MotionNotify)
+        listener.windowMotion(x, y, e.xmotion.state & buttons);
+    else
+        listener.windowButton(static_cast<int>(e.xbutton.button), e.type == ButtonPress, x, y, e.xbutton.time,
+                              e.xbutton.state & buttons);
+}
+
+void translateTouch(Window& w, const XIDeviceEvent& d, display::WindowListener& listener) {
+    display::Touch phase = d.evtype == XI_TouchBegin    ? display::Touch::Begin
+                           : d.evtype == XI_TouchUpdate ? display::Touch::Update
+                                                        : display::Touch::End;
+    double x = d.event_x, y = d.event_y;
+    display::toFrame(shownFit(w), x, y);
+    listener.windowTouch(phase, d.detail, x, y, d.time);
+}
+
+}  // namespace x11

@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: MIT
+// Showing 5-6-5 frames in an X window: converted to the window's format in
+// memory the server reads, scaled by the server (RENDER) where the window is
+// not the frame's size.
+#include <algorithm>
+#include <cmath>
+
+#include "Connection.h"
+#include "Window.h"
+
+namespace x11 {
+namespace {
+int shiftOf(unsigned long mask) {
+    int shift = 0;
+    while (mask && !(mask & 1)) {
+        mask >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
+int bitsOf(unsigned long mask) {
+    mask >>= shiftOf(mask);
+    int bits = 0;
+    while (mask & 1) {
+        mask >>= 1;
+        ++bits;
+    }
+    return bits;
+}
+
+// Scales an n-bit channel to the mask's width.
+unsigned long place(unsigned value, int fromBits, unsigned long mask) {
+    int toBits = bitsOf(mask);
+    unsigned long v = value;
+    if (toBits > fromBits)
+        v = (v << (toBits - fromBits)) | (v >> (2 * fromBits - toBits > 0 ? 2 * fromBits - toBits : 0));
+    else
+        v >>= (fromBits - toBits);
+    return (v << shiftOf(mask)) & mask;
+}
+
+// At scale 1 straight into the window; otherwise into the frame's pixmap,
+// which present() scales.
+bool scaled(const Window& w) { return w.fit.scale != 1 && w.framePicture; }
+}  // namespace
+
+void preparePresentation(Window& w) {
+    Display* dpy = display();
+    if (features().render)
+        if (XRenderPictFormat* format = XRenderFindVisualFormat(dpy, w.visual)) {
+            w.frame = XCreatePixmap(dpy, w.id, static_cast<unsigned>(w.width), static_cast<unsigned>(w.height),
+                                    static_cast<unsigned>(w.depth));
+            w.framePicture = XRenderCreatePicture(dpy, w.frame, format, 0, nullptr);
+            w.windowPicture = XRenderCreatePicture(dpy, w.id, format, 0, nullptr);
+        }
+    applyFit(w);
+    for (Image& image : w.staging)
+        createImage(image, w.depth, w.bytesPerPixel, w.width, w.height, w.width * w.bytesPerPixel);
+    if (!w.native565) {
+        w.row.resize(static_cast<size_t>(w.width));
+        for (unsigned v = 0; v < 64; ++v) {
+            if (v < 32) w.red[v] = static_cast<uint32_t>(place(v, 5, w.visual->red_mask));
+            if (v < 32) w.blue[v] = static_cast<uint32_t>(place(v, 5, w.visual->blue_mask));
+            w.green[v] = static_cast<uint32_t>(place(v, 6, w.visual->green_mask));
+        }
+    }
+}
+
+void applyFit(Window& w) {
+    Display* dpy = display();
+    if (!dpy || !w.framePicture || w.fit.scale == 1) return;
+    // Destination to source; a whole scale makes each pixel an exact block.
+    double inverse = 1 / w.fit.scale;
+    XTransform t{{{XDoubleToFixed(inverse), 0, 0}, {0, XDoubleToFixed(inverse), 0}, {0, 0, XDoubleToFixed(1)}}};
+    XRenderSetPictureTransform(dpy, w.framePicture, &t);
+    bool whole = w.fit.scale == std::floor(w.fit.scale);
+    XRenderSetPictureFilter(dpy, w.framePicture, whole ? FilterNearest : FilterBilinear, nullptr, 0);
+}
+
+void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pitch, int x, int y) {
+    if (!display() || !w.id || !pixels) return;
+    int cw = std::min(width, w.width);
+    int ch = std::min(height, w.height);
+    if (cw <= 0 || ch <= 0) return;
+    Image& out = w.staging[w.next];
+    if (!out.ximage) return;
+    w.next ^= 1;
+    waitIdle(out);
+    if (w.native565) {
+        for (int row = 0; row < ch; ++row)
+            copyToShared(out.memory + static_cast<size_t>(row) * out.pitch,
+                         pixels + static_cast<size_t>(row) * pitch, static_cast<size_t>(cw) * 2);
+    } else {
+        for (int row = 0; row < ch; ++row) {
+            auto* src = reinterpret_cast<const uint16_t*>(pixels + static_cast<size_t>(row) * pitch);
+            for (int col = 0; col < cw; ++col) {
+                unsigned p = src[col];
+                w.row[static_cast<size_t>(col)] = w.red[p >> 11] | w.green[(p >> 5) & 63] | w.blue[p & 31];
+            }
+            char* to = out.memory + static_cast<size_t>(row) * out.pitch;
+            if (w.bytesPerPixel == 4) {
+                copyToShared(to, w.row.data(), static_cast<size_t>(cw) * 4);
+            } else {
+                auto* narrow = reinterpret_cast<uint16_t*>(to);
+                for (int col = 0; col < cw; ++col)
+                    narrow[col] = static_cast<uint16_t>(w.row[static_cast<size_t>(col)]);
+            }
+        }
+    }
+    sharedWritesDone();
+    Drawable to = w.id;
+    if (scaled(w)) {
+        to = w.frame;
+    } else if (w.framePicture) {  // centred; without RENDER it stays at the top left
+        x += w.fit.x;
+        y += w.fit.y;
+    }
+    putImage(out, to, w.gc, cw, ch, x, y);
+}
+
+void present(Window& w) {
+    Display* dpy = display();
+    if (!dpy || !scaled(w)) return;
+    XRenderComposite(dpy, PictOpSrc, w.framePicture, 0, w.windowPicture, 0, 0, 0, 0, w.fit.x, w.fit.y,
+                     static_cast<unsigned>(w.fit.width), static_cast<unsigned>(w.fit.height));
+}
+
+}  // namespace x11

@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: MIT
+#include "Window.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "Connection.h"
+
+namespace x11 {
+namespace {
+// How many bytes a pixel of this depth takes in an image: 0 where the server
+// has no such format or it is not 16 or 32 bits.
+int bytesPerPixelOf(Display* dpy, int depth) {
+    int count = 0, bytes = 0;
+    XPixmapFormatValues* formats = XListPixmapFormats(dpy, &count);
+    for (int i = 0; i < count; ++i)
+        if (formats[i].depth == depth && (formats[i].bits_per_pixel == 16 || formats[i].bits_per_pixel == 32))
+            bytes = formats[i].bits_per_pixel / 8;
+    if (formats) XFree(formats);
+    return bytes;
+}
+
+// What window managers and tools read: name, class, host, process, sizes, and
+// that closing is asked, not forced.
+void describe(Display* dpy, Window& w, int x, int y, const std::string& title) {
+    XStoreName(dpy, w.id, title.c_str());
+    XClassHint hint{};
+    std::string res = "orvanel", cls = "Orvanel";
+    hint.res_name = res.data();
+    hint.res_class = cls.data();
+    XSetClassHint(dpy, w.id, &hint);
+    char host[256] = {0};
+    if (gethostname(host, sizeof host - 1) == 0) {
+        XTextProperty machine{};
+        char* name = host;
+        if (XStringListToTextProperty(&name, 1, &machine)) {
+            XSetWMClientMachine(dpy, w.id, &machine);
+            XFree(machine.value);
+        }
+    }
+    long pid = getpid();
+    XChangeProperty(dpy, w.id, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&pid), 1);
+    XSizeHints* size = XAllocSizeHints();
+    size->flags = PMinSize | PPosition;
+    size->x = x;
+    size->y = y;
+    size->min_width = std::max(w.width / 4, 1);
+    size->min_height = std::max(w.height / 4, 1);
+    XSetWMNormalHints(dpy, w.id, size);
+    XFree(size);
+    Atom deleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(dpy, w.id, &deleteWindow, 1);
+}
+}  // namespace
+
+bool createWindow(Window& w, int x, int y, int width, int height, const std::string& title) {
+    Display* dpy = display();
+    if (!dpy || width <= 0 || height <= 0) return false;
+    int screen = DefaultScreen(dpy);
+    w.width = width;
+    w.height = height;
+    // On a screen of many dots per inch, a whole multiple of the frame's size
+    // that still fits the screen.
+    int scale = display::scaleForDpi(features().dpi, width, height, DisplayWidth(dpy, screen),
+                                     DisplayHeight(dpy, screen));
+    scale = std::max(1, std::min({scale, 32767 / width, 32767 / height}));
+    w.windowWidth = width * scale;
+    w.windowHeight = height * scale;
+    w.fit = display::fitFrame(width, height, w.windowWidth, w.windowHeight);
+    w.depth = DefaultDepth(dpy, screen);
+    w.visual = DefaultVisual(dpy, screen);
+    if (w.visual->c_class == TrueColor) w.bytesPerPixel = bytesPerPixelOf(dpy, w.depth);
+    if (!w.bytesPerPixel)
+        std::fprintf(stderr,
+                     "the screen is %d-bit %s: frames are shown only on TrueColor screens of 15, 16, 24 or "
+                     "30 bits\n",
+                     w.depth, w.visual->c_class == TrueColor ? "TrueColor" : "with a colour map");
+    w.native565 = w.bytesPerPixel == 2 && w.visual->red_mask == 0xf800 && w.visual->green_mask == 0x7e0 &&
+                  w.visual->blue_mask == 0x1f;
+    XSetWindowAttributes attrs{};
+    attrs.background_pixel = BlackPixel(dpy, screen);
+    attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | ButtonMotionMask |
+                       StructureNotifyMask | VisibilityChangeMask | KeyPressMask;
+    w.id = XCreateWindow(dpy, RootWindow(dpy, screen), x, y, static_cast<unsigned>(w.windowWidth),
+                         static_cast<unsigned>(w.windowHeight), 0, w.depth, InputOutput, w.visual,
+                         CWBackPixel | CWEventMask, &attrs);
+    describe(dpy, w, x, y, title);
+    if (features().xiOpcode >= 0) {
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {0};
+        XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
+        XISetMask(bits, XI_TouchBegin);
+        XISetMask(bits, XI_TouchUpdate);
+        XISetMask(bits, XI_TouchEnd);
+        XISelectEvents(dpy, w.id, &mask, 1);
+    }
+    w.gc = XCreateGC(dpy, w.id, 0, nullptr);
+    if (w.bytesPerPixel) preparePresentation(w);
+    return true;
+}
+
+void destroyWindow(Window& w) {
+    for (Image& image : w.staging) destroyImage(image);
+    if (Display* dpy = display()) {
+        if (w.framePicture) XRenderFreePicture(dpy, w.framePicture);
+        if (w.windowPicture) XRenderFreePicture(dpy, w.windowPicture);
+        if (w.frame) XFreePixmap(dpy, w.frame);
+        if (w.gc) XFreeGC(dpy, w.gc);
+        if (w.id) XDestroyWindow(dpy, w.id);
+    }
+    w = Window{};
+}
+
+void mapWindow(Window& w, bool shown) {
+    Display* dpy = display();
+    if (!dpy || !w.id) return;
+    if (shown)
+        XMapWindow(dpy, w.id);
+    else
+        XUnmapWindow(dpy, w.id);
+}
+
+void raiseWindow(Window& w) {
+    if (Display* dpy = display(); dpy && w.id) XRaiseWindow(dpy, w.id);
+}
+
+void resized(Window& w, int width, int height) {
+    if (width == w.windowWidth && height == w.windowHeight) return;
+    w.windowWidth = width;
+    w.windowHeight = height;
+    w.fit = display::fitFrame(w.width, w.height, width, height);
+    applyFit(w);
+    // A frame shown at the old size before this news came may lie where the
+    // border now is.
+    if (Display* dpy = display()) XClearWindow(dpy, w.id);
+}
+
+display::Fit shownFit(const Window& w) { return w.framePicture ? w.fit : display::unscaled(w.width, w.height); }
+
+void trackVisibility(Window& w, const XEvent& e) {
+    if (e.type == MapNotify) w.mapped = true;
+    if (e.type == UnmapNotify) w.mapped = false;
+    if (e.type == VisibilityNotify) w.obscured = e.xvisibility.state == VisibilityFullyObscured;
+}
+
+bool isVisible(const Window& w) { return w.mapped && !w.obscured; }
+
+}  // namespace x11
