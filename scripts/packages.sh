@@ -3,8 +3,9 @@
 # ensure_packages PACKAGE... which installs those that are missing (as root),
 # or says how to install them and fails.
 build_packages=(g++ cmake pkg-config libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
-                libx11-dev libxext-dev libxi-dev libxrender-dev libpng-dev)
-test_packages=(libxtst-dev libgtest-dev xvfb valgrind desktop-file-utils appstream lintian dpkg-dev file)
+                libx11-dev libxext-dev libxi-dev libxrender-dev libpng-dev
+                libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev libdecor-0-plugin-1-cairo)
+test_packages=(libxtst-dev libgtest-dev xvfb weston valgrind desktop-file-utils appstream lintian dpkg-dev file)
 
 ensure_packages() {
   local who=${0##*/} missing=() p

@@ -21,6 +21,7 @@
 #include <optional>
 #include <thread>
 
+#include "Weston.h"
 #include "Xvfb.h"
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <EGL/egl.h>
@@ -66,14 +67,17 @@ const std::string gScratch = [] {
     return mkdtemp(dir.data()) ? dir : std::string();
 }();
 
-bool enterPrivateRoot() {
+bool enterPrivateRoot(const std::string& live = {}) {
     std::string upper = gScratch + "/upper", work = gScratch + "/work", root = gScratch + "/root";
     if (gScratch.empty() || mount("tmpfs", gScratch.c_str(), "tmpfs", 0, "size=8m") != 0) return false;
     for (const std::string& dir : {upper, work, root}) mkdir(dir.c_str(), 0755);
     std::string layers = "lowerdir=/,upperdir=" + upper + ",workdir=" + work;
     if (mount("overlay", root.c_str(), "overlay", 0, layers.c_str()) != 0) return false;
-    for (const char* live : {"/proc", "/dev", "/sys"})
-        if (mount(live, (root + live).c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return false;
+    // As they are: the kernel's, and a folder of live sockets (an overlay
+    // would hide their listeners).
+    for (const std::string& path : {std::string("/proc"), std::string("/dev"), std::string("/sys"), live})
+        if (!path.empty() && mount(path.c_str(), (root + path).c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            return false;
     return chroot(root.c_str()) == 0 && chdir("/") == 0;
 }
 
@@ -82,6 +86,7 @@ struct How {
     bool unprivileged = false;  // run as nobody
     bool stdoutClosed = false;
     const char* eglPlatform = nullptr;  // EGL_PLATFORM in its environment
+    const Weston* wayland = nullptr;    // its display: this compositor and no X server
 };
 
 // Runs the program with `picture` at its fixed path; returns its pid and the
@@ -98,8 +103,14 @@ pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
         close(exec[0]);
         if (how.stdoutClosed) close(1);
         if (how.eglPlatform) setenv("EGL_PLATFORM", how.eglPlatform, 1);
+        unsetenv("WAYLAND_DISPLAY");
+        if (how.wayland) {
+            unsetenv("DISPLAY");
+            setenv("WAYLAND_DISPLAY", how.wayland->socket().c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", how.wayland->runtimeDir().c_str(), 1);
+        }
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            !enterPrivateRoot())
+            !enterPrivateRoot(how.wayland ? how.wayland->runtimeDir() : std::string()))
             _exit(90);
         if (how.pictureAtPath) {
             mkdir("/private", 0755);
@@ -273,45 +284,11 @@ double poseScore(const Screen& s, const Pose& pose) {
     return static_cast<double>(good) / total;
 }
 
-class EndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace (unshare -m)";
-        server = std::make_unique<Xvfb>(16);
-    }
-    static void TearDownTestSuite() { rmdir(gScratch.c_str()); }
-    std::unique_ptr<Xvfb> server;
-};
-
-TEST_F(EndToEnd, ShowsTheSpinningCubeOnTheClearColourAndEndsOnSigterm) {
-    // White, with black over texels s, t < 16: black stays black under any
-    // face colour and light, so it marks where texel (0, 0) lands.
-    std::vector<uint8_t> picture(128 * 128 * 3, 255);
-    for (int t = 0; t < 16; ++t)
-        for (int s = 0; s < 16; ++s)
-            for (int c = 0; c < 3; ++c) picture[(t * 128 + s) * 3 + c] = 0;
-    int out = -1;
-    auto launched = std::chrono::steady_clock::now();
-    pid_t pid = launch(picture, out);
-    ASSERT_GT(pid, 0);
-
-    Screen first;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    do {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        first = grab();
-    } while (first.at(0, 0) != kClear && std::chrono::steady_clock::now() < deadline);
-    ASSERT_EQ(first.at(0, 0), kClear) << "no frame reached the screen";
-    for (auto [x, y] : {std::pair{319, 0}, {0, 479}, {319, 479}, {10, 240}})
-        EXPECT_EQ(first.at(x, y), kClear) << x << "," << y;
-    EXPECT_NE(first.at(160, 240), kClear) << "the cube is in the middle";
-
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    Screen second = grab();
-    EXPECT_NE(first.px, second.px) << "the cube spins";
-
-    // Texel (0, 0) lands on the corner of each face with texture coordinate
-    // (0, 0): find the frame whose pose explains the screen, then look there.
+// Texel (0, 0) of a picture black over texels s, t < 16 lands on the corner of
+// each face with texture coordinate (0, 0): find the frame whose pose
+// explains the screen, then look there.
+void expectTexelZeroAtTheCorners(Screen second, const std::function<Screen()>& grab,
+                                 std::chrono::steady_clock::time_point launched) {
     bool checked = false;
     for (int attempt = 0; attempt < 40 && !checked; ++attempt) {
         Screen s = attempt == 0 ? second : grab();
@@ -350,6 +327,51 @@ TEST_F(EndToEnd, ShowsTheSpinningCubeOnTheClearColourAndEndsOnSigterm) {
         EXPECT_LT(worst, 45.0) << "black texels are not at a (0, 0) corner of frame " << best;
     }
     EXPECT_TRUE(checked) << "texel (0, 0) never came into view";
+}
+
+// A white picture, black over texels s, t < 16: black stays black under any
+// face colour and light, so it marks where texel (0, 0) lands.
+std::vector<uint8_t> markedPicture() {
+    std::vector<uint8_t> picture(128 * 128 * 3, 255);
+    for (int t = 0; t < 16; ++t)
+        for (int s = 0; s < 16; ++s)
+            for (int c = 0; c < 3; ++c) picture[(t * 128 + s) * 3 + c] = 0;
+    return picture;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace (unshare -m)";
+        server = std::make_unique<Xvfb>(16);
+    }
+    static void TearDownTestSuite() { rmdir(gScratch.c_str()); }
+    std::unique_ptr<Xvfb> server;
+};
+
+TEST_F(EndToEnd, ShowsTheSpinningCubeOnTheClearColourAndEndsOnSigterm) {
+    std::vector<uint8_t> picture = markedPicture();
+    int out = -1;
+    auto launched = std::chrono::steady_clock::now();
+    pid_t pid = launch(picture, out);
+    ASSERT_GT(pid, 0);
+
+    Screen first;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        first = grab();
+    } while (first.at(0, 0) != kClear && std::chrono::steady_clock::now() < deadline);
+    ASSERT_EQ(first.at(0, 0), kClear) << "no frame reached the screen";
+    for (auto [x, y] : {std::pair{319, 0}, {0, 479}, {319, 479}, {10, 240}})
+        EXPECT_EQ(first.at(x, y), kClear) << x << "," << y;
+    EXPECT_NE(first.at(160, 240), kClear) << "the cube is in the middle";
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    Screen second = grab();
+    EXPECT_NE(first.px, second.px) << "the cube spins";
+
+    expectTexelZeroAtTheCorners(second, grab, launched);
 
     EXPECT_TRUE(endsCleanly(pid, SIGTERM));
     EXPECT_EQ(readAll(out), glVersionLine());
@@ -456,12 +478,18 @@ public:
         }
         sync();
     }
-
-private:
+    void key(KeySym key) {
+        KeyCode code = XKeysymToKeycode(dpy, key);
+        XTestFakeKeyEvent(dpy, code, True, CurrentTime);
+        XTestFakeKeyEvent(dpy, code, False, CurrentTime);
+        sync();
+    }
     void move(int x, int y) {
         XTestFakeMotionEvent(dpy, 0, x, y, CurrentTime);
         sync();
     }
+
+private:
     void sync() {
         XSync(dpy, False);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -728,6 +756,67 @@ TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsI
         close(out);
     }
     XCloseDisplay(dpy);
+}
+
+// The compositor's output, as the 5-6-5 pixels it was given.
+std::optional<Screen> compositorScreen(const Weston& weston) {
+    std::vector<unsigned char> rgb;
+    int width = 0, height = 0;
+    if (!weston.screenshot(rgb, width, height) || width != 320 || height != 480) return std::nullopt;
+    Screen s;
+    for (size_t i = 0; i < rgb.size(); i += 3)
+        s.px.push_back(static_cast<uint16_t>((rgb[i] >> 3) << 11 | (rgb[i + 1] >> 2) << 5 | rgb[i + 2] >> 3));
+    return s;
+}
+
+// Natively on Wayland (weston nested in the X server, no X for the demo):
+// the frame the compositor shows is the one X shows, input reaches the
+// camera with the same mapping, Esc ends it, and so does losing the compositor.
+TEST_F(EndToEnd, NativeOnWaylandTheSameFramesAndInput) {
+    Xvfb nest(24);  // weston's screenshots of a 16-bit output are blank
+    std::unique_ptr<Weston> weston;
+    try {
+        weston = std::make_unique<Weston>(320, 480);
+    } catch (const std::exception& e) {
+        GTEST_SKIP() << e.what();
+    }
+    int out = -1;
+    auto launched = std::chrono::steady_clock::now();
+    pid_t pid = launch(markedPicture(), out, {.wayland = weston.get()});
+    ASSERT_GT(pid, 0);
+    auto screenshot = [&] { return compositorScreen(*weston).value_or(Screen{std::vector<uint16_t>(320 * 480)}); };
+    Screen first;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        first = screenshot();
+    } while (!showsAFrame(first) && std::chrono::steady_clock::now() < deadline);
+    ASSERT_TRUE(showsAFrame(first)) << "no frame reached the compositor";
+    expectTexelZeroAtTheCorners(first, screenshot, launched);
+
+    // weston's seat follows the X pointer's motion, not its place: to the far
+    // corner and back brings the two together.
+    Pointer pointer;
+    pointer.move(2000, 2000);
+    pointer.move(0, 0);
+    auto shown = [&] { return screenshot().px; };
+    Blob start = measure(shown);
+    pointer.drag(3, 100, 240, 200, 240);
+    Blob panned = measure(shown);
+    EXPECT_NEAR(panned.x - start.x, 73.5, 12);
+    EXPECT_NEAR(panned.y, start.y, 12);
+
+    pointer.key(XK_Escape);
+    EXPECT_TRUE(endsCleanly(pid, 0, std::chrono::seconds(1))) << "Esc";
+    EXPECT_EQ(readAll(out), glVersionLine());
+
+    pid = launch(markedPicture(), out, {.wayland = weston.get()});
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    weston->kill();
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(1));
+    ASSERT_TRUE(ended) << "still running a second after the compositor went away";
+    EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 1) << *ended;
+    EXPECT_EQ(readAll(out), glVersionLine() + "display connection lost\n");
 }
 
 }  // namespace

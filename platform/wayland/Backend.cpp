@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+// The Wayland backend behind the platform's display contract. EGL runs on
+// Mesa's surfaceless platform; the platform reads each frame back into
+// shared memory the compositor shows as it is.
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "Buffers.h"
+#include "Connection.h"
+#include "DisplayBackend.h"
+#include "Shell.h"
+#include "Window.h"
+
+namespace wl {
+namespace {
+
+std::vector<Window*> gWindows;
+
+// A window the backend can reach when the connection closes under it.
+class TrackedWindow final : public display::Window {
+public:
+    explicit TrackedWindow(std::unique_ptr<wl::Window> window) : mWindow(std::move(window)) {
+        gWindows.push_back(mWindow.get());
+    }
+    ~TrackedWindow() override { std::erase(gWindows, mWindow.get()); }
+    void setShown(bool shown) override { mWindow->setShown(shown); }
+    void raise() override { mWindow->raise(); }
+    bool wantsFrame() const override { return mWindow->wantsFrame(); }
+    void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override {
+        mWindow->put565(pixels, width, height, pitch, x, y);
+    }
+    void present() override { mWindow->present(); }
+    display::Fit fit() const override { return mWindow->fit(); }
+
+private:
+    std::unique_ptr<wl::Window> mWindow;
+};
+
+class WaylandBackend final : public display::Backend {
+public:
+    const char* name() const override { return "wayland"; }
+    bool open() override { return wl::open(); }
+    std::string openFailure() const override {
+        const char* name = std::getenv("WAYLAND_DISPLAY");
+        return std::string("cannot connect to the Wayland compositor \"") + (name && *name ? name : "wayland-0") +
+               "\"";
+    }
+    void close() override {
+        // Everything made on the connection goes before it does.
+        for (wl::Window* w : gWindows) w->detach();
+        forgetAllBuffers();
+        closeShell();
+        wl::close();
+    }
+    std::unique_ptr<display::Window> createWindow(int, int, int width, int height, const std::string& title,
+                                                  display::WindowListener& listener) override {
+        auto window = std::make_unique<wl::Window>(width, height, title, listener);
+        if (!window->ok()) return nullptr;
+        return std::make_unique<TrackedWindow>(std::move(window));
+    }
+    const char* eglPlatform() const override { return "surfaceless"; }
+    unsigned long createPixmap(int, int) override { return 0; }
+    void freePixmap(unsigned long) override {}
+    std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) override {
+        return wl::createFrameMemory(width, height, pitch, size);
+    }
+    void dispatchPending() override { wl::dispatchPending(); }
+    void flush() override { wl::flush(); }
+    void sync() override { roundtrip(); }
+};
+
+}  // namespace
+}  // namespace wl
+
+std::unique_ptr<display::Backend> display::makeWaylandBackend() { return std::make_unique<wl::WaylandBackend>(); }

@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: MIT
+#include "Buffers.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "Connection.h"
+
+namespace wl {
+namespace {
+
+std::vector<ShmBuffer*> gBuffers;
+
+void onRelease(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = false; }
+const wl_buffer_listener kBufferListener = {onRelease};
+
+// Surface-buffer memory: the compositor reads what the read-back wrote. One
+// it still holds is never written; the buffer moves to another (a second, a
+// third if ever needed).
+class SharedFrameMemory final : public display::FrameMemory {
+public:
+    SharedFrameMemory(int width, int height, int pitch, size_t size)
+        : mWidth(width), mHeight(height), mPitch(pitch), mSize(size) {}
+    bool grow() {
+        auto buffer = createBuffer(mWidth, mHeight, mPitch, WL_SHM_FORMAT_RGB565, mSize);
+        if (!buffer) return false;
+        mBlocks.push_back(std::move(buffer));
+        return true;
+    }
+    uint8_t* pixels() override { return mBlocks[mCurrent]->memory; }
+    uint8_t* forWriting(bool keep) override {
+        ShmBuffer* now = mBlocks[mCurrent].get();
+        if (!now->busy) return now->memory;
+        size_t next = 0;
+        while (next < mBlocks.size() && mBlocks[next]->busy) ++next;
+        if (next == mBlocks.size() && !grow()) return now->memory;  // nothing else to be had
+        if (keep) std::memcpy(mBlocks[next]->memory, now->memory, mSize);
+        mCurrent = next;
+        return mBlocks[mCurrent]->memory;
+    }
+
+private:
+    int mWidth, mHeight, mPitch;
+    size_t mSize;
+    std::vector<std::unique_ptr<ShmBuffer>> mBlocks;
+    size_t mCurrent = 0;
+};
+
+uint32_t toXrgb(uint16_t p) {
+    uint32_t r = p >> 11, g = (p >> 5) & 63, b = p & 31;
+    return 0xff000000u | ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
+}
+
+}  // namespace
+
+ShmBuffer::~ShmBuffer() {
+    std::erase(gBuffers, this);
+    if (buffer) wl_buffer_destroy(buffer);
+    if (memory) munmap(memory, size);
+}
+
+std::unique_ptr<ShmBuffer> createBuffer(int width, int height, int stride, uint32_t format, size_t size) {
+    const Globals* g = globals();
+    if (!g || width <= 0 || height <= 0 || size < static_cast<size_t>(stride) * static_cast<size_t>(height) ||
+        size > 0x7fffffff)
+        return nullptr;
+    int fd = memfd_create("orvanel-frame", MFD_CLOEXEC);
+    if (fd < 0) return nullptr;
+    auto out = std::make_unique<ShmBuffer>();
+    void* memory = ftruncate(fd, static_cast<off_t>(size)) == 0
+                       ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                       : MAP_FAILED;
+    if (memory == MAP_FAILED) {
+        ::close(fd);
+        return nullptr;
+    }
+    out->memory = static_cast<uint8_t*>(memory);
+    out->size = size;
+    out->width = width;
+    out->height = height;
+    out->stride = stride;
+    out->format = format;
+    wl_shm_pool* pool = wl_shm_create_pool(g->shm, fd, static_cast<int32_t>(size));
+    out->buffer = wl_shm_pool_create_buffer(pool, 0, width, height, stride, format);
+    wl_shm_pool_destroy(pool);
+    ::close(fd);
+    wl_buffer_add_listener(out->buffer, &kBufferListener, out.get());
+    gBuffers.push_back(out.get());
+    return out;
+}
+
+ShmBuffer* sharedBufferAt(const uint8_t* pixels) {
+    for (ShmBuffer* b : gBuffers)
+        if (b->memory == pixels) return b;
+    return nullptr;
+}
+
+std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) {
+    const Globals* g = globals();
+    if (!g || !g->rgb565) return nullptr;
+    auto memory = std::make_unique<SharedFrameMemory>(width, height, pitch, size);
+    if (!memory->grow()) return nullptr;
+    return memory;
+}
+
+void forgetAllBuffers() {
+    for (ShmBuffer* b : gBuffers) {
+        if (b->buffer) wl_buffer_destroy(b->buffer);
+        b->buffer = nullptr;
+    }
+}
+
+std::unique_ptr<ShmBuffer> createBlack() {
+    auto black = createBuffer(1, 1, 4, WL_SHM_FORMAT_XRGB8888, 4);
+    if (black) std::memset(black->memory, 0, 4);
+    return black;
+}
+
+ShmBuffer* FrameBuffers::ownFree() {
+    for (auto& b : mOwn)
+        if (!b->busy) return b.get();
+    const Globals* g = globals();
+    uint32_t format = g && g->rgb565 ? WL_SHM_FORMAT_RGB565 : WL_SHM_FORMAT_XRGB8888;
+    int stride = mWidth * (format == WL_SHM_FORMAT_RGB565 ? 2 : 4);
+    auto b = createBuffer(mWidth, mHeight, stride, format, static_cast<size_t>(stride) * mHeight);
+    if (!b) return nullptr;
+    mOwn.push_back(std::move(b));
+    return mOwn.back().get();
+}
+
+void FrameBuffers::put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) {
+    if (!pixels) return;
+    // The whole frame, in memory the compositor reads as it is: nothing to copy.
+    ShmBuffer* shared = sharedBufferAt(pixels);
+    if (shared && shared->buffer && x == 0 && y == 0 && width == mWidth && height == mHeight &&
+        shared->width == mWidth && shared->height == mHeight && shared->stride == pitch) {
+        mNext = shared;
+        return;
+    }
+    ShmBuffer* to = mNext && mNext == mLastOwn && !mNext->busy ? mNext : ownFree();
+    if (!to) return;
+    int x0 = std::max(x, 0), y0 = std::max(y, 0);
+    int x1 = std::min(x + width, mWidth), y1 = std::min(y + height, mHeight);
+    // What lies outside this put stays as the last frame showed it.
+    bool whole = x0 == 0 && y0 == 0 && x1 == mWidth && y1 == mHeight;
+    if (!whole && mLastOwn && mLastOwn != to) std::memcpy(to->memory, mLastOwn->memory, to->size);
+    for (int row = y0; row < y1; ++row) {
+        auto* src = reinterpret_cast<const uint16_t*>(pixels + static_cast<size_t>(row - y) * pitch) + (x0 - x);
+        uint8_t* dst = to->memory + static_cast<size_t>(row) * to->stride;
+        if (to->format == WL_SHM_FORMAT_RGB565) {
+            std::memcpy(dst + x0 * 2, src, static_cast<size_t>(x1 - x0) * 2);
+        } else {
+            auto* out = reinterpret_cast<uint32_t*>(dst) + x0;
+            for (int col = 0; col < x1 - x0; ++col) out[col] = toXrgb(src[col]);
+        }
+    }
+    mNext = mLastOwn = to;
+}
+
+wl_buffer* FrameBuffers::take() {
+    ShmBuffer* next = mNext;
+    mNext = nullptr;
+    if (!next || !next->buffer) return nullptr;
+    next->busy = true;
+    return next->buffer;
+}
+
+}  // namespace wl

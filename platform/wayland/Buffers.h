@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Frames in shared memory the compositor reads (wl_shm): surface buffers
+// whose pixels are that memory, and a window's own buffers for pixels that
+// are not.
+
+#include <wayland-client.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "DisplayBackend.h"
+
+namespace wl {
+
+struct ShmBuffer {
+    ~ShmBuffer();
+    wl_buffer* buffer = nullptr;  // null once the connection is gone
+    uint8_t* memory = nullptr;
+    size_t size = 0;
+    int width = 0, height = 0, stride = 0;
+    uint32_t format = 0;
+    bool busy = false;  // the compositor holds it: not to be written
+};
+
+// Zeroed shared memory of `size` bytes (at least stride x height) as one
+// buffer; null when it cannot be had.
+std::unique_ptr<ShmBuffer> createBuffer(int width, int height, int stride, uint32_t format, size_t size);
+// The surface buffer memory whose pixels start here, if it is the compositor's.
+ShmBuffer* sharedBufferAt(const uint8_t* pixels);
+// Surface-buffer memory in 5-6-5 buffers the compositor reads as they are;
+// null where it does not take 5-6-5.
+std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size);
+// The connection is closing: every buffer lets go of its protocol object.
+void forgetAllBuffers();
+
+// Where a window's frame comes from: the surface buffer's own memory where
+// the compositor can read it, otherwise the window's buffers, filled with the
+// pixels (converted where 5-6-5 is not taken).
+class FrameBuffers {
+public:
+    FrameBuffers(int width, int height) : mWidth(width), mHeight(height) {}
+    void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y);
+    // The buffer to show next (held from now on), or null when nothing was put.
+    wl_buffer* take();
+
+private:
+    ShmBuffer* ownFree();
+    int mWidth, mHeight;
+    std::vector<std::unique_ptr<ShmBuffer>> mOwn;
+    ShmBuffer* mNext = nullptr;
+    ShmBuffer* mLastOwn = nullptr;
+};
+
+// A 1 x 1 opaque black buffer, scaled by the compositor under the frame.
+std::unique_ptr<ShmBuffer> createBlack();
+
+}  // namespace wl

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+#include "Connection.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Foundation.h"
+#include "Input.h"
+
+namespace wl {
+namespace {
+
+Globals gGlobals;
+bool gOpen = false;
+bool gLost = false;
+int gSourceToken = 0;
+
+void onShmFormat(void*, wl_shm*, uint32_t format) {
+    if (format == WL_SHM_FORMAT_RGB565) gGlobals.rgb565 = true;
+}
+const wl_shm_listener kShmListener = {onShmFormat};
+
+void onPing(void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }
+const xdg_wm_base_listener kWmBaseListener = {onPing};
+
+template <class T>
+T* bind(wl_registry* registry, uint32_t name, const wl_interface* interface, uint32_t offered, uint32_t wanted) {
+    return static_cast<T*>(wl_registry_bind(registry, name, interface, offered < wanted ? offered : wanted));
+}
+
+void onGlobal(void*, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
+    Globals& g = gGlobals;
+    std::string_view i = interface;
+    if (i == wl_compositor_interface.name && !g.compositor)
+        g.compositor = bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 4);
+    else if (i == wl_subcompositor_interface.name && !g.subcompositor)
+        g.subcompositor = bind<wl_subcompositor>(registry, name, &wl_subcompositor_interface, version, 1);
+    else if (i == wl_shm_interface.name && !g.shm) {
+        g.shm = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
+        wl_shm_add_listener(g.shm, &kShmListener, nullptr);
+    } else if (i == wl_seat_interface.name && !g.seat) {
+        g.seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
+        watchSeat(g.seat);
+    } else if (i == xdg_wm_base_interface.name && !g.wmBase) {
+        g.wmBase = bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 2);
+        xdg_wm_base_add_listener(g.wmBase, &kWmBaseListener, nullptr);
+    } else if (i == wp_viewporter_interface.name && !g.viewporter)
+        g.viewporter = bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
+    else if (i == zxdg_decoration_manager_v1_interface.name && !g.decorations)
+        g.decorations = bind<zxdg_decoration_manager_v1>(registry, name, &zxdg_decoration_manager_v1_interface,
+                                                          version, 1);
+}
+
+void onGlobalRemove(void*, wl_registry*, uint32_t) {}
+const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemove};
+
+void connectionLost() {
+    if (gLost) return;
+    gLost = true;
+    std::fprintf(stderr, "display connection lost\n");
+    NSRunLoop::mainRunLoop()->stop(1);
+    if (gSourceToken) NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
+    gSourceToken = 0;
+}
+
+// The run loop saw the connection readable (or hung up).
+void serve() {
+    wl_display* d = gGlobals.display;
+    if (!d || gLost) return;
+    while (wl_display_prepare_read(d) != 0)
+        if (wl_display_dispatch_pending(d) < 0) return connectionLost();
+    if (wl_display_read_events(d) < 0 || wl_display_dispatch_pending(d) < 0) return connectionLost();
+    flush();
+}
+
+void destroyGlobals() {
+    Globals& g = gGlobals;
+    forgetSeat();
+    if (g.decorations) zxdg_decoration_manager_v1_destroy(g.decorations);
+    if (g.viewporter) wp_viewporter_destroy(g.viewporter);
+    if (g.wmBase) xdg_wm_base_destroy(g.wmBase);
+    if (g.seat) wl_seat_destroy(g.seat);
+    if (g.shm) wl_shm_destroy(g.shm);
+    if (g.subcompositor) wl_subcompositor_destroy(g.subcompositor);
+    if (g.compositor) wl_compositor_destroy(g.compositor);
+    if (g.registry) wl_registry_destroy(g.registry);
+    wl_display* d = g.display;
+    g = Globals{};
+    g.display = d;
+}
+
+}  // namespace
+
+bool open() {
+    if (gOpen) return true;
+    gGlobals = Globals{};
+    gLost = false;
+    gGlobals.display = wl_display_connect(nullptr);
+    if (!gGlobals.display) return false;
+    gGlobals.registry = wl_display_get_registry(gGlobals.display);
+    wl_registry_add_listener(gGlobals.registry, &kRegistryListener, nullptr);
+    // The globals, then what they announce (formats, the seat's abilities).
+    bool ok = wl_display_roundtrip(gGlobals.display) >= 0 && wl_display_roundtrip(gGlobals.display) >= 0;
+    const Globals& g = gGlobals;
+    if (!ok || !g.compositor || !g.subcompositor || !g.shm || !g.wmBase) {
+        destroyGlobals();
+        wl_display_disconnect(gGlobals.display);
+        gGlobals = Globals{};
+        return false;
+    }
+    gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(wl_display_get_fd(gGlobals.display), serve);
+    gOpen = true;
+    return true;
+}
+
+void close() {
+    if (!gOpen) return;
+    if (gSourceToken) NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
+    gSourceToken = 0;
+    destroyGlobals();
+    wl_display_disconnect(gGlobals.display);
+    gGlobals = Globals{};
+    gOpen = false;
+}
+
+const Globals* globals() { return gOpen && !gLost ? &gGlobals : nullptr; }
+
+bool lost() { return gLost; }
+
+void dispatchPending() {
+    if (globals() && wl_display_dispatch_pending(gGlobals.display) < 0) connectionLost();
+}
+
+void flush() {
+    // A full socket (EAGAIN) is sent on the next pass.
+    if (globals() && wl_display_flush(gGlobals.display) < 0 && errno != EAGAIN) connectionLost();
+}
+
+void roundtrip() {
+    if (globals() && wl_display_roundtrip(gGlobals.display) < 0) connectionLost();
+}
+
+}  // namespace wl

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The seat's pointer, keyboard and touch, turned into what the platform
+// knows and handed to the window whose surface they are on.
+
+#include <wayland-client.h>
+
+#include "DisplayBackend.h"
+
+namespace wl {
+
+// A window, as input sees it.
+class InputTarget {
+public:
+    virtual display::WindowListener& listener() = 0;
+    // A position on one of the window's surfaces, in frame coordinates.
+    virtual void toFrame(wl_surface* surface, double& x, double& y) const = 0;
+
+protected:
+    ~InputTarget() = default;
+};
+
+// The window's surfaces take input for it from now on (until unregistered).
+void addInputSurface(wl_surface* surface, InputTarget* target);
+void removeInputTarget(InputTarget* target);
+
+void watchSeat(wl_seat* seat);
+void forgetSeat();
+
+}  // namespace wl

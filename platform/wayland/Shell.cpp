@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: MIT
+#include "Shell.h"
+
+#include <libdecor.h>
+
+#include <cstdio>
+
+#include "Connection.h"
+
+namespace wl {
+namespace {
+
+// Matches the desktop entry's file name, so that the desktop shows its icon.
+constexpr const char* kAppId = "orvanel";
+
+// xdg-shell itself, with server-side decorations where offered.
+class XdgToplevel final : public Toplevel {
+public:
+    XdgToplevel(wl_surface* surface, const std::string& title, int minWidth, int minHeight, Events& events)
+        : mSurface(surface), mEvents(events) {
+        const Globals* g = globals();
+        mXdgSurface = xdg_wm_base_get_xdg_surface(g->wmBase, surface);
+        xdg_surface_add_listener(mXdgSurface, &kSurfaceListener, this);
+        mToplevel = xdg_surface_get_toplevel(mXdgSurface);
+        xdg_toplevel_add_listener(mToplevel, &kToplevelListener, this);
+        xdg_toplevel_set_title(mToplevel, title.c_str());
+        xdg_toplevel_set_app_id(mToplevel, kAppId);
+        xdg_toplevel_set_min_size(mToplevel, minWidth, minHeight);
+        if (g->decorations) {
+            mDecoration = zxdg_decoration_manager_v1_get_toplevel_decoration(g->decorations, mToplevel);
+            zxdg_toplevel_decoration_v1_set_mode(mDecoration, ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
+        }
+        // The first configure follows a commit with no buffer.
+        wl_surface_commit(surface);
+    }
+    ~XdgToplevel() override {
+        if (!globals()) return;  // the connection is gone, and its objects with it
+        if (mDecoration) zxdg_toplevel_decoration_v1_destroy(mDecoration);
+        xdg_toplevel_destroy(mToplevel);
+        xdg_surface_destroy(mXdgSurface);
+    }
+    void setFullscreen(bool fullscreen) override {
+        if (fullscreen)
+            xdg_toplevel_set_fullscreen(mToplevel, nullptr);
+        else
+            xdg_toplevel_unset_fullscreen(mToplevel);
+    }
+
+private:
+    static void configureSurface(void* data, xdg_surface* surface, uint32_t serial) {
+        auto* self = static_cast<XdgToplevel*>(data);
+        xdg_surface_ack_configure(surface, serial);
+        int width = self->mWidth, height = self->mHeight;
+        self->mEvents.configured(width, height);
+        wl_surface_commit(self->mSurface);
+    }
+    static void configureToplevel(void* data, xdg_toplevel*, int32_t width, int32_t height, wl_array*) {
+        auto* self = static_cast<XdgToplevel*>(data);
+        self->mWidth = width;
+        self->mHeight = height;
+    }
+    static void close(void* data, xdg_toplevel*) { static_cast<XdgToplevel*>(data)->mEvents.closeRequested(); }
+    static constexpr xdg_surface_listener kSurfaceListener = {configureSurface};
+    // Members of later versions stay null (never sent at the version bound).
+    static inline const xdg_toplevel_listener kToplevelListener = [] {
+        xdg_toplevel_listener l{};
+        l.configure = configureToplevel;
+        l.close = close;
+        return l;
+    }();
+
+    wl_surface* mSurface;
+    Events& mEvents;
+    xdg_surface* mXdgSurface = nullptr;
+    xdg_toplevel* mToplevel = nullptr;
+    zxdg_toplevel_decoration_v1* mDecoration = nullptr;
+    int mWidth = 0, mHeight = 0;
+};
+
+libdecor* gDecor = nullptr;
+bool gDecorFailed = false;
+
+void decorError(libdecor*, libdecor_error, const char* message) {
+    std::fprintf(stderr, "window decorations: %s\n", message);
+}
+libdecor_interface kDecorInterface = [] {
+    libdecor_interface i{};
+    i.error = decorError;
+    return i;
+}();
+
+// Decorations drawn by libdecor (a compositor with no server-side ones).
+class DecoratedToplevel final : public Toplevel {
+public:
+    DecoratedToplevel(wl_surface* surface, const std::string& title, int minWidth, int minHeight, Events& events)
+        : mSurface(surface), mEvents(events) {
+        mFrame = libdecor_decorate(gDecor, surface, &kFrameInterface, this);
+        libdecor_frame_set_title(mFrame, title.c_str());
+        libdecor_frame_set_app_id(mFrame, kAppId);
+        libdecor_frame_set_min_content_size(mFrame, minWidth, minHeight);
+        libdecor_frame_map(mFrame);
+    }
+    ~DecoratedToplevel() override {
+        if (globals() && gDecor) libdecor_frame_unref(mFrame);
+    }
+    bool ok() const { return mFrame != nullptr; }
+    void setFullscreen(bool fullscreen) override {
+        if (fullscreen)
+            libdecor_frame_set_fullscreen(mFrame, nullptr);
+        else
+            libdecor_frame_unset_fullscreen(mFrame);
+    }
+
+private:
+    static void configure(libdecor_frame* frame, libdecor_configuration* configuration, void* data) {
+        auto* self = static_cast<DecoratedToplevel*>(data);
+        int width = 0, height = 0;
+        if (!libdecor_configuration_get_content_size(configuration, frame, &width, &height)) width = height = 0;
+        self->mEvents.configured(width, height);
+        // The decorations are drawn around the size the window took.
+        libdecor_state* state = libdecor_state_new(width, height);
+        libdecor_frame_commit(frame, state, configuration);
+        libdecor_state_free(state);
+        wl_surface_commit(self->mSurface);
+    }
+    static void close(libdecor_frame*, void* data) { static_cast<DecoratedToplevel*>(data)->mEvents.closeRequested(); }
+    static void commit(libdecor_frame*, void* data) { wl_surface_commit(static_cast<DecoratedToplevel*>(data)->mSurface); }
+    static void dismissPopup(libdecor_frame*, const char*, void*) {}
+    static inline libdecor_frame_interface kFrameInterface = [] {
+        libdecor_frame_interface i{};
+        i.configure = configure;
+        i.close = close;
+        i.commit = commit;
+        i.dismiss_popup = dismissPopup;
+        return i;
+    }();
+
+    wl_surface* mSurface;
+    Events& mEvents;
+    libdecor_frame* mFrame = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Toplevel> Toplevel::create(wl_surface* surface, const std::string& title, int minWidth,
+                                           int minHeight, Events& events) {
+    const Globals* g = globals();
+    if (!g) return nullptr;
+    if (!g->decorations && !gDecor && !gDecorFailed) {
+        gDecor = libdecor_new(g->display, &kDecorInterface);
+        gDecorFailed = !gDecor;
+    }
+    if (!g->decorations && gDecor) {
+        auto decorated = std::make_unique<DecoratedToplevel>(surface, title, minWidth, minHeight, events);
+        if (decorated->ok()) return decorated;
+    }
+    return std::make_unique<XdgToplevel>(surface, title, minWidth, minHeight, events);
+}
+
+void closeShell() {
+    if (gDecor) libdecor_unref(gDecor);
+    gDecor = nullptr;
+    gDecorFailed = false;
+}
+
+}  // namespace wl

@@ -1,2 +1,0 @@
-#include "DisplayBackend.h"
-std::unique_ptr<display::Backend> display::makeWaylandBackend() { return nullptr; }

@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+#include "Window.h"
+
+#include <algorithm>
+
+#include "Connection.h"
+
+namespace wl {
+Window::Window(int width, int height, std::string title, display::WindowListener& listener)
+    : mWidth(width), mHeight(height), mWindowWidth(width), mWindowHeight(height), mTitle(std::move(title)),
+      mListener(listener), mFit(display::unscaled(width, height)), mFrames(width, height) {
+    const Globals* g = globals();
+    if (!g || width <= 0 || height <= 0) return;
+    mSurface = wl_compositor_create_surface(g->compositor);
+    mFrameSurface = wl_compositor_create_surface(g->compositor);
+    mSubsurface = wl_subcompositor_get_subsurface(g->subcompositor, mFrameSurface, mSurface);
+    if (g->viewporter) {
+        mViewport = wp_viewporter_get_viewport(g->viewporter, mSurface);
+        mFrameViewport = wp_viewporter_get_viewport(g->viewporter, mFrameSurface);
+        mBlack = createBlack();
+    } else {
+        // Nothing scales: the window is the frame's size, black where no frame is yet.
+        mBlack = createBuffer(width, height, width * 4, WL_SHM_FORMAT_XRGB8888, static_cast<size_t>(width) * height * 4);
+    }
+    // The frame is opaque: the compositor need not draw what lies under it.
+    if (wl_region* region = wl_compositor_create_region(g->compositor)) {
+        wl_region_add(region, 0, 0, width, height);
+        wl_surface_set_opaque_region(mFrameSurface, region);
+        wl_region_destroy(region);
+    }
+    addInputSurface(mSurface, this);
+    addInputSurface(mFrameSurface, this);
+}
+
+Window::~Window() {
+    removeInputTarget(this);
+    if (globals()) detach();
+}
+
+void Window::detach() {
+    removeInputTarget(this);
+    mToplevel.reset();
+    bool alive = globals() != nullptr;
+    if (mFrameCallback && alive) wl_callback_destroy(mFrameCallback);
+    if (alive) {
+        if (mFrameViewport) wp_viewport_destroy(mFrameViewport);
+        if (mViewport) wp_viewport_destroy(mViewport);
+        if (mSubsurface) wl_subsurface_destroy(mSubsurface);
+        if (mFrameSurface) wl_surface_destroy(mFrameSurface);
+        if (mSurface) wl_surface_destroy(mSurface);
+    }
+    mFrameCallback = nullptr;
+    mFrameViewport = mViewport = nullptr;
+    mSubsurface = nullptr;
+    mFrameSurface = mSurface = nullptr;
+    mBlack.reset();
+    mShown = mConfigured = false;
+}
+
+void Window::setShown(bool shown) {
+    if (!ok() || shown == mShown) return;
+    mShown = shown;
+    if (shown) {
+        mToplevel = Toplevel::create(mSurface, mTitle, std::max(mWidth / 4, 1), std::max(mHeight / 4, 1), *this);
+        return;
+    }
+    // Unmapped: the role goes, and the window is made afresh when shown again.
+    mToplevel.reset();
+    wl_surface_attach(mSurface, nullptr, 0, 0);
+    wl_surface_commit(mSurface);
+    if (mFrameCallback) wl_callback_destroy(mFrameCallback);
+    mFrameCallback = nullptr;
+    mConfigured = false;
+}
+
+bool Window::wantsFrame() const { return ok() && mShown && mConfigured && !mFrameCallback; }
+
+void Window::configured(int& width, int& height) {
+    if (!mViewport) {
+        width = mWidth;
+        height = mHeight;
+    }
+    if (width <= 0 || height <= 0) {
+        width = mWindowWidth;
+        height = mWindowHeight;
+    }
+    mWindowWidth = width;
+    mWindowHeight = height;
+    mFit = mViewport ? display::fitFrame(mWidth, mHeight, width, height) : display::unscaled(mWidth, mHeight);
+    if (mViewport) {
+        wp_viewport_set_destination(mViewport, width, height);
+        wp_viewport_set_destination(mFrameViewport, mFit.width, mFit.height);
+    }
+    wl_subsurface_set_position(mSubsurface, mFit.x, mFit.y);
+    if (mBlack) {
+        wl_surface_attach(mSurface, mBlack->buffer, 0, 0);
+        wl_surface_damage_buffer(mSurface, 0, 0, mBlack->width, mBlack->height);
+    }
+    // The frame's new size is applied with the window's commit that follows.
+    wl_surface_commit(mFrameSurface);
+    mConfigured = true;
+}
+
+void Window::put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) {
+    if (ok()) mFrames.put565(pixels, width, height, pitch, x, y);
+}
+
+void Window::present() {
+    if (!ok() || !mConfigured) return;
+    wl_buffer* buffer = mFrames.take();
+    if (!buffer) return;
+    wl_surface_attach(mFrameSurface, buffer, 0, 0);
+    wl_surface_damage_buffer(mFrameSurface, 0, 0, mWidth, mHeight);
+    wl_surface_commit(mFrameSurface);
+    mFrameCallback = wl_surface_frame(mSurface);
+    static const wl_callback_listener listener = {frameDone};
+    wl_callback_add_listener(mFrameCallback, &listener, this);
+    wl_surface_commit(mSurface);
+}
+
+void Window::frameDone(void* data, wl_callback* callback, uint32_t) {
+    auto* self = static_cast<Window*>(data);
+    wl_callback_destroy(callback);
+    if (self->mFrameCallback == callback) self->mFrameCallback = nullptr;
+}
+
+void Window::toFrame(wl_surface* surface, double& x, double& y) const {
+    // The frame's surface is fit.width x fit.height at (fit.x, fit.y) of the window.
+    if (surface == mFrameSurface) {
+        x += mFit.x;
+        y += mFit.y;
+    }
+    display::toFrame(mFit, x, y);
+}
+
+}  // namespace wl

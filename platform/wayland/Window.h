@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// A Wayland window: a black surface the size of the window, and the frame on
+// a subsurface above it, both scaled by the compositor (wp_viewporter), so
+// that the frame is fitted and centred by the same rules as everywhere.
+// A frame is committed only when the compositor has asked for one.
+
+#include <wayland-client.h>
+
+#include <memory>
+#include <string>
+
+#include "Buffers.h"
+#include "Connection.h"
+#include "DisplayBackend.h"
+#include "Input.h"
+#include "Shell.h"
+
+namespace wl {
+
+class Window final : public display::Window, Toplevel::Events, InputTarget {
+public:
+    Window(int width, int height, std::string title, display::WindowListener& listener);
+    ~Window() override;
+    bool ok() const { return mSurface && mFrameSurface; }
+    // The connection is closing: the window lets go of its protocol objects.
+    void detach();
+
+    // display::Window
+    void setShown(bool shown) override;
+    void raise() override {}  // a compositor decides what is on top
+    bool wantsFrame() const override;
+    void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override;
+    void present() override;
+    display::Fit fit() const override { return mFit; }
+
+private:
+    // Toplevel::Events
+    void configured(int& width, int& height) override;
+    void closeRequested() override { mListener.windowCloseRequested(); }
+    // InputTarget
+    display::WindowListener& listener() override { return mListener; }
+    void toFrame(wl_surface* surface, double& x, double& y) const override;
+
+    static void frameDone(void* data, wl_callback* callback, uint32_t time);
+
+    int mWidth, mHeight;  // the frame's
+    int mWindowWidth, mWindowHeight;
+    std::string mTitle;
+    display::WindowListener& mListener;
+    display::Fit mFit;
+    wl_surface* mSurface = nullptr;  // the window, black
+    wl_surface* mFrameSurface = nullptr;
+    wl_subsurface* mSubsurface = nullptr;
+    wp_viewport* mViewport = nullptr;
+    wp_viewport* mFrameViewport = nullptr;
+    std::unique_ptr<ShmBuffer> mBlack;
+    FrameBuffers mFrames;
+    std::unique_ptr<Toplevel> mToplevel;
+    wl_callback* mFrameCallback = nullptr;  // the compositor has not yet asked for the next frame
+    bool mShown = false;
+    bool mConfigured = false;
+};
+
+}  // namespace wl
