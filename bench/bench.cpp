@@ -28,6 +28,7 @@
 #include "DrawCube.h"
 #include "TestGLView.h"
 #include "UIKit.h"
+#include "Weston.h"
 #include "Xvfb.h"
 
 namespace {
@@ -186,12 +187,13 @@ bool giveServerItsOwnCore(pid_t server) {
     return sched_setaffinity(0, sizeof allowed, &allowed) == 0;
 }
 
-// Runs a program with its output thrown away.
-pid_t spawn(const std::vector<const char*>& command) {
+// Runs a program with its output thrown away, `env` added to its environment.
+pid_t spawn(const std::vector<const char*>& command, const std::vector<std::string>& env = {}) {
     pid_t pid = fork();
     if (pid == 0) {
         if (!freopen("/dev/null", "w", stdout)) _exit(126);
         setenv("LP_NUM_THREADS", "0", 0);  // as the demo draws: on one thread
+        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
         execv(command[0], const_cast<char* const*>(command.data()));
         _exit(127);
     }
@@ -318,10 +320,11 @@ struct PacedCost {
     double process = 0, server = 0;  // % of one core
 };
 
-// A program at its own pace: its CPU and the X server's over `seconds`, once
-// it has been running for a second.
-PacedCost pacedCost(const std::vector<const char*>& command, pid_t server, double seconds) {
-    pid_t pid = spawn(command);
+// A program at its own pace: its CPU and the display server's over
+// `seconds`, once it has been running for a second.
+PacedCost pacedCost(const std::vector<const char*>& command, pid_t server, double seconds,
+                    const std::vector<std::string>& env = {}) {
+    pid_t pid = spawn(command, env);
     usleep(1000000);
     double w0 = wall(), p0 = cpuOf(pid), s0 = cpuOf(server);
     usleep(static_cast<useconds_t>(seconds * 1e6));
@@ -383,17 +386,43 @@ int main(int argc, char** argv) {
     // At the demo's own pace, as a user's machine runs it: the demo, bare GL
     // and a plain EGL window program, each a process of its own, in
     // alternating rounds; CPU of every thread of each, and of the X server.
+    const std::vector<std::string> onX{"WAYLAND_DISPLAY="};
     std::vector<double> pacedDemo, pacedDemoServer, pacedBare, pacedPlain, pacedPlainServer;
     for (int round = 0; round < (quick ? 1 : 3); ++round) {
         double seconds = quick ? 2 : 6;
-        PacedCost d = pacedCost(demo, server.pid(), seconds);
-        PacedCost b = pacedCost(barePaced, server.pid(), seconds);
-        PacedCost p = pacedCost(plain, server.pid(), seconds);
+        PacedCost d = pacedCost(demo, server.pid(), seconds, onX);
+        PacedCost b = pacedCost(barePaced, server.pid(), seconds, onX);
+        PacedCost p = pacedCost(plain, server.pid(), seconds, onX);
         pacedDemo.push_back(d.process);
         pacedDemoServer.push_back(d.server);
         pacedBare.push_back(b.process);
         pacedPlain.push_back(p.process);
         pacedPlainServer.push_back(p.server);
+    }
+    // The same on Wayland (a headless weston drawing with pixman): the demo
+    // against bare GL on the surfaceless platform it runs EGL on there.
+    std::vector<double> waylandDemo, waylandCompositor, surfacelessBare;
+    std::string waylandSkipped;
+    {
+        const char* display = std::getenv("DISPLAY");
+        std::string x = display ? display : "";
+        unsetenv("DISPLAY");
+        try {
+            Weston weston(320, 480, "desktop-shell.so");
+            const std::vector<std::string> onWayland{"DISPLAY=", "WAYLAND_DISPLAY=" + weston.socket(),
+                                                     "XDG_RUNTIME_DIR=" + weston.runtimeDir()};
+            for (int round = 0; round < (quick ? 1 : 3); ++round) {
+                double seconds = quick ? 2 : 6;
+                PacedCost d = pacedCost(demo, weston.pid(), seconds, onWayland);
+                PacedCost b = pacedCost(barePaced, weston.pid(), seconds, {"EGL_PLATFORM=surfaceless"});
+                waylandDemo.push_back(d.process);
+                waylandCompositor.push_back(d.server);
+                surfacelessBare.push_back(b.process);
+            }
+        } catch (const std::exception& e) {
+            waylandSkipped = e.what();
+        }
+        setenv("DISPLAY", x.c_str(), 1);
     }
     bool ownCore = giveServerItsOwnCore(server.pid());
 
@@ -471,6 +500,22 @@ int main(int argc, char** argv) {
     std::printf("| at 0.033 s a frame, ratio: demo to bare GL | %.3f |\n", demoPct / barePct);
     std::printf("| at 0.033 s a frame, ratio: demo and server to plain EGL program and server | %.3f |\n",
                 demoTotal / plainTotal);
+    // A percent of one core at 0.033 s a frame is 330 microseconds a frame.
+    std::printf("| at 0.033 s a frame, over bare GL (us of CPU a frame): demo / its X server share | %.0f / %.0f |\n",
+                (demoPct - barePct) * 330, median(pacedDemoServer) * 330);
+    std::printf("| at 0.033 s a frame, over bare GL (us of CPU a frame): plain EGL program / its X server share "
+                "| %.0f / %.0f |\n",
+                (plainPct - barePct) * 330, median(pacedPlainServer) * 330);
+    if (waylandSkipped.empty()) {
+        double wd = median(waylandDemo), wb = median(surfacelessBare);
+        std::printf("| on Wayland at 0.033 s a frame, CPU (%% of one core): demo / compositor's share | %.2f / %.2f |\n",
+                    wd, median(waylandCompositor));
+        std::printf("| on Wayland at 0.033 s a frame: bare GL on the surfaceless platform | %.2f |\n", wb);
+        std::printf("| on Wayland at 0.033 s a frame, ratio: demo to bare GL | %.3f |\n", wd / wb);
+        std::printf("| on Wayland, over bare GL (us of CPU a frame): demo | %.0f |\n", (wd - wb) * 330);
+    } else {
+        std::printf("| on Wayland | not measured: %s |\n", waylandSkipped.c_str());
+    }
     std::printf("| timer run (s) | %.1f |\n", timed.elapsed);
     std::printf("| frames shown at the 0.033 s timer | %zu of %d due |\n", timed.lateness.size(),
                 static_cast<int>(timed.elapsed / timed.period));

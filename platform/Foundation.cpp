@@ -137,8 +137,8 @@ void NSRunLoop::addTimer(NSTimer* timer) {
     mTimers.push_back(timer);
 }
 
-int NSRunLoop::addInputSource(int fd, std::function<void()> onReadable) {
-    mSources.push_back({mNextToken, fd, std::move(onReadable)});
+int NSRunLoop::addInputSource(int fd, std::function<void()> onReadable, bool wakes) {
+    mSources.push_back({mNextToken, fd, std::move(onReadable), wakes});
     return mNextToken++;
 }
 
@@ -183,15 +183,27 @@ void NSRunLoop::fireDueTimers() {
 void NSRunLoop::runOnce(double maxWait) {
     double wait = std::min(maxWait, nextTimerDue() - now());
     if (wait < 0) wait = 0;
-    std::vector<pollfd>& fds = mPollFds;
-    fds.clear();
-    for (const Source& s : mSources) fds.push_back({s.fd, POLLIN, 0});
     if (mClock) wait = 0;  // a test clock never waits for real time
     wait = std::min(wait, 3600.0);
+    bool lazy = wait < kLazyWait;
+    std::vector<pollfd>& fds = mPollFds;
+    fds.clear();
+    // A lazy source is asked only whether it has news (no events): it wakes
+    // nobody, and a hang-up still does.
+    for (const Source& s : mSources) fds.push_back({s.fd, static_cast<short>(s.wakes || !lazy ? POLLIN : 0), 0});
     timespec timeout{};
     timeout.tv_sec = static_cast<time_t>(wait);
     timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
     int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
+    if (lazy && ready >= 0) {
+        bool any = false;
+        for (size_t i = 0; i < fds.size(); ++i) any |= fds[i].events == 0;
+        if (any) {
+            for (pollfd& p : fds) p.events = POLLIN;
+            timespec now{};
+            ready = ppoll(fds.data(), fds.size(), &now, nullptr);
+        }
+    }
     fireDueTimers();
     if (ready > 0) {
         // Collect first: a callback may add or remove sources.

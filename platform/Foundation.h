@@ -100,7 +100,12 @@ public:
     static NSRunLoop* mainRunLoop();
 
     void addTimer(NSTimer* timer);
-    int addInputSource(int fd, std::function<void()> onReadable);
+    // A source that does not wake the loop for itself is served on each pass
+    // while a timer is due within kLazyWait seconds, and wakes it otherwise:
+    // a window system's news then waits for the next frame, which is when it
+    // matters, instead of costing a wake-up of its own.
+    int addInputSource(int fd, std::function<void()> onReadable, bool wakes = true);
+    static constexpr double kLazyWait = 0.1;
     void removeInputSource(int token);
     void addObserver(std::function<void()> afterPass);
 
@@ -125,6 +130,7 @@ private:
         int token;
         int fd;
         std::function<void()> onReadable;
+        bool wakes;
     };
     void fireDueTimers();
     double nextTimerDue() const;

@@ -8,7 +8,7 @@ say() { echo "run-demo: $*"; }
 
 . scripts/packages.sh
 need=("${build_packages[@]}")
-[[ -n ${DISPLAY:-} ]] || need+=(xvfb)
+[[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]] || need+=(xvfb)
 ensure_packages "${need[@]}"
 
 if [[ ! -f build/CMakeCache.txt ]]; then
@@ -18,8 +18,9 @@ fi
 say "building the demo (the test command builds the rest)"
 cmake --build build -j"$(nproc)" --target orvanel screenshot sample_picture
 
-if [[ -n ${DISPLAY:-} ]]; then
-  say "starting the demo on $DISPLAY; close its window, press Esc or q, or Ctrl-C here to end it"
+if [[ -n ${WAYLAND_DISPLAY:-} || -n ${DISPLAY:-} ]]; then
+  where=${WAYLAND_DISPLAY:+the Wayland compositor $WAYLAND_DISPLAY}
+  say "starting the demo on ${where:-the X display $DISPLAY}; close its window, press Esc or q, or Ctrl-C here to end it"
   exec build/app/orvanel
 fi
 
@@ -36,7 +37,7 @@ mkdir -p out
 start_xvfb
 seconds=${DEMO_SECONDS:-3}
 say "no display: running the demo for $seconds s on a private virtual screen ($DISPLAY)"
-build/app/orvanel &
+WAYLAND_DISPLAY= build/app/orvanel &
 demo=$!
 sleep "$seconds"
 build/tools/screenshot out/screenshot.png

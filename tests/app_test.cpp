@@ -92,16 +92,32 @@ TEST_F(AppTest, ShellRunsOnWhenTheGLSetUpFailed) {
     app->applicationWillTerminate();
 }
 
+// The backend the environment names, or the one it points to; one line when
+// it cannot be opened, and nothing of the application runs.
 TEST_F(AppTest, MainReportsAMissingDisplayAndReturnsTheLoopsStatus) {
-    unsetenv("DISPLAY");
-    setenv("DISPLAY", ":65000", 1);
-    ::testing::internal::CaptureStderr();
-    char name[] = "orvanel";
-    char* argv[] = {name, nullptr};
-    EXPECT_EQ(OrvanelMain(1, argv), 1);
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("cannot open display \":65000\""), std::string::npos) << err;
-    EXPECT_TRUE(rec::calls.empty());
+    struct Case {
+        const char *backend, *wayland, *x11, *said;
+    } cases[] = {
+        {"", "", ":65000", "cannot open display \":65000\""},
+        {"x11", "orvanel-none", ":65000", "cannot open display \":65000\""},
+        {"", "orvanel-none", ":65000", "cannot connect to the Wayland compositor \"orvanel-none\""},
+        {"wayland", "", ":65000", "cannot connect to the Wayland compositor \"wayland-0\""},
+        {"gdi", "", ":65000", "ORVANEL_BACKEND is \"gdi\"; it can be x11 or wayland"},
+    };
+    setenv("XDG_RUNTIME_DIR", testing::TempDir().c_str(), 1);
+    for (const Case& c : cases) {
+        setenv("ORVANEL_BACKEND", c.backend, 1);
+        setenv("WAYLAND_DISPLAY", c.wayland, 1);
+        setenv("DISPLAY", c.x11, 1);
+        ::testing::internal::CaptureStderr();
+        char name[] = "orvanel";
+        char* argv[] = {name, nullptr};
+        EXPECT_EQ(OrvanelMain(1, argv), 1);
+        std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err, std::string(c.said) + "\n") << c.backend << " " << c.wayland;
+        EXPECT_TRUE(rec::calls.empty());
+    }
+    for (const char* name : {"ORVANEL_BACKEND", "WAYLAND_DISPLAY", "DISPLAY", "XDG_RUNTIME_DIR"}) unsetenv(name);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 // After gtest: Xlib's None and Bool macros clash with its names.
+#include <unistd.h>
+
 #include <cmath>
 
 #include "CoreSurface.h"
@@ -107,6 +109,42 @@ TEST(RunLoopStart, ObserversRunBeforeTheLoopFirstWaits) {
     EXPECT_EQ(loop->run(), 4);
     loop->reset();
     stopper->release();
+    pool->release();
+}
+
+// On the real clock: a window system's connection does not wake the loop
+// while a frame is due soon, and is served on that frame's pass; with no
+// timer near, it wakes the loop at once. An eager source always does.
+TEST(RunLoopStart, AConnectionWaitsForTheNextFrameAndWakesTheLoopOtherwise) {
+    struct Counter : NSObject {
+        void tick() { ++ticks; }
+        int ticks = 0;
+    };
+    NSRunLoop* loop = NSRunLoop::mainRunLoop();
+    loop->reset();
+    NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+    for (bool wakes : {false, true}) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        ASSERT_EQ(write(fds[1], "x", 1), 1);
+        int served = 0;
+        loop->addInputSource(fds[0], [&] { ++served; }, wakes);
+        auto* counter = alloc<Counter>();
+        NSTimer* timer = NSTimer::scheduledTimerWithTimeInterval(0.05, counter, &Counter::tick, nullptr, true);
+        double start = loop->now();
+        loop->runOnce(1);
+        EXPECT_EQ(served, 1) << wakes;
+        EXPECT_EQ(counter->ticks, wakes ? 0 : 1) << "woken at " << loop->now() - start << " s";
+        timer->invalidate();
+        start = loop->now();
+        loop->runOnce(1);  // no timer: the news wakes it
+        EXPECT_LT(loop->now() - start, 0.04) << wakes;
+        EXPECT_EQ(served, 2) << wakes;
+        loop->reset();
+        counter->release();
+        close(fds[0]);
+        close(fds[1]);
+    }
     pool->release();
 }
 

@@ -109,7 +109,7 @@ bool open() {
         gGlobals = Globals{};
         return false;
     }
-    gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(wl_display_get_fd(gGlobals.display), serve);
+    gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(wl_display_get_fd(gGlobals.display), serve, false);
     gOpen = true;
     return true;
 }

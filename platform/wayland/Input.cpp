@@ -225,19 +225,28 @@ const wl_touch_listener kTouchListener = {touchDown,  touchUp,    touchMotion,  
 
 // --- seat
 
+// Seats before version 3 have no release request.
+template <class Device>
+void letGo(Device* device, void (*release)(Device*), void (*destroy)(Device*)) {
+    if (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(device)) >= 3)
+        release(device);
+    else
+        destroy(device);
+}
+
 void releaseDevices(bool pointer, bool keyboard, bool touch) {
     if (pointer && gPointer.proxy) {
-        wl_pointer_release(gPointer.proxy);
+        letGo(gPointer.proxy, wl_pointer_release, wl_pointer_destroy);
         gPointer = Pointer{};
     }
     if (keyboard && gKeyboard.proxy) {
-        wl_keyboard_release(gKeyboard.proxy);
+        letGo(gKeyboard.proxy, wl_keyboard_release, wl_keyboard_destroy);
         gKeyboard.proxy = nullptr;
         gKeyboard.surface = nullptr;
         dropKeymap();
     }
     if (touch && gTouch.proxy) {
-        wl_touch_release(gTouch.proxy);
+        letGo(gTouch.proxy, wl_touch_release, wl_touch_destroy);
         gTouch = Touch{};
     }
 }

@@ -96,7 +96,7 @@ bool open(const char* name) {
     if (!gFeatures.render)
         std::fprintf(stderr, "the X server has no RENDER extension: frames are shown unscaled at the top left\n");
     gFeatures.dpi = resourceDpi(gDisplay);
-    gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(ConnectionNumber(gDisplay), serve);
+    gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(ConnectionNumber(gDisplay), serve, false);
     return true;
 }
 

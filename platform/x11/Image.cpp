@@ -4,10 +4,6 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -138,27 +134,6 @@ void waitIdle(Image& image) {
         }
     }
     image.busy = false;
-}
-
-// Streaming stores leave the cache alone: the server's core read these lines
-// last, and taking each back for an ordinary store made this copy three times
-// as slow.
-void copyToShared(char* to, const void* from, size_t bytes) {
-#if defined(__SSE2__)
-    if (reinterpret_cast<uintptr_t>(to) % 16 == 0 && bytes % 16 == 0) {
-        auto* out = reinterpret_cast<__m128i*>(to);
-        auto* in = static_cast<const __m128i*>(from);
-        for (size_t i = 0; i < bytes / 16; ++i) _mm_stream_si128(out + i, _mm_loadu_si128(in + i));
-        return;
-    }
-#endif
-    std::memcpy(to, from, bytes);
-}
-
-void sharedWritesDone() {
-#if defined(__SSE2__)
-    _mm_sfence();
-#endif
 }
 
 }  // namespace x11

@@ -31,10 +31,5 @@ void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, in
 void waitIdle(Image& image);
 // A completion notice from the server (MIT-SHM's ShmCompletion event).
 void imageRead(const XEvent& event);
-// Copies into memory the server reads.
-void copyToShared(char* to, const void* from, size_t bytes);
-// After a run of copyToShared: the pixels are in memory before the server is
-// told to read them.
-void sharedWritesDone();
 
 }  // namespace x11

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "Connection.h"
+#include "StreamCopy.h"
 #include "Window.h"
 
 namespace x11 {
@@ -89,7 +90,7 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
     waitIdle(out);
     if (w.native565) {
         for (int row = 0; row < ch; ++row)
-            copyToShared(out.memory + static_cast<size_t>(row) * out.pitch,
+            streamCopy(out.memory + static_cast<size_t>(row) * out.pitch,
                          pixels + static_cast<size_t>(row) * pitch, static_cast<size_t>(cw) * 2);
     } else {
         for (int row = 0; row < ch; ++row) {
@@ -100,7 +101,7 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
             }
             char* to = out.memory + static_cast<size_t>(row) * out.pitch;
             if (w.bytesPerPixel == 4) {
-                copyToShared(to, w.row.data(), static_cast<size_t>(cw) * 4);
+                streamCopy(to, w.row.data(), static_cast<size_t>(cw) * 4);
             } else {
                 auto* narrow = reinterpret_cast<uint16_t*>(to);
                 for (int col = 0; col < cw; ++col)
@@ -108,7 +109,7 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
             }
         }
     }
-    sharedWritesDone();
+    streamCopyDone();
     Drawable to = w.id;
     if (scaled(w)) {
         to = w.frame;
