@@ -26,7 +26,13 @@ UIWindow* gFrontWindow = nullptr;
 int gSignalPipe[2] = {-1, -1};
 int gSignalToken = 0;
 bool gStarted = false;
-bool gProcessPrepared = false;  // by the program's own start: handlers stay to the end
+volatile sig_atomic_t gProcessPrepared = false;  // by the program's own start: handlers stay to the end
+
+// A display server that stops answering holds the main thread inside the
+// window system's library, where the pipe is never read: a second later the
+// process ends anyway, with the status a signal gives. Every finished line is
+// out by then (standard output is line-buffered).
+void onDeadline(int) { _exit(0); }
 
 // Only async-signal-safe work: the run loop reads the pipe and stops.
 void onSignal(int) {
@@ -34,6 +40,14 @@ void onSignal(int) {
     char byte = 1;
     ssize_t ignored = write(gSignalPipe[1], &byte, 1);
     (void)ignored;
+    if (gProcessPrepared) {
+        // The first signal sets the deadline; later ones do not move it.
+        static volatile sig_atomic_t armed = 0;
+        if (!armed) {
+            armed = 1;
+            alarm(1);
+        }
+    }
     errno = saved;
 }
 
@@ -233,8 +247,15 @@ void prepareProcess() {
         }
     // Every finished line reaches the log, however the process ends.
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    catchTermination();
+    // A reader that goes away (orvanel | head -1) does not end the demo:
+    // what it would have read is dropped.
+    signal(SIGPIPE, SIG_IGN);
+    struct sigaction deadline {};
+    deadline.sa_handler = onDeadline;
+    sigemptyset(&deadline.sa_mask);
+    sigaction(SIGALRM, &deadline, nullptr);
     gProcessPrepared = true;
+    catchTermination();
 }
 
 bool start(std::string* error) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -196,12 +198,46 @@ TEST_F(PictureToolTest, RefusalsLeaveNothingBehind) {
     EXPECT_TRUE(leftovers().empty());
 }
 
-TEST_F(PictureToolTest, ReplacesAnOldPictureWhole) {
+// An old picture keeps its mode; a new one, made directly or through a
+// dangling link, gets what the umask leaves of 0666; a write that fails
+// through a dangling link leaves nothing where nothing was.
+TEST_F(PictureToolTest, ReplacesAnOldPictureWholeKeepingItsModeAndHonoursTheUmask) {
     std::ofstream(path("old.raw")) << "old";
+    chmod(path("old.raw").c_str(), 0600);
     std::string error;
     std::vector<uint8_t> bytes(49152, 7);
     ASSERT_TRUE(picture::writePicture(path("old.raw"), bytes, error)) << error;
     EXPECT_EQ(fs::file_size(path("old.raw")), 49152u);
+    auto mode = [&](const char* name) {
+        struct stat st {};
+        stat(path(name).c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(mode("old.raw"), 0600u);
+    mode_t before = umask(077);
+    fs::create_symlink(path("made.raw"), path("dangling.raw"));
+    EXPECT_TRUE(picture::writePicture(path("new.raw"), bytes, error)) << error;
+    EXPECT_TRUE(picture::writePicture(path("dangling.raw"), bytes, error)) << error;
+    umask(022);
+    EXPECT_TRUE(picture::writePicture(path("new022.raw"), bytes, error)) << error;
+    umask(before);
+    EXPECT_EQ(mode("new.raw"), 0600u);
+    EXPECT_EQ(mode("made.raw"), 0600u);
+    EXPECT_EQ(mode("new022.raw"), 0644u);
+
+    // A file system that takes 12,288 bytes and no more.
+    fs::create_symlink(path("never.raw"), path("dangling2.raw"));
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit old{}, small{12288, 12288};
+    getrlimit(RLIMIT_FSIZE, &old);
+    small.rlim_max = old.rlim_max;
+    setrlimit(RLIMIT_FSIZE, &small);
+    bool wrote = picture::writePicture(path("dangling2.raw"), bytes, error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_FALSE(wrote);
+    EXPECT_FALSE(fs::exists(path("never.raw")));
+    EXPECT_TRUE(fs::is_symlink(path("dangling2.raw")));
     EXPECT_TRUE(leftovers().empty());
 }
 
@@ -244,7 +280,10 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
         {path("missing.png") + " " + path("x.raw"), 1, "", "No such file"},
         {path("ok.png") + " " + path("x.raw"), 0, "orvanel-picture: wrote", ""},
         {"-- " + path("ok.png") + " " + path("y.raw"), 0, "orvanel-picture: wrote", ""},
+        {path("ok.png") + " " + path("ok.png"), 1, "", "is the image itself"},
+        {path("ok.png") + " " + path("oklink.png"), 1, "", "is the image itself"},
     };
+    fs::create_symlink(path("ok.png"), path("oklink.png"));
     for (const Case& c : cases) {
         std::string cmd = std::string(ORVANEL_PICTURE_TOOL) + " " + c.args + " >" + path("stdout") + " 2>" + path("stderr");
         int status = std::system(cmd.c_str());
@@ -260,6 +299,8 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
     }
     EXPECT_EQ(fs::file_size(path("x.raw")), 49152u);
     EXPECT_FALSE(fs::exists(path("a.raw")));
+    picture::Pixels intact;
+    EXPECT_TRUE(picture::readImage(path("ok.png"), intact, error)) << error;
 }
 
 // What is at the output path and is not a regular file stays what it is.

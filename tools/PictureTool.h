@@ -34,5 +34,7 @@ std::vector<uint8_t> toPicture(const Pixels& image);
 // keeps pointing where it did and what it names gets the picture; a device or
 // FIFO is written into; a directory is an error.
 bool writePicture(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
+// Both name the same existing file (through links or not).
+bool sameFile(const std::string& a, const std::string& b);
 
 }  // namespace picture

@@ -45,6 +45,10 @@ int main(int argc, char** argv) {
     if (operands.size() > 2) return usageError("one output only, not", operands[2]);
 
     const char* output = operands.size() == 2 ? operands[1] : "/private/var/tesmor.raw";
+    if (picture::sameFile(operands[0], output)) {
+        std::fprintf(stderr, "orvanel-picture: %s is the image itself; name another output\n", output);
+        return 1;
+    }
     picture::Pixels image;
     std::string error;
     if (!picture::readImage(operands[0], image, error) ||
