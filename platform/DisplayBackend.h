@@ -27,6 +27,8 @@ public:
     virtual void windowExposed() = 0;
     // The close button, or a key that closes small GL demos.
     virtual void windowCloseRequested() = 0;
+    // The key that toggles full screen (F11).
+    virtual void windowFullscreenToggled() = 0;
     // Buttons 1-3 are left, middle and right; `held` the buttons down before
     // this event, in kHeld bits.
     virtual void windowButton(int button, bool pressed, double x, double y, unsigned long timeMs,
@@ -43,6 +45,8 @@ public:
     virtual ~Window() = default;
     virtual void setShown(bool shown) = 0;
     virtual void raise() = 0;
+    // The frame fitted to the whole screen, black around it, or back.
+    virtual void setFullscreen(bool fullscreen) = 0;
     // Shown, not fully covered, and ready for a frame: drawing now is seen.
     virtual bool wantsFrame() const = 0;
     // 5-6-5 rows, top row first, at (x, y) of the frame.
@@ -94,7 +98,7 @@ public:
 
 // The backend in use, or null.
 Backend* current();
-// Picks a backend: ORVANEL_BACKEND=x11|wayland|offscreen when set, otherwise
+// Picks a backend: ORVANEL_BACKEND=x11|wayland when set, otherwise
 // Wayland where a compositor is named or found, otherwise X11. Null, with the
 // reason in `error`, for an unknown name.
 std::unique_ptr<Backend> choose(std::string& error);
@@ -102,5 +106,6 @@ void setCurrent(std::unique_ptr<Backend> backend);
 
 std::unique_ptr<Backend> makeX11Backend();
 std::unique_ptr<Backend> makeWaylandBackend();
+std::unique_ptr<Backend> makeOffscreenBackend();
 
 }  // namespace display

@@ -78,6 +78,26 @@ std::string NSBundle::pathForResource(const std::string& name, const std::string
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? path : std::string();
 }
 
+NSUserDefaults* NSUserDefaults::standardUserDefaults() {
+    static NSUserDefaults* defaults = alloc<NSUserDefaults>();
+    return defaults;
+}
+
+std::string NSUserDefaults::stringForKey(const std::string& key) const {
+    for (const auto& [k, v] : mValues)
+        if (k == key) return v;
+    return {};
+}
+
+void NSUserDefaults::_setStringForKey(const std::string& value, const std::string& key) {
+    for (auto& [k, v] : mValues)
+        if (k == key) {
+            v = value;
+            return;
+        }
+    mValues.emplace_back(key, value);
+}
+
 NSTimer* NSTimer::schedule(double interval, id target, std::function<void()> action, id userInfo,
                            bool repeats) {
     NSTimer* timer = alloc<NSTimer>();
@@ -169,7 +189,9 @@ void NSRunLoop::fireDueTimers() {
         if (!timer->mValid) continue;
         double due = timer->mStart + static_cast<double>(timer->mFired + 1) * timer->mInterval;
         if (due > t) continue;
-        timer->mFired = NSTimerNextTick(timer->mStart, timer->mInterval, t) - 1;
+        long long next = NSTimerNextTick(timer->mStart, timer->mInterval, t) - 1;
+        if (timer->mRepeats) mLateTicks += next - (timer->mFired + 1);
+        timer->mFired = next;
         timer->fire();
     }
     for (NSTimer* timer : snapshot) timer->release();

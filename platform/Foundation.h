@@ -60,6 +60,19 @@ private:
     std::string mResourcePath;
 };
 
+// The program's settings. The command line's options are its argument
+// domain (--picture FILE is the string for "picture"); nothing is stored.
+class NSUserDefaults : public NSObject {
+public:
+    static NSUserDefaults* standardUserDefaults();
+    // Empty when not set.
+    std::string stringForKey(const std::string& key) const;
+    void _setStringForKey(const std::string& value, const std::string& key);
+
+private:
+    std::vector<std::pair<std::string, std::string>> mValues;
+};
+
 class NSTimer : public NSObject {
 public:
     template <class T>
@@ -118,6 +131,10 @@ public:
     // seconds), fires what is due, serves ready sources, then the observers.
     void runOnce(double maxWait);
 
+    // Timer ticks that came too late to be delivered (each late firing
+    // stands for all the ticks it covers), since the program started.
+    long long lateTicks() const { return mLateTicks; }
+
     // Seconds on a monotonic clock; tests may drive their own.
     double now() const;
     void setClock(std::function<double()> clock) { mClock = std::move(clock); }
@@ -143,6 +160,7 @@ private:
     std::vector<std::function<void()>> mObservers;
     std::function<double()> mClock;
     int mNextToken = 1;
+    long long mLateTicks = 0;
     bool mStopRequested = false;
     int mStatus = 0;
 };

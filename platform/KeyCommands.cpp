@@ -3,11 +3,12 @@
 
 namespace display {
 namespace {
-constexpr uint32_t kEscape = 0xff1b, kLowerQ = 0x71, kUpperQ = 0x51;
+constexpr uint32_t kEscape = 0xff1b, kLowerQ = 0x71, kUpperQ = 0x51, kF11 = 0xffc8;
 }
 
 KeyCommand commandForKey(uint32_t keysym, KeyModifiers m) {
     if (m.other) return KeyCommand::Nothing;
+    if (keysym == kF11 && !m.control) return KeyCommand::ToggleFullscreen;
     bool q = keysym == kLowerQ || keysym == kUpperQ;
     if (m.control) return q ? KeyCommand::Quit : KeyCommand::Nothing;
     return q || keysym == kEscape ? KeyCommand::Quit : KeyCommand::Nothing;

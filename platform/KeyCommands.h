@@ -8,7 +8,7 @@
 
 namespace display {
 
-enum class KeyCommand { Nothing, Quit };
+enum class KeyCommand { Nothing, Quit, ToggleFullscreen };
 
 struct KeyModifiers {
     bool control = false;

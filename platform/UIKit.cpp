@@ -13,8 +13,10 @@
 #include <memory>
 #include <optional>
 
+#include "CommandLine.h"
 #include "DisplayBackend.h"
 #include "PointerInput.h"
+#include "Screenshot.h"
 #include "SurfaceBufferInternal.h"
 
 namespace {
@@ -26,6 +28,7 @@ UIWindow* gFrontWindow = nullptr;
 int gSignalPipe[2] = {-1, -1};
 int gSignalToken = 0;
 bool gStarted = false;
+long gFramesShown = 0;
 volatile sig_atomic_t gProcessPrepared = false;  // by the program's own start: handlers stay to the end
 
 // A display server that stops answering holds the main thread inside the
@@ -92,6 +95,10 @@ struct UIWindow::Native final : display::WindowListener {
 
     void windowExposed() override { owner.composite(); }
     void windowCloseRequested() override { NSRunLoop::mainRunLoop()->stop(0); }
+    void windowFullscreenToggled() override {
+        fullscreen = !fullscreen;
+        if (window) window->setFullscreen(fullscreen);
+    }
     void windowButton(int button, bool pressed, double x, double y, unsigned long timeMs, unsigned held) override {
         send(pressed ? mouse.press(button, x, y, timeMs) : mouse.release(button, x, y, held));
     }
@@ -109,6 +116,7 @@ struct UIWindow::Native final : display::WindowListener {
     std::unique_ptr<display::Window> window;  // null without a window system
     MousePointer mouse;
     TouchPointer touch;
+    bool fullscreen = false;
 };
 
 // No status bar is drawn: only the mode is kept, and nothing waits on a fence.
@@ -162,6 +170,7 @@ UIWindow* UIWindow::initWithContentRect(CGRect rect) {
     if (display::Backend* backend = display::current())
         mNative->window = backend->createWindow(toInt(rect.origin.x), toInt(rect.origin.y), toInt(rect.size.width),
                                                 toInt(rect.size.height), "Orvanel", *mNative);
+    if (mNative->window && UIKitPlatform::options().fullscreen) mNative->windowFullscreenToggled();
     gWindows.push_back(this);
     return this;
 }
@@ -201,6 +210,8 @@ void UIWindow::displayIfNeeded() {
     if (mNative && mNative->window && !mNative->window->wantsFrame()) return;
     mContentView->displayIfNeeded();
     composite();
+    long wanted = UIKitPlatform::options().frames;
+    if (++gFramesShown == wanted) NSRunLoop::mainRunLoop()->stop(0);
 }
 
 namespace {
@@ -265,7 +276,8 @@ bool start(std::string* error) {
     // drawing on one thread. The user's own setting wins.
     setenv("LP_NUM_THREADS", "0", 0);
     std::string why;
-    std::unique_ptr<display::Backend> backend = display::choose(why);
+    std::unique_ptr<display::Backend> backend =
+        options().offscreen ? display::makeOffscreenBackend() : display::choose(why);
     if (backend && !backend->open()) {
         why = backend->openFailure();
         backend.reset();
@@ -315,13 +327,55 @@ void stop() {
 
 }  // namespace UIKitPlatform
 
+namespace {
+// The end of a run the command line bounded: what it did, on one line.
+class RunSummary : public NSObject {
+public:
+    void finish() { NSRunLoop::mainRunLoop()->stop(0); }
+    double started = NSRunLoop::mainRunLoop()->now();
+    long long lateBefore = NSRunLoop::mainRunLoop()->lateTicks();
+};
+
+// The last frame the key window showed, as a PNG; false when it cannot be
+// written (said on standard error).
+bool writeScreenshot(const std::string& path) {
+    UIWindow* window = nullptr;
+    for (UIWindow* w : UIWindow::windows())
+        if (w->isKey() || !window) window = w;
+    int width = static_cast<int>(UIHardware::kScreenWidth), height = static_cast<int>(UIHardware::kScreenHeight);
+    std::string error;
+    if (UIKitPlatform::writePng565(path, UIKitPlatform::snapshot(window ? window->contentView() : nullptr, width,
+                                                                   height),
+                                   width, height, error))
+        return true;
+    std::fprintf(stderr, "orvanel: %s\n", error.c_str());
+    return false;
+}
+}  // namespace
+
 int UIApplicationMain(int argc, char** argv, Class applicationClass) {
-    (void)argc;
-    (void)argv;
+    UIKitPlatform::ParsedCommandLine command = UIKitPlatform::parseCommandLine(argc, argv);
+    if (command.exitStatus) {
+        std::fputs(command.text.c_str(), *command.exitStatus == 0 ? stdout : stderr);
+        return *command.exitStatus;
+    }
+    const UIKitPlatform::Options& options = command.options;
+    UIKitPlatform::setOptions(options);
+    if (!options.picture.empty()) NSUserDefaults::standardUserDefaults()->_setStringForKey(options.picture, "picture");
     std::string error;
     if (!UIKitPlatform::start(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr,
+                     "orvanel: %s: set WAYLAND_DISPLAY to a Wayland compositor or DISPLAY to an X display, or run "
+                     "with --offscreen\n",
+                     error.c_str());
         return 1;
+    }
+    gFramesShown = 0;
+    RunSummary* summary = nullptr;
+    if (options.frames || options.duration) {
+        summary = alloc<RunSummary>();
+        if (options.duration)
+            NSTimer::scheduledTimerWithTimeInterval(options.duration, summary, &RunSummary::finish, nullptr, false);
     }
     UIApplication* app = applicationClass.create();
     if (app) app = app->init();
@@ -331,6 +385,13 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     }
     app->applicationDidFinishLaunching(app);
     int status = NSRunLoop::mainRunLoop()->run();
+    if (summary) {
+        NSRunLoop* loop = NSRunLoop::mainRunLoop();
+        std::printf("orvanel: %ld frames shown in %.2f s, %lld late\n", gFramesShown, loop->now() - summary->started,
+                    loop->lateTicks() - summary->lateBefore);
+        summary->release();
+    }
+    if (!options.screenshot.empty() && !writeScreenshot(options.screenshot) && status == 0) status = 1;
     app->applicationWillTerminate();
     app->release();
     UIKitPlatform::stop();

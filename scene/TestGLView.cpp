@@ -12,15 +12,42 @@
 #include <cstring>
 #include <string>
 
+#include <vector>
+
 #include "DrawCube.h"
 #include "Foundation.h"
+#include "PictureTool.h"
 
 const char* TestGLView::picturePath = TestGLView::kPicturePath;
 
 namespace {
+// A PNG the user named, as the picture tool would have made it into a
+// picture: the same bytes, read as the picture file would be.
+FILE* openPng(const char* path) {
+    static std::vector<uint8_t> converted;
+    picture::Pixels image;
+    std::string error;
+    if (!picture::readImage(path, image, error)) {
+        std::string prefix = std::string(path) + ": ";
+        if (error.rfind(prefix, 0) == 0) error.erase(0, prefix.size());
+        printf("\nCannot open picture file %s: %s", path, error.c_str());
+        return nullptr;
+    }
+    converted = picture::toPicture(image);
+    return fmemopen(converted.data(), converted.size(), "rb");
+}
+
+bool isPng(int fd) {
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    unsigned char head[8] = {};
+    bool png = pread(fd, head, sizeof head, 0) == sizeof head && std::memcmp(head, kSignature, sizeof head) == 0;
+    return png;
+}
+
 // Opens read-only in binary mode. Without O_NONBLOCK a FIFO with no writer
-// would hang start-up, so only a regular file is taken.
-FILE* openPicture(const char* path) {
+// would hang start-up, so only a regular file is taken. A PNG is taken only
+// where the user named the file.
+FILE* openPicture(const char* path, bool pngToo = false) {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         printf("\nCannot open picture file %s: %s", path, strerror(errno));
@@ -31,6 +58,10 @@ FILE* openPicture(const char* path) {
         printf("\nCannot open picture file %s: not a regular file", path);
         close(fd);
         return nullptr;
+    }
+    if (pngToo && isPng(fd)) {
+        close(fd);
+        return openPng(path);
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FILE* file = fdopen(fd, "rb");
@@ -51,14 +82,17 @@ bool nothingAt(const char* path) {
 UIView* TestGLView::initWithFrame(CGRect frame) {
     mWidth = kPictureSize;
     mHeight = kPictureSize;
-    std::string path = picturePath;
-    FILE* file = openPicture(path.c_str());
-    if (!file && nothingAt(path.c_str())) {
+    // A picture named on the command line stands in for the fixed path, and
+    // nothing stands in for it.
+    std::string chosen = NSUserDefaults::standardUserDefaults()->stringForKey("picture");
+    std::string path = chosen.empty() ? picturePath : chosen;
+    FILE* file = openPicture(path.c_str(), !chosen.empty());
+    if (!file && chosen.empty() && nothingAt(path.c_str())) {
         // The user has put no picture of their own: show the one installed
         // with the program.
         path = NSBundle::mainBundle()->pathForResource("tesmor", "raw");
         if (!path.empty() && (file = openPicture(path.c_str())))
-            printf("\nShowing the sample picture %s instead", path.c_str());
+            printf("\nShowing the sample picture %s instead\n", path.c_str());
     }
     if (file) {
         // Zeroed, so that a short file leaves black texels, not garbage.

@@ -396,7 +396,7 @@ bool showsAFrame(const Screen& s) {
 // platform, the frames reach the X screen all the same.
 TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
     const std::string sample = "\nCannot open picture file /private/var/tesmor.raw: No such file or directory"
-                               "\nShowing the sample picture " SAMPLE_PICTURE " instead" + glVersionLine();
+                               "\nShowing the sample picture " SAMPLE_PICTURE " instead\n" + glVersionLine();
     struct Case {
         How how;
         std::string said;

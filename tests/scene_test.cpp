@@ -191,7 +191,7 @@ TEST_F(PictureTest, MissingFileIsOneLineThenTheBundledSampleIfThereIsOne) {
     EXPECT_EQ(view->mbmpImage, nullptr);
     view->release();
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              cannot + "\nShowing the sample picture " + sample + " insteadGL version 1.4\n" +
+              cannot + "\nShowing the sample picture " + sample + " instead\nGL version 1.4\n" +
                   "\nCannot open picture file " + dir + ": not a regular fileGL version 1.4\n" +
                   "\nCannot open picture file " + loop + "/tesmor.raw: Too many levels of symbolic links" +
                   "GL version 1.4\n");

@@ -39,7 +39,7 @@ status=0
 wait "$vg" || status=$?
 vg=
 echo "program exited with status $status"
-ours='(UIGLView|UIGLCameraView|TestGLView|DrawCube|OrvanelApp|main|CoreSurface|CoreFoundation|Foundation|UIKit|LayerKit|X11Display|PixmapResolve|PointerInput|GraphicsServices)\.(cpp|h):'
+ours='(UIGLView|UIGLCameraView|TestGLView|DrawCube|OrvanelApp|main|CoreSurface|CoreFoundation|Foundation|UIKit|LayerKit|PixmapResolve|PointerInput|GraphicsServices|DisplayBackend|KeyCommands|WindowGeometry|Connection|Window|Present|Image|Input|Backend|Buffers|Shell)\.(cpp|h):'
 # One block per report (valgrind marks each line "==PID== " and parts them
 # with a line of just that). It is ours when its first frame past valgrind's own
 # replacements (malloc, memcpy and the like) is in the project's code.

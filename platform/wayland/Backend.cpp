@@ -26,6 +26,7 @@ public:
     ~TrackedWindow() override { std::erase(gWindows, mWindow.get()); }
     void setShown(bool shown) override { mWindow->setShown(shown); }
     void raise() override { mWindow->raise(); }
+    void setFullscreen(bool fullscreen) override { mWindow->setFullscreen(fullscreen); }
     bool wantsFrame() const override { return mWindow->wantsFrame(); }
     void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override {
         mWindow->put565(pixels, width, height, pitch, x, y);

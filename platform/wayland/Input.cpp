@@ -159,7 +159,11 @@ void key(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t state)
     display::KeyModifiers m;
     m.control = active(XKB_MOD_NAME_CTRL);
     m.other = active(XKB_MOD_NAME_ALT) || active(XKB_MOD_NAME_LOGO) || active("Mod3") || active("Mod5");
-    if (display::commandForKey(sym, m) == display::KeyCommand::Quit) target->listener().windowCloseRequested();
+    switch (display::commandForKey(sym, m)) {
+    case display::KeyCommand::Quit: target->listener().windowCloseRequested(); break;
+    case display::KeyCommand::ToggleFullscreen: target->listener().windowFullscreenToggled(); break;
+    case display::KeyCommand::Nothing: break;
+    }
 }
 
 void modifiers(void*, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,

@@ -62,6 +62,7 @@ void Window::setShown(bool shown) {
     mShown = shown;
     if (shown) {
         mToplevel = Toplevel::create(mSurface, mTitle, std::max(mWidth / 4, 1), std::max(mHeight / 4, 1), *this);
+        if (mToplevel && mFullscreen) mToplevel->setFullscreen(true);
         return;
     }
     // Unmapped: the role goes, and the window is made afresh when shown again.
@@ -71,6 +72,11 @@ void Window::setShown(bool shown) {
     if (mFrameCallback) wl_callback_destroy(mFrameCallback);
     mFrameCallback = nullptr;
     mConfigured = false;
+}
+
+void Window::setFullscreen(bool fullscreen) {
+    mFullscreen = fullscreen;
+    if (mToplevel) mToplevel->setFullscreen(fullscreen);
 }
 
 bool Window::wantsFrame() const { return ok() && mShown && mConfigured && !mFrameCallback; }

@@ -30,6 +30,7 @@ public:
     // display::Window
     void setShown(bool shown) override;
     void raise() override {}  // a compositor decides what is on top
+    void setFullscreen(bool fullscreen) override;
     bool wantsFrame() const override;
     void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override;
     void present() override;
@@ -61,6 +62,7 @@ private:
     wl_callback* mFrameCallback = nullptr;  // the compositor has not yet asked for the next frame
     bool mShown = false;
     bool mConfigured = false;
+    bool mFullscreen = false;
 };
 
 }  // namespace wl

@@ -31,6 +31,7 @@ public:
     }
     void setShown(bool shown) override { mapWindow(mWindow, shown); }
     void raise() override { raiseWindow(mWindow); }
+    void setFullscreen(bool fullscreen) override { x11::setFullscreen(mWindow, fullscreen); }
     bool wantsFrame() const override { return !mWindow.id || isVisible(mWindow); }
     void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override {
         putImage565(mWindow, pixels, width, height, pitch, x, y);

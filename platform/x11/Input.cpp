@@ -17,8 +17,11 @@ void key(const XKeyEvent& e, display::WindowListener& listener) {
     m.control = e.state & ControlMask;
     // Mod2 is Num Lock on every common layout, Lock is Caps Lock.
     m.other = e.state & (Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask);
-    if (display::commandForKey(static_cast<uint32_t>(sym), m) == display::KeyCommand::Quit)
-        listener.windowCloseRequested();
+    switch (display::commandForKey(static_cast<uint32_t>(sym), m)) {
+    case display::KeyCommand::Quit: listener.windowCloseRequested(); break;
+    case display::KeyCommand::ToggleFullscreen: listener.windowFullscreenToggled(); break;
+    case display::KeyCommand::Nothing: break;
+    }
 }
 }  // namespace
 

@@ -70,6 +70,7 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     int scale = display::scaleForDpi(features().dpi, width, height, DisplayWidth(dpy, screen),
                                      DisplayHeight(dpy, screen));
     scale = std::max(1, std::min({scale, 32767 / width, 32767 / height}));
+    w.firstScale = scale;
     w.windowWidth = width * scale;
     w.windowHeight = height * scale;
     w.fit = display::fitFrame(width, height, w.windowWidth, w.windowHeight);
@@ -123,6 +124,55 @@ void mapWindow(Window& w, bool shown) {
         XMapWindow(dpy, w.id);
     else
         XUnmapWindow(dpy, w.id);
+}
+
+namespace {
+bool windowManagerSpeaksEwmh(Display* dpy) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False), 0, 1,
+                       False, XA_WINDOW, &type, &format, &count, &after, &data);
+    if (data) XFree(data);
+    return count == 1;
+}
+}  // namespace
+
+void setFullscreen(Window& w, bool fullscreen) {
+    Display* dpy = display();
+    if (!dpy || !w.id || fullscreen == w.fullscreen) return;
+    w.fullscreen = fullscreen;
+    Atom state = XInternAtom(dpy, "_NET_WM_STATE", False), full = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
+    if (windowManagerSpeaksEwmh(dpy)) {
+        if (!w.mapped) {  // read when the window manager maps it
+            if (fullscreen)
+                XChangeProperty(dpy, w.id, state, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&full), 1);
+            else
+                XDeleteProperty(dpy, w.id, state);
+            return;
+        }
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = w.id;
+        e.xclient.message_type = state;
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = fullscreen ? 1 : 0;
+        e.xclient.data.l[1] = static_cast<long>(full);
+        e.xclient.data.l[3] = 1;
+        XSendEvent(dpy, DefaultRootWindow(dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+        return;
+    }
+    int screen = DefaultScreen(dpy);
+    if (fullscreen) {
+        ::Window child = 0;
+        XTranslateCoordinates(dpy, w.id, DefaultRootWindow(dpy), 0, 0, &w.restoreX, &w.restoreY, &child);
+        XMoveResizeWindow(dpy, w.id, 0, 0, static_cast<unsigned>(DisplayWidth(dpy, screen)),
+                          static_cast<unsigned>(DisplayHeight(dpy, screen)));
+    } else {
+        XMoveResizeWindow(dpy, w.id, w.restoreX, w.restoreY, static_cast<unsigned>(w.width * w.firstScale),
+                          static_cast<unsigned>(w.height * w.firstScale));
+    }
 }
 
 void raiseWindow(Window& w) {

@@ -20,6 +20,7 @@ struct Window {
     ::Window id = 0;
     int width = 0;  // the frame's size
     int height = 0;
+    int firstScale = 1;   // of the window's first size
     int windowWidth = 0;  // the window's, which the user may change
     int windowHeight = 0;
     display::Fit fit;
@@ -28,6 +29,8 @@ struct Window {
     bool native565 = false; // the window takes 5-6-5 rows as they are
     bool mapped = false;
     bool obscured = false;
+    bool fullscreen = false;
+    int restoreX = 0, restoreY = 0;  // where it was before full screen, with no window manager
     Visual* visual = nullptr;
     GC gc = nullptr;
     // What the server shows from, in the window's format: two, so that a
@@ -49,6 +52,9 @@ bool createWindow(Window& window, int x, int y, int width, int height, const std
 void destroyWindow(Window& window);
 void mapWindow(Window& window, bool shown);
 void raiseWindow(Window& window);
+// Through the window manager where there is one; otherwise the window covers
+// the screen itself, and goes back to its size on leaving.
+void setFullscreen(Window& window, bool fullscreen);
 // Keeps `mapped` and `obscured` up to date from the window's own events.
 void trackVisibility(Window& window, const XEvent& event);
 bool isVisible(const Window& window);

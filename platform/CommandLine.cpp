@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: MIT
+#include "CommandLine.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#ifndef ORVANEL_VERSION
+#define ORVANEL_VERSION "unknown"
+#endif
+
+namespace UIKitPlatform {
+namespace {
+
+Options gOptions;
+
+const char kUsage[] =
+    "usage: orvanel [OPTION]...\n"
+    "Shows a spinning, lit, textured cube that you turn (left button or one finger),\n"
+    "zoom (middle button or two fingers) and pan (right button or three fingers).\n"
+    "\n"
+    "  --picture FILE      show FILE (a PNG, or 49,152 bytes of raw RGB) instead of\n"
+    "                      /private/var/tesmor.raw\n"
+    "  --frames N          end after N frames shown\n"
+    "  --duration SECONDS  end after that many seconds\n"
+    "  --screenshot FILE   at the end, write the last frame shown to FILE as a PNG\n"
+    "  --fullscreen        start full screen (F11 toggles it)\n"
+    "  --offscreen         draw with no display at all (for --screenshot)\n"
+    "  --help              show this help and end\n"
+    "  --version           show the version and end\n"
+    "\n"
+    "Esc, q, Ctrl-Q or closing the window end it. It runs on Wayland when\n"
+    "WAYLAND_DISPLAY is set, on X11 through DISPLAY otherwise; ORVANEL_BACKEND=x11\n"
+    "or wayland forces one. Exit status: 0 when it ends as asked, 1 when no display\n"
+    "can be opened or it is lost, 2 for a bad command line. See orvanel(6).\n";
+
+ParsedCommandLine usageError(const std::string& why) {
+    ParsedCommandLine parsed;
+    parsed.exitStatus = 2;
+    parsed.text = "orvanel: " + why + "\nTry 'orvanel --help' for the options.\n";
+    return parsed;
+}
+
+bool wholeNumber(const char* text, long& out) {
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 10);
+    if (errno || end == text || *end || v <= 0) return false;
+    out = v;
+    return true;
+}
+
+bool seconds(const char* text, double& out) {
+    errno = 0;
+    char* end = nullptr;
+    double v = std::strtod(text, &end);
+    if (errno || end == text || *end || !std::isfinite(v) || v <= 0) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(int argc, char** argv) {
+    ParsedCommandLine parsed;
+    Options& o = parsed.options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool inlineValue = false;
+        if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.erase(eq);
+            inlineValue = true;
+        }
+        auto takesValue = [&]() -> bool {
+            if (inlineValue) return true;
+            if (i + 1 >= argc) return false;
+            value = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            parsed.exitStatus = 0;
+            parsed.text = kUsage;
+            return parsed;
+        }
+        if (arg == "--version") {
+            parsed.exitStatus = 0;
+            parsed.text = std::string("orvanel ") + ORVANEL_VERSION + "\n";
+            return parsed;
+        }
+        if (arg == "--fullscreen" || arg == "--offscreen") {
+            if (inlineValue) return usageError("option '" + arg + "' takes no value");
+            (arg == "--fullscreen" ? o.fullscreen : o.offscreen) = true;
+        } else if (arg == "--picture" || arg == "--screenshot") {
+            if (!takesValue() || value.empty()) return usageError("option '" + arg + "' needs a FILE");
+            (arg == "--picture" ? o.picture : o.screenshot) = value;
+        } else if (arg == "--frames") {
+            if (!takesValue() || !wholeNumber(value.c_str(), o.frames))
+                return usageError("option '--frames' needs a whole number of frames above 0, not '" + value + "'");
+        } else if (arg == "--duration") {
+            if (!takesValue() || !seconds(value.c_str(), o.duration))
+                return usageError("option '--duration' needs a number of seconds above 0, not '" + value + "'");
+        } else if (arg.rfind("-", 0) == 0) {
+            return usageError("unknown option '" + arg + "'");
+        } else {
+            return usageError("it takes no arguments, only options: '" + arg + "'");
+        }
+    }
+    return parsed;
+}
+
+const Options& options() { return gOptions; }
+
+void setOptions(const Options& options) { gOptions = options; }
+
+}  // namespace UIKitPlatform

@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: MIT
+#include "Screenshot.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "SurfaceBufferInternal.h"
+#include "UIKit.h"
+
+namespace UIKitPlatform {
+namespace {
+void draw(const LKLayer* layer, float x, float y, std::vector<uint16_t>& canvas, int width, int height) {
+    x += layer->frame().origin.x;
+    y += layer->frame().origin.y;
+    if (const __CoreSurfaceBuffer* b = layer->contents(); b && b->memory) {
+        int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+        for (int row = std::max(0, -y0); row < b->height && y0 + row < height; ++row)
+            for (int col = std::max(0, -x0); col < b->width && x0 + col < width; ++col) {
+                uint16_t p;
+                std::memcpy(&p, b->memory + static_cast<size_t>(row) * b->pitch + static_cast<size_t>(col) * 2, 2);
+                canvas[static_cast<size_t>(y0 + row) * width + x0 + col] = p;
+            }
+    }
+    for (const LKLayer* sub : layer->sublayers()) draw(sub, x, y, canvas, width, height);
+}
+}  // namespace
+
+std::vector<uint16_t> snapshot(const UIView* view, int width, int height) {
+    std::vector<uint16_t> canvas(static_cast<size_t>(width) * height);
+    if (view && view->layer())
+        for (const LKLayer* sub : view->layer()->sublayers()) draw(sub, 0, 0, canvas, width, height);
+    return canvas;
+}
+
+bool writePng565(const std::string& path, const std::vector<uint16_t>& pixels, int width, int height,
+                 std::string& error) {
+    std::vector<uint8_t> rgb(pixels.size() * 3);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        unsigned p = pixels[i], r = p >> 11, g = (p >> 5) & 63, b = p & 31;
+        rgb[i * 3] = static_cast<uint8_t>(r << 3 | r >> 2);
+        rgb[i * 3 + 1] = static_cast<uint8_t>(g << 2 | g >> 4);
+        rgb[i * 3 + 2] = static_cast<uint8_t>(b << 3 | b >> 2);
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGB;
+    if (png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr)) return true;
+    error = "cannot write " + path + ": " + image.message;
+    return false;
+}
+
+}  // namespace UIKitPlatform

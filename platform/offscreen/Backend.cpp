@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+// No display at all: windows that show nothing and always want a frame, EGL
+// on Mesa's surfaceless platform. The frames stay in the surface buffers
+// (for a screenshot at the end).
+#include "DisplayBackend.h"
+
+namespace {
+
+class OffscreenWindow final : public display::Window {
+public:
+    OffscreenWindow(int width, int height) : mFit(display::unscaled(width, height)) {}
+    void setShown(bool) override {}
+    void raise() override {}
+    void setFullscreen(bool) override {}
+    bool wantsFrame() const override { return true; }
+    void put565(const uint8_t*, int, int, int, int, int) override {}
+    void present() override {}
+    display::Fit fit() const override { return mFit; }
+
+private:
+    display::Fit mFit;
+};
+
+class OffscreenBackend final : public display::Backend {
+public:
+    const char* name() const override { return "offscreen"; }
+    bool open() override { return true; }
+    std::string openFailure() const override { return {}; }
+    void close() override {}
+    std::unique_ptr<display::Window> createWindow(int, int, int width, int height, const std::string&,
+                                                  display::WindowListener&) override {
+        return std::make_unique<OffscreenWindow>(width, height);
+    }
+    const char* eglPlatform() const override { return "surfaceless"; }
+    unsigned long createPixmap(int, int) override { return 0; }
+    void freePixmap(unsigned long) override {}
+    std::unique_ptr<display::FrameMemory> createFrameMemory(int, int, int, size_t) override { return nullptr; }
+    void dispatchPending() override {}
+    void flush() override {}
+    void sync() override {}
+};
+
+}  // namespace
+
+std::unique_ptr<display::Backend> display::makeOffscreenBackend() { return std::make_unique<OffscreenBackend>(); }
