@@ -279,7 +279,8 @@ bool start(std::string* error) {
     std::unique_ptr<display::Backend> backend =
         options().offscreen ? display::makeOffscreenBackend() : display::choose(why);
     if (backend && !backend->open()) {
-        why = backend->openFailure();
+        why = backend->openFailure() +
+              ": set WAYLAND_DISPLAY to a Wayland compositor or DISPLAY to an X display, or run with --offscreen";
         backend.reset();
     }
     if (!backend) {
@@ -364,10 +365,7 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     if (!options.picture.empty()) NSUserDefaults::standardUserDefaults()->_setStringForKey(options.picture, "picture");
     std::string error;
     if (!UIKitPlatform::start(&error)) {
-        std::fprintf(stderr,
-                     "orvanel: %s: set WAYLAND_DISPLAY to a Wayland compositor or DISPLAY to an X display, or run "
-                     "with --offscreen\n",
-                     error.c_str());
+        std::fprintf(stderr, "orvanel: %s\n", error.c_str());
         return 1;
     }
     gFramesShown = 0;

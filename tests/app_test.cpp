@@ -114,10 +114,55 @@ TEST_F(AppTest, MainReportsAMissingDisplayAndReturnsTheLoopsStatus) {
         char* argv[] = {name, nullptr};
         EXPECT_EQ(OrvanelMain(1, argv), 1);
         std::string err = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(err, std::string(c.said) + "\n") << c.backend << " " << c.wayland;
+        std::string hint = std::string(c.backend) == "gdi" ? "" : ": set WAYLAND_DISPLAY to a Wayland compositor or "
+                                                                   "DISPLAY to an X display, or run with --offscreen";
+        EXPECT_EQ(err, "orvanel: " + std::string(c.said) + hint + "\n") << c.backend << " " << c.wayland;
         EXPECT_TRUE(rec::calls.empty());
     }
     for (const char* name : {"ORVANEL_BACKEND", "WAYLAND_DISPLAY", "DISPLAY", "XDG_RUNTIME_DIR"}) unsetenv(name);
+}
+
+// The command line: answers on standard output with status 0, a bad option or
+// value one line naming it and a hint on standard error with status 2, and
+// nothing of the application runs.
+TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;  // what each stream starts with
+    } cases[] = {
+        {{"--help"}, 0, "usage: orvanel [OPTION]...\n", ""},
+        {{"-h"}, 0, "usage: orvanel [OPTION]...\n", ""},
+        {{"--version"}, 0, "orvanel ", ""},
+        {{"--bogus"}, 2, "", "orvanel: unknown option '--bogus'\nTry 'orvanel --help' for the options.\n"},
+        {{"photo.png"}, 2, "", "orvanel: it takes no arguments, only options: 'photo.png'\n"},
+        {{"--frames", "0"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '0'\n"},
+        {{"--frames=12x"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '12x'\n"},
+        {{"--duration", "-1"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not '-1'\n"},
+        {{"--duration=inf"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not 'inf'\n"},
+        {{"--picture"}, 2, "", "orvanel: option '--picture' needs a FILE\n"},
+        {{"--screenshot="}, 2, "", "orvanel: option '--screenshot' needs a FILE\n"},
+        {{"--offscreen=yes"}, 2, "", "orvanel: option '--offscreen' takes no value\n"},
+        {{"--frames", "3", "--help"}, 0, "usage: orvanel", ""},
+    };
+    output();  // the fixture's capture ends: each case has its own
+    for (const Case& c : cases) {
+        std::vector<char*> argv{const_cast<char*>("orvanel")};
+        for (const std::string& a : c.args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        int status = OrvanelMain(static_cast<int>(argv.size()) - 1, argv.data());
+        std::fflush(stdout);
+        std::string out = ::testing::internal::GetCapturedStdout(), err = ::testing::internal::GetCapturedStderr();
+        std::string what = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+        EXPECT_EQ(status, c.status) << what;
+        EXPECT_EQ(out.rfind(c.out, 0), 0u) << what << ": " << out;
+        EXPECT_EQ(err.rfind(c.err, 0), 0u) << what << ": " << err;
+        EXPECT_EQ(out.empty(), c.out.empty()) << what;
+        EXPECT_EQ(err.empty(), c.err.empty()) << what;
+        EXPECT_TRUE(rec::calls.empty()) << what;
+    }
 }
 
 }  // namespace

@@ -21,6 +21,8 @@
 #include <optional>
 #include <thread>
 
+#include <png.h>
+
 #include "Weston.h"
 #include "Xvfb.h"
 // After gtest: Xlib's None and Bool macros clash with its names.
@@ -845,6 +847,64 @@ TEST_F(EndToEnd, NativeOnWaylandTheSameFramesAndInput) {
     ASSERT_TRUE(ended) << "still running a second after the compositor went away";
     EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 1) << *ended;
     EXPECT_EQ(readAll(out), glVersionLine() + "display connection lost\n");
+}
+
+// A PNG's pixels as 8-bit RGB, or empty.
+std::vector<unsigned char> pngPixels(const std::string& path, int& width, int& height) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<unsigned char> rgb;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return rgb;
+    image.format = PNG_FORMAT_RGB;
+    rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) rgb.clear();
+    width = static_cast<int>(image.width);
+    height = static_cast<int>(image.height);
+    return rgb;
+}
+
+// A picture of the user's own, as a PNG or as the raw file the picture tool
+// makes of it, shown for 40 frames on X and with no display at all: the same
+// screenshot, and a closing line.
+TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOffscreen) {
+    std::string dir = std::string(testing::TempDir()) + "orvanel_shots_XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir.data()));
+    // 64 x 48, not square: each axis scaled by its own length.
+    std::vector<unsigned char> photo(64 * 48 * 3);
+    for (size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<unsigned char>((i / 3 % 64) * 4 + (i % 3) * 60);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 64;
+    image.height = 48;
+    image.format = PNG_FORMAT_RGB;
+    ASSERT_TRUE(png_image_write_to_file(&image, (dir + "/photo.png").c_str(), 0, photo.data(), 0, nullptr));
+    auto run = [&](const std::string& command) {
+        int status = std::system(("cd " + dir + " && " + command + " >out.txt 2>&1").c_str());
+        std::ifstream in(dir + "/out.txt");
+        std::string said((std::istreambuf_iterator<char>(in)), {});
+        return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+    };
+    ASSERT_EQ(run(ORVANEL_PICTURE_TOOL " photo.png photo.raw").first, 0);
+    auto [xStatus, xSaid] = run("WAYLAND_DISPLAY= " ORVANEL_BINARY " --picture photo.png --frames 40 --screenshot x.png");
+    EXPECT_EQ(xStatus, 0) << xSaid;
+    EXPECT_EQ(xSaid.rfind(glVersionLine() + "orvanel: 40 frames shown in ", 0), 0u) << xSaid;
+    auto [oStatus, oSaid] =
+        run("DISPLAY= " ORVANEL_BINARY " --offscreen --picture photo.raw --frames=40 --screenshot=o.png");
+    EXPECT_EQ(oStatus, 0) << oSaid;
+    int xw = 0, xh = 0, ow = 0, oh = 0;
+    std::vector<unsigned char> x = pngPixels(dir + "/x.png", xw, xh), o = pngPixels(dir + "/o.png", ow, oh);
+    EXPECT_EQ(std::vector<int>({xw, xh, ow, oh}), std::vector<int>({320, 480, 320, 480}));
+    EXPECT_TRUE(x == o) << "the frames differ";
+    size_t coloured = 0;
+    for (size_t i = 0; i + 2 < x.size(); i += 3) coloured += x[i] != 74 || x[i + 1] != 77 || x[i + 2] != 99;
+    EXPECT_GT(coloured, 10000u) << "no cube in the screenshot";
+    // A picture that cannot be used is said as the fixed path's would be, and the cube is drawn on.
+    auto [badStatus, badSaid] = run("DISPLAY= " ORVANEL_BINARY " --offscreen --picture missing.png --frames 2");
+    EXPECT_EQ(badStatus, 0);
+    EXPECT_EQ(badSaid.rfind("\nCannot open picture file missing.png: No such file or directory" + glVersionLine(), 0),
+              0u)
+        << badSaid;
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

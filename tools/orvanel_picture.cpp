@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
     if (!picture::readImage(operands[0], image, error) ||
         !picture::writePicture(output, picture::toPicture(image), error)) {
         std::fprintf(stderr, "orvanel-picture: %s\n", error.c_str());
+        if (operands.size() == 1 && error.rfind("cannot write", 0) == 0)
+            std::fprintf(stderr,
+                         "orvanel-picture: to show a picture without writing there, run orvanel --picture %s\n",
+                         operands[0]);
         return 1;
     }
     std::printf("orvanel-picture: wrote %s\n", output);
