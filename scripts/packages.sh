@@ -25,3 +25,24 @@ ensure_packages() {
     return 1
   fi
 }
+
+# Root installs packages, nothing more: the rest of the script runs as the
+# clone's owner, so that nothing in the clone is left owned by root (and what
+# earlier runs as root left there goes back to the owner). Call after
+# ensure_packages with the script's own arguments.
+run_as_clone_owner() {
+  [[ $(id -u) -eq 0 ]] || return 0
+  local owner group
+  owner=$(stat -c %u .)
+  group=$(stat -c %g .)
+  [[ $owner -ne 0 ]] || return 0
+  local dir
+  for dir in build build-asan out; do
+    [[ -e $dir ]] && chown -R "$owner:$group" "$dir"
+  done
+  local home
+  home=$(getent passwd "$owner" | cut -d: -f6) || true
+  echo "${0##*/}: going on as the clone's owner (uid $owner)"
+  exec setpriv --reuid="$owner" --regid="$group" --clear-groups \
+    env HOME="${home:-$PWD}" "$0" "$@"
+}

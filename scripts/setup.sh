@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 
 . scripts/packages.sh
 ensure_packages "${build_packages[@]}" "${test_packages[@]}"
+run_as_clone_owner "$@"
 
 build=${1:-build}
 shift || true

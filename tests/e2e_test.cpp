@@ -61,31 +61,93 @@ Screen grab() {
     return s;
 }
 
-// In a mount namespace of its own: the host's files with a layer on top that
-// takes what the test writes (the fixed picture path), so that nothing
-// reaches the host. The layer lives in a tmpfs over an empty scratch folder.
-const std::string gScratch = [] {
-    std::string dir = std::string(testing::TempDir()) + "orvanel_root_XXXXXX";
-    return mkdtemp(dir.data()) ? dir : std::string();
-}();
+// In a mount namespace of its own (for an ordinary user, inside a user
+// namespace that maps only that user, so that the program runs as that user):
+// a root of the host's top-level folders bound as they are, with a /private
+// of its own for the fixed picture path, so that nothing reaches the host.
+// The root is a tmpfs over an empty scratch folder.
+// Made when first needed (listing the tests makes none), removed with the
+// suite.
+std::string gScratch;
+const std::string& scratch() {
+    if (gScratch.empty()) {
+        std::string dir = std::string(testing::TempDir()) + "orvanel_root_XXXXXX";
+        if (mkdtemp(dir.data())) gScratch = dir;
+    }
+    return gScratch;
+}
 
-bool enterPrivateRoot(const std::string& live = {}) {
-    std::string upper = gScratch + "/upper", work = gScratch + "/work", root = gScratch + "/root";
-    if (gScratch.empty() || mount("tmpfs", gScratch.c_str(), "tmpfs", 0, "size=8m") != 0) return false;
-    for (const std::string& dir : {upper, work, root}) mkdir(dir.c_str(), 0755);
-    std::string layers = "lowerdir=/,upperdir=" + upper + ",workdir=" + work;
-    if (mount("overlay", root.c_str(), "overlay", 0, layers.c_str()) != 0) return false;
-    // As they are: the kernel's, and a folder of live sockets (an overlay
-    // would hide their listeners).
-    for (const std::string& path : {std::string("/proc"), std::string("/dev"), std::string("/sys"), live})
-        if (!path.empty() && mount(path.c_str(), (root + path).c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
-            return false;
-    return chroot(root.c_str()) == 0 && chdir("/") == 0;
+bool writeFile(const char* path, const std::string& text) {
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) close(fd);
+    return ok;
+}
+
+bool enterPrivateNamespaces(int more = 0) {
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (uid == 0) return unshare(CLONE_NEWNS | more) == 0;
+    return unshare(CLONE_NEWUSER | CLONE_NEWNS | more) == 0 && writeFile("/proc/self/setgroups", "deny") &&
+           writeFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") &&
+           writeFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
+}
+
+bool enterPrivateRoot() {
+    const std::string& root = scratch();
+    if (root.empty() || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", root.c_str(), "tmpfs", 0, "size=8m,mode=0755") != 0)
+        return false;
+    for (const auto& entry : std::filesystem::directory_iterator("/")) {
+        std::string name = entry.path().filename(), to = root + "/" + name;
+        if (name == "private") continue;
+        if (entry.is_symlink()) {
+            if (symlink(std::filesystem::read_symlink(entry.path()).c_str(), to.c_str()) != 0) return false;
+        } else if (entry.is_directory()) {
+            if (mkdir(to.c_str(), 0755) != 0 ||
+                mount(entry.path().c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+                return false;
+        }
+    }
+    return mkdir((root + "/private").c_str(), 0755) == 0 && mkdir((root + "/private/var").c_str(), 0755) == 0 &&
+           chroot(root.c_str()) == 0 && chdir("/") == 0;
+}
+
+// Whether this machine lets the tests make such a root (a kernel may refuse
+// user namespaces to ordinary users).
+bool privateRootsWork() {
+    static const bool work = [] {
+        scratch();
+        pid_t pid = fork();
+        if (pid == 0) _exit(enterPrivateNamespaces() && enterPrivateRoot() ? 0 : 1);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }();
+    return work;
+}
+
+// A copy of the program and its sample that another user can reach (the
+// clone may be in a home folder no one else may enter).
+std::string gReachable;
+std::string reachableProgram() {
+    if (gReachable.empty()) {
+        std::string dir = std::string(testing::TempDir()) + "orvanel_copy_XXXXXX";
+        if (!mkdtemp(dir.data())) return ORVANEL_BINARY;
+        gReachable = dir;
+        namespace fs = std::filesystem;
+        fs::create_directories(dir + "/bin");
+        fs::create_directories(dir + "/share/orvanel");
+        fs::copy_file(ORVANEL_BINARY, dir + "/bin/orvanel");
+        fs::copy_file(SAMPLE_PICTURE, dir + "/share/orvanel/tesmor.raw");
+        for (const std::string& d : {dir, dir + "/bin", dir + "/share", dir + "/share/orvanel"}) chmod(d.c_str(), 0755);
+    }
+    return gReachable + "/bin/orvanel";
 }
 
 struct How {
     bool pictureAtPath = true;  // otherwise nothing is there
-    bool unprivileged = false;  // run as nobody
+    bool unprivileged = false;  // run as nobody (as root), from a copy nobody can reach
     bool stdoutClosed = false;
     const char* eglPlatform = nullptr;  // EGL_PLATFORM in its environment
     const Weston* wayland = nullptr;    // its display: this compositor and no X server
@@ -96,6 +158,7 @@ struct How {
 // Runs the program with `picture` at its fixed path; returns its pid and the
 // read end of its standard output and error, once it has been executed.
 pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
+    std::string program = how.unprivileged && geteuid() == 0 ? reachableProgram() : ORVANEL_BINARY;
     int fds[2], exec[2];
     if (pipe(fds) != 0 || pipe2(exec, O_CLOEXEC) != 0) return -1;
     pid_t pid = fork();
@@ -113,18 +176,17 @@ pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
             setenv("WAYLAND_DISPLAY", how.wayland->socket().c_str(), 1);
             setenv("XDG_RUNTIME_DIR", how.wayland->runtimeDir().c_str(), 1);
         }
-        if (unshare(CLONE_NEWNS | (how.ownIpc ? CLONE_NEWIPC : 0)) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            !enterPrivateRoot(how.wayland ? how.wayland->runtimeDir() : std::string()))
-            _exit(90);
+        if (!enterPrivateNamespaces(how.ownIpc ? CLONE_NEWIPC : 0) || !enterPrivateRoot()) _exit(90);
         if (how.pictureAtPath) {
             mkdir("/private", 0755);
             mkdir("/private/var", 0755);
             std::ofstream("/private/var/tesmor.raw", std::ios::binary)
                 .write(reinterpret_cast<const char*>(picture.data()), static_cast<std::streamsize>(picture.size()));
         }
-        if (how.unprivileged && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+        if (how.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(92);
-        execl(ORVANEL_BINARY, ORVANEL_BINARY, static_cast<char*>(nullptr));
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
         _exit(91);
     }
     close(fds[1]);
@@ -350,10 +412,17 @@ std::vector<uint8_t> markedPicture() {
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace (unshare -m)";
+        if (!privateRootsWork())
+            GTEST_SKIP() << "needs a private mount namespace: run as root, or let ordinary users make user "
+                            "namespaces (sysctl kernel.unprivileged_userns_clone=1)";
         server = std::make_unique<Xvfb>(16);
     }
-    static void TearDownTestSuite() { rmdir(gScratch.c_str()); }
+    static void TearDownTestSuite() {
+        if (!gScratch.empty()) rmdir(gScratch.c_str());
+        gScratch.clear();
+        if (!gReachable.empty()) std::filesystem::remove_all(gReachable);
+        gReachable.clear();
+    }
     std::unique_ptr<Xvfb> server;
 };
 
@@ -397,15 +466,22 @@ bool showsAFrame(const Screen& s) {
 // With no standard output, or an environment that asks EGL for another
 // platform, the frames reach the X screen all the same.
 TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
-    const std::string sample = "\nCannot open picture file /private/var/tesmor.raw: No such file or directory"
-                               "\nShowing the sample picture " SAMPLE_PICTURE " instead\n" + glVersionLine();
+    auto sampleAt = [](const std::string& path) {
+        return "\nCannot open picture file /private/var/tesmor.raw: No such file or directory"
+               "\nShowing the sample picture " + path + " instead\n" + glVersionLine();
+    };
+    const std::string sample = sampleAt(SAMPLE_PICTURE);
+    // Another user runs a copy it can reach, with the sample beside it.
+    const std::string reachableSample =
+        geteuid() == 0 ? sampleAt(reachableProgram().substr(0, gReachable.size()) + "/share/orvanel/tesmor.raw")
+                       : sample;
     struct Case {
         How how;
         std::string said;
         bool textured;
     } cases[] = {
         {{true}, "\nPicture file /private/var/tesmor.raw is short: read 0 of 49152 bytes" + glVersionLine(), false},
-        {{false, true}, sample, true},
+        {{false, true}, reachableSample, true},
         {{false, false, true}, "", true},
         {{false, false, false, "surfaceless"}, sample, true},
         {{false, false, false, "wayland"}, sample, true},

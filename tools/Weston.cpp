@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <png.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,11 +19,12 @@
 namespace fs = std::filesystem;
 
 namespace {
-// Runs a command with `env` added, output to `log`; returns its wait status.
+// Runs a command with `env` added, output to `log`; returns its pid.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& dir,
             const std::string& log) {
     pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // ends with the test, even one that crashed
         int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         if (out >= 0) {
             dup2(out, 1);

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "Xvfb.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +25,11 @@ Xvfb::Xvfb(int depth, int width, int height) : mDepth(depth) {
     mPid = fork();
     if (mPid == 0) {
         close(fds[0]);
+        // It ends with the test, even one that crashed, and holds none of
+        // its output open.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null >= 0) dup2(null, 1);
         if (log >= 0) dup2(log, 2);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
                "tcp", "-noreset", static_cast<char*>(nullptr));
