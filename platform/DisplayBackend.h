@@ -88,7 +88,8 @@ public:
     virtual void freePixmap(unsigned long pixmap) = 0;
     // Null: plain memory will do.
     virtual std::unique_ptr<FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) = 0;
-    // Hands events already read to their windows (no waiting).
+    // Reads what the window system has sent, without waiting, and hands it
+    // to the windows.
     virtual void dispatchPending() = 0;
     // Sends what was asked of the window system.
     virtual void flush() = 0;

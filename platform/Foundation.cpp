@@ -207,7 +207,8 @@ void NSRunLoop::runOnce(double maxWait) {
     if (wait < 0) wait = 0;
     if (mClock) wait = 0;  // a test clock never waits for real time
     wait = std::min(wait, 3600.0);
-    bool lazy = wait < kLazyWait;
+    bool lazy = wait < kLazyWait && !mWakeOnSources;
+    mWakeOnSources = false;
     std::vector<pollfd>& fds = mPollFds;
     fds.clear();
     // A lazy source is asked only whether it has news (no events): it wakes
@@ -217,15 +218,6 @@ void NSRunLoop::runOnce(double maxWait) {
     timeout.tv_sec = static_cast<time_t>(wait);
     timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
     int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
-    if (lazy && ready >= 0) {
-        bool any = false;
-        for (size_t i = 0; i < fds.size(); ++i) any |= fds[i].events == 0;
-        if (any) {
-            for (pollfd& p : fds) p.events = POLLIN;
-            timespec now{};
-            ready = ppoll(fds.data(), fds.size(), &now, nullptr);
-        }
-    }
     fireDueTimers();
     if (ready > 0) {
         // Collect first: a callback may add or remove sources.

@@ -113,12 +113,15 @@ public:
     static NSRunLoop* mainRunLoop();
 
     void addTimer(NSTimer* timer);
-    // A source that does not wake the loop for itself is served on each pass
-    // while a timer is due within kLazyWait seconds, and wakes it otherwise:
-    // a window system's news then waits for the next frame, which is when it
-    // matters, instead of costing a wake-up of its own.
+    // A source that does not wake the loop for itself while a timer is due
+    // within kLazyWait seconds (a hang-up still does): its owner reads it on
+    // each pass, and a window system's news then waits for the next frame,
+    // which is when it matters, instead of costing a wake-up of its own.
     int addInputSource(int fd, std::function<void()> onReadable, bool wakes = true);
     static constexpr double kLazyWait = 0.1;
+    // For the next pass, every source wakes the loop (something waits for
+    // the window system's news).
+    void wakeOnSources() { mWakeOnSources = true; }
     void removeInputSource(int token);
     void addObserver(std::function<void()> afterPass);
 
@@ -161,6 +164,7 @@ private:
     std::function<double()> mClock;
     int mNextToken = 1;
     long long mLateTicks = 0;
+    bool mWakeOnSources = false;
     bool mStopRequested = false;
     int mStatus = 0;
 };

@@ -68,14 +68,20 @@ void catchTermination() {
 
 void displayWindows() {
     display::Backend* backend = display::current();
-    // Events already read (a window just mapped) count before drawing.
+    // What the window system has said (a window just mapped, a frame asked
+    // for, input) counts before drawing.
     if (backend) backend->dispatchPending();
     // By index: drawing may open or close a window.
-    for (size_t i = 0; i < gWindows.size(); ++i) gWindows[i]->displayIfNeeded();
-    if (backend) {
-        backend->flush();
-        backend->dispatchPending();
+    bool waiting = false;
+    for (size_t i = 0; i < gWindows.size(); ++i) {
+        UIWindow* w = gWindows[i];
+        w->displayIfNeeded();
+        waiting |= !w->isHidden() && w->contentView() && w->contentView()->needsDisplay();
     }
+    if (backend) backend->flush();
+    // A view waits for its window to be shown or asked for a frame: that
+    // news wakes the loop, so that the frame does not wait for the next tick.
+    if (waiting) NSRunLoop::mainRunLoop()->wakeOnSources();
 }
 
 void deliver(UIView* view, PointerAction action) {

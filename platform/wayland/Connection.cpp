@@ -128,9 +128,7 @@ const Globals* globals() { return gOpen && !gLost ? &gGlobals : nullptr; }
 
 bool lost() { return gLost; }
 
-void dispatchPending() {
-    if (globals() && wl_display_dispatch_pending(gGlobals.display) < 0) connectionLost();
-}
+void dispatchPending() { serve(); }
 
 void flush() {
     // A full socket (EAGAIN) is sent on the next pass.

@@ -32,6 +32,7 @@ void close();
 // Null when not open or lost.
 const Globals* globals();
 bool lost();
+// Reads what the compositor has sent, without waiting, and dispatches it.
 void dispatchPending();
 void flush();
 void roundtrip();

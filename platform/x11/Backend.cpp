@@ -98,7 +98,9 @@ public:
     void freePixmap(unsigned long pixmap) override {
         if (Display* dpy = display(); dpy && pixmap) XFreePixmap(dpy, pixmap);
     }
-    std::unique_ptr<display::FrameMemory> createFrameMemory(int, int, int, size_t) override { return nullptr; }
+    std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t) override {
+        return x11::createFrameMemory(width, height, pitch);
+    }
     void dispatchPending() override { dispatchQueued(); }
     void flush() override { x11::flush(); }
     void sync() override {

@@ -126,7 +126,9 @@ void flush() {
 
 void dispatchQueued() {
     if (!display()) return;
-    while (!gLost && XEventsQueued(gDisplay, QueuedAlready) > 0) {
+    int mode = QueuedAfterReading;  // one read, then what it brought
+    while (!gLost && XEventsQueued(gDisplay, mode) > 0) {
+        mode = QueuedAlready;
         XEvent event;
         XNextEvent(gDisplay, &event);
         deliver(event);

@@ -35,7 +35,8 @@ int errorCount();
 void expectError(int code);
 
 void flush();
-// Hands events that Xlib has already read to the handler (no I/O).
+// Reads what the server has sent, without waiting, and hands every event to
+// the handler.
 void dispatchQueued();
 
 }  // namespace x11

@@ -136,4 +136,68 @@ void waitIdle(Image& image) {
     image.busy = false;
 }
 
+Image* sharedImageAt(const uint8_t* pixels) {
+    for (Image* image : gImages)
+        if (image->shared && reinterpret_cast<const uint8_t*>(image->memory) == pixels) return image;
+    return nullptr;
+}
+
+namespace {
+// The read-back lands here and the server reads it from here: a frame is
+// copied once. One the server may still be reading is not drawn into; the
+// buffer moves to the other (or a third), and nothing waits.
+class SharedFrameMemory final : public display::FrameMemory {
+public:
+    SharedFrameMemory(int width, int height, int pitch) : mWidth(width), mHeight(height), mPitch(pitch) {}
+    ~SharedFrameMemory() override {
+        for (auto& image : mImages) destroyImage(*image);
+    }
+    bool grow() {
+        auto image = std::make_unique<Image>();
+        if (!createImage(*image, 16, 2, mWidth, mHeight, mPitch) || !image->shared) {
+            destroyImage(*image);
+            return false;
+        }
+        mImages.push_back(std::move(image));
+        return true;
+    }
+    uint8_t* pixels() override { return reinterpret_cast<uint8_t*>(mImages[mCurrent]->memory); }
+    uint8_t* forWriting(bool keep) override {
+        Image* now = mImages[mCurrent].get();
+        if (Display* dpy = display(); dpy && now->busy) {
+            // What the server has said so far, without waiting for it.
+            XEventsQueued(dpy, QueuedAfterReading);
+            collectCompletions(dpy);
+        }
+        if (!now->busy) return pixels();
+        size_t next = 0;
+        while (next < mImages.size() && mImages[next]->busy) ++next;
+        if (next == mImages.size() && (mImages.size() >= 3 || !grow())) {
+            waitIdle(*now);
+            return pixels();
+        }
+        if (keep) std::memcpy(mImages[next]->memory, now->memory, static_cast<size_t>(mPitch) * mHeight);
+        mCurrent = next;
+        return pixels();
+    }
+
+private:
+    int mWidth, mHeight, mPitch;
+    std::vector<std::unique_ptr<Image>> mImages;
+    size_t mCurrent = 0;
+};
+}  // namespace
+
+std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch) {
+    Display* dpy = display();
+    if (!dpy || features().shmCompletion < 0) return nullptr;
+    Visual* v = DefaultVisual(dpy, DefaultScreen(dpy));
+    bool native565 = DefaultDepth(dpy, DefaultScreen(dpy)) == 16 && v->c_class == TrueColor &&
+                     v->red_mask == 0xf800 && v->green_mask == 0x7e0 && v->blue_mask == 0x1f;
+    if (!native565) return nullptr;
+    auto memory = std::make_unique<SharedFrameMemory>(width, height, pitch);
+    if (!memory->grow()) return nullptr;
+    return memory;
+}
+
 }  // namespace x11

@@ -9,6 +9,10 @@
 #include <X11/extensions/XShm.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "DisplayBackend.h"
 
 namespace x11 {
 
@@ -31,5 +35,12 @@ void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, in
 void waitIdle(Image& image);
 // A completion notice from the server (MIT-SHM's ShmCompletion event).
 void imageRead(const XEvent& event);
+// The shared image whose pixels start here, if the server reads it as it is
+// (a surface buffer's memory on a 5-6-5 screen).
+Image* sharedImageAt(const uint8_t* pixels);
+
+// Surface-buffer memory in shared images the server reads as they are, where
+// the screen is 5-6-5 and shares memory; null otherwise.
+std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch);
 
 }  // namespace x11

@@ -84,6 +84,18 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
     int cw = std::min(width, w.width);
     int ch = std::min(height, w.height);
     if (cw <= 0 || ch <= 0) return;
+    Drawable to = w.id;
+    if (scaled(w)) {
+        to = w.frame;
+    } else if (w.framePicture) {  // centred; without RENDER it stays at the top left
+        x += w.fit.x;
+        y += w.fit.y;
+    }
+    // Memory the server reads as it is: shown from where it was drawn.
+    if (Image* shared = sharedImageAt(pixels); shared && w.native565 && shared->pitch == pitch) {
+        putImage(*shared, to, w.gc, cw, ch, x, y);
+        return;
+    }
     Image& out = w.staging[w.next];
     if (!out.ximage) return;
     w.next ^= 1;
@@ -110,13 +122,6 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
         }
     }
     streamCopyDone();
-    Drawable to = w.id;
-    if (scaled(w)) {
-        to = w.frame;
-    } else if (w.framePicture) {  // centred; without RENDER it stays at the top left
-        x += w.fit.x;
-        y += w.fit.y;
-    }
     putImage(out, to, w.gc, cw, ch, x, y);
 }
 
