@@ -148,7 +148,7 @@ std::string reachableProgram() {
 struct How {
     bool pictureAtPath = true;  // otherwise nothing is there
     bool unprivileged = false;  // run as nobody (as root), from a copy nobody can reach
-    bool stdoutClosed = false;
+    int closedAtStart = -1;  // a standard descriptor closed when it starts
     const char* eglPlatform = nullptr;  // EGL_PLATFORM in its environment
     const Weston* wayland = nullptr;    // its display: this compositor and no X server
     bool readerGone = false;            // its output is a pipe nobody reads
@@ -168,7 +168,7 @@ pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
         close(fds[0]);
         close(fds[1]);
         close(exec[0]);
-        if (how.stdoutClosed) close(1);
+        if (how.closedAtStart >= 0) close(how.closedAtStart);
         if (how.eglPlatform) setenv("EGL_PLATFORM", how.eglPlatform, 1);
         unsetenv("WAYLAND_DISPLAY");
         if (how.wayland) {
@@ -482,14 +482,17 @@ TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
     } cases[] = {
         {{true}, "\nPicture file /private/var/tesmor.raw is short: read 0 of 49152 bytes" + glVersionLine(), false},
         {{false, true}, reachableSample, true},
-        {{false, false, true}, "", true},
+        {{.pictureAtPath = false, .closedAtStart = 1}, "", true},
+        {{.pictureAtPath = false, .closedAtStart = 0}, sample, true},
+        {{.pictureAtPath = false, .closedAtStart = 2}, sample, true},
         {{false, false, false, "surfaceless"}, sample, true},
         {{false, false, false, "wayland"}, sample, true},
         {{.pictureAtPath = false, .readerGone = true}, "", true},
         {{.pictureAtPath = false, .ownIpc = true}, sample, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.how.eglPlatform ? c.how.eglPlatform : "") + (c.how.stdoutClosed ? "stdout closed" : "") +
+        SCOPED_TRACE(std::string(c.how.eglPlatform ? c.how.eglPlatform : "") +
+                     (c.how.closedAtStart >= 0 ? "descriptor closed: " + std::to_string(c.how.closedAtStart) : "") +
                      (c.how.readerGone ? "reader gone" : "") + (c.how.ownIpc ? "own IPC namespace" : ""));
         int out = -1;
         pid_t pid = launch({}, out, c.how);  // an empty file, or none
@@ -498,11 +501,11 @@ TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
         EXPECT_TRUE(showsAFrame(s));
         size_t coloured = std::count_if(s.px.begin(), s.px.end(), [](uint16_t p) { return p != kClear && p != 0; });
         EXPECT_EQ(coloured > 5000, c.textured) << coloured;
-        if (c.how.stdoutClosed) {  // its descriptor 1 is the null device, not its X connection
-            struct stat fd1 {}, null {};
-            stat(("/proc/" + std::to_string(pid) + "/fd/1").c_str(), &fd1);
+        if (c.how.closedAtStart >= 0) {  // the null device is there, not its X connection
+            struct stat fd {}, null {};
+            stat(("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(c.how.closedAtStart)).c_str(), &fd);
             stat("/dev/null", &null);
-            EXPECT_TRUE(S_ISCHR(fd1.st_mode) && fd1.st_rdev == null.st_rdev);
+            EXPECT_TRUE(S_ISCHR(fd.st_mode) && fd.st_rdev == null.st_rdev);
         }
         EXPECT_TRUE(endsCleanly(pid, SIGINT));
         if (!c.how.readerGone) {
@@ -672,6 +675,16 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     EXPECT_STREQ(hint.res_class, "Orvanel");
     XFree(hint.res_name);
     XFree(hint.res_class);
+    // It can be made a quarter of its size and no smaller, and it hears of
+    // being covered.
+    XSizeHints hints{};
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(dpy, window, &hints, &supplied));
+    EXPECT_TRUE(hints.flags & PMinSize);
+    EXPECT_EQ(std::pair(hints.min_width, hints.min_height), std::pair(80, 120));
+    XWindowAttributes seen;
+    XGetWindowAttributes(dpy, window, &seen);
+    EXPECT_TRUE(seen.all_event_masks & VisibilityChangeMask);
     Atom type = 0;
     int format = 0;
     unsigned long count = 0, after = 0;
@@ -846,6 +859,43 @@ TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsI
             EXPECT_EQ(px[20], kClear);
             EXPECT_EQ(px[979], kClear);
             EXPECT_EQ(px[980], 0);
+
+            // Wider and smaller windows, and a change of width alone: the
+            // frame fitted and centred each time, black beside it.
+            struct Size {
+                int width, height, x, y, shownWidth;
+            };
+            for (Size size : {Size{1000, 960, 180, 0, 640}, Size{400, 480, 40, 0, 320}, Size{160, 480, 0, 120, 160},
+                              Size{700, 480, 190, 0, 320}}) {
+                XResizeWindow(dpy, window, static_cast<unsigned>(size.width), static_cast<unsigned>(size.height));
+                XSync(dpy, False);
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                px = windowPixels(dpy, window, size.width, size.height);
+                auto at = [&](int x, int y) { return px[static_cast<size_t>(y) * size.width + x]; };
+                int right = size.x + size.shownWidth - 1, bottom = size.height - 1 - size.y;
+                SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
+                EXPECT_EQ(at(size.x, size.y), kClear);
+                EXPECT_EQ(at(right, bottom), kClear);
+                if (size.x > 0) {
+                    EXPECT_EQ(at(size.x - 1, size.y), 0);
+                }
+                if (right + 1 < size.width) {
+                    EXPECT_EQ(at(right + 1, bottom), 0);
+                }
+                if (size.y > 0) {
+                    EXPECT_EQ(at(size.x, size.y - 1), 0);
+                }
+            }
+
+            // Partly covered, it draws on.
+            ::Window cover = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 100, 100, 0, 0, 0);
+            XMapRaised(dpy, cover);
+            XSync(dpy, False);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            std::vector<uint16_t> covered = windowPixels(dpy, window, 700, 480);
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            EXPECT_NE(windowPixels(dpy, window, 700, 480), covered) << "a partly covered window stopped drawing";
+            XDestroyWindow(dpy, cover);
         }
         XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
         KeyCode code = XKeysymToKeycode(dpy, key);

@@ -153,6 +153,22 @@ TEST_F(PictureToolTest, TinyAndLargeImagesScaleWithAFilter) {
     ASSERT_EQ(raw.size(), 49152u);
     EXPECT_EQ(texel(raw, 127, 127)[2], 30);
 
+    // Not square: each axis scaled by its own length (left half red, right
+    // half blue, over the whole height).
+    picture::Pixels wide = solid(4, 1, 255, 0, 0);
+    for (int x = 2; x < 4; ++x) {
+        wide.rgba[x * 4] = 0;
+        wide.rgba[x * 4 + 2] = 255;
+    }
+    ASSERT_TRUE(picture::writePng(path("wide.png"), wide, error));
+    raw = convert(path("wide.png"));
+    ASSERT_EQ(raw.size(), 49152u);
+    for (int t : {0, 64, 127}) {
+        EXPECT_EQ(texel(raw, 10, t)[0], 255) << t;
+        EXPECT_EQ(texel(raw, 117, t)[2], 255) << t;
+        EXPECT_EQ(texel(raw, 117, t)[0], 0) << t;
+    }
+
     // Alternate black and white pixels: an area filter gives grey, where
     // picking one source pixel would give black or white.
     picture::Pixels checker = solid(1000, 700, 0, 0, 0);
@@ -176,25 +192,35 @@ TEST_F(PictureToolTest, RefusalsLeaveNothingBehind) {
     EXPECT_NE(error.find("not a PNG"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(path("out.raw")));
 
-    // The header of a huge image: refused before its pixels.
-    FILE* f = std::fopen(path("huge.png").c_str(), "wb");
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_init_io(png, f);
-    png_set_IHDR(png, info, 20000, 20000, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), nullptr, 0);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    EXPECT_TRUE(convert(path("huge.png"), &error).empty());
-    EXPECT_NE(error.find("20000 x 20000 pixels is too large"), std::string::npos) << error;
+    // The header of a huge image: refused before its pixels, past 32,768 a
+    // side or 2^26 pixels, and not at the limits themselves.
+    auto header = [&](png_uint_32 width, png_uint_32 height) {
+        FILE* f = std::fopen(path("huge.png").c_str(), "wb");
+        png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(png);
+        png_init_io(png, f);
+        png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), nullptr, 0);
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        EXPECT_TRUE(convert(path("huge.png"), &error).empty());
+        return error.find(std::to_string(width) + " x " + std::to_string(height) + " pixels is too large") !=
+               std::string::npos;
+    };
+    EXPECT_TRUE(header(20000, 20000)) << error;
+    EXPECT_TRUE(header(32769, 1)) << error;
+    EXPECT_TRUE(header(1, 32769)) << error;
+    EXPECT_TRUE(header(8192, 8193)) << error;
+    EXPECT_FALSE(header(8192, 8192)) << error;  // at the limit: read, and found to have no pixels
+    EXPECT_FALSE(header(32768, 2)) << error;
 
     std::vector<uint8_t> bytes(49152, 1);
     EXPECT_FALSE(picture::writePicture(path("no/such/dir/out.raw"), bytes, error));
     fs::create_directory(path("target.raw"));
     EXPECT_FALSE(picture::writePicture(path("target.raw"), bytes, error));
-    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_EQ(error, "cannot write " + path("target.raw") + ": Is a directory");
     EXPECT_TRUE(leftovers().empty());
 }
 
@@ -281,6 +307,7 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
         {path("ok.png") + " " + path("x.raw"), 0, "orvanel-picture: wrote", ""},
         {"-- " + path("ok.png") + " " + path("y.raw"), 0, "orvanel-picture: wrote", ""},
         {path("ok.png") + " " + path("ok.png"), 1, "", "is the image itself"},
+        {"- " + path("z.raw"), 1, "", "cannot read -: No such file"},
         {path("ok.png") + " " + path("oklink.png"), 1, "", "is the image itself"},
     };
     fs::create_symlink(path("ok.png"), path("oklink.png"));

@@ -13,6 +13,9 @@
 #include "DisplayBackend.h"
 #include "KeyCommands.h"
 #include "WindowGeometry.h"
+// After gtest: Xlib's None and Bool macros clash with its names.
+#include "Input.h"
+#include "Window.h"
 
 namespace {
 
@@ -418,10 +421,89 @@ TEST(Keys, OnlyTheClosingKeysQuit) {
         {'q', false, true, KeyCommand::Nothing},     {'q', true, true, KeyCommand::Nothing},
         {0xff1b, false, true, KeyCommand::Nothing},  {0x6ca, false, false, KeyCommand::Nothing},  // Cyrillic short i
         {'w', false, false, KeyCommand::Nothing},    {'w', true, false, KeyCommand::Nothing},
+        {0xffc8, false, false, KeyCommand::ToggleFullscreen}, {0xffc8, true, false, KeyCommand::Nothing},
+        {0xffc8, false, true, KeyCommand::Nothing},
     };
     for (const Case& c : cases)
         EXPECT_EQ(display::commandForKey(c.keysym, {c.control, c.other}), c.command)
             << std::hex << c.keysym << " control " << c.control << " other " << c.other;
+}
+
+// What an X window tells its owner, positions in frame coordinates: mapped
+// through the fit the server shows (scaled and centred with RENDER, unscaled
+// at the top left without), the same for the pointer and for touch; only a
+// window wholly covered or unmapped is not drawn for.
+TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
+    struct Listener : display::WindowListener {
+        void windowExposed() override {}
+        void windowCloseRequested() override {}
+        void windowFullscreenToggled() override {}
+        void windowButton(int, bool, double x, double y, unsigned long, unsigned) override { at.push_back({x, y}); }
+        void windowMotion(double x, double y, unsigned) override { at.push_back({x, y}); }
+        void windowTouch(display::Touch, int, double x, double y, unsigned long) override { at.push_back({x, y}); }
+        std::vector<std::pair<double, double>> at;
+    };
+    struct Case {
+        int width, height;
+        bool render;
+        double x, y;  // where frame position (100, 240) is in the window
+    } cases[] = {
+        {640, 960, true, 200, 480}, {400, 480, true, 140, 240}, {160, 240, true, 50, 120},
+        {320, 480, true, 100, 240}, {800, 960, true, 280, 480}, {640, 960, false, 100, 240},
+    };
+    for (const Case& c : cases) {
+        x11::Window w;
+        w.width = 320;
+        w.height = 480;
+        w.windowWidth = c.width;
+        w.windowHeight = c.height;
+        w.fit = display::fitFrame(320, 480, c.width, c.height);
+        w.framePicture = c.render ? 1 : 0;
+        Listener l;
+        XEvent e{};
+        e.type = ButtonPress;
+        e.xbutton.button = 1;
+        e.xbutton.x = static_cast<int>(c.x);
+        e.xbutton.y = static_cast<int>(c.y);
+        x11::translate(w, e, l);
+        XIDeviceEvent touch{};
+        touch.evtype = XI_TouchBegin;
+        touch.event_x = c.x;
+        touch.event_y = c.y;
+        x11::translateTouch(w, touch, l);
+        ASSERT_EQ(l.at.size(), 2u);
+        for (auto [x, y] : l.at) {
+            EXPECT_DOUBLE_EQ(x, 100) << c.width << "x" << c.height << (c.render ? "" : " without RENDER");
+            EXPECT_DOUBLE_EQ(y, 240) << c.width << "x" << c.height << (c.render ? "" : " without RENDER");
+        }
+    }
+    // A change of width alone fits the frame anew.
+    x11::Window w;
+    w.width = 320;
+    w.height = 480;
+    w.windowWidth = 640;
+    w.windowHeight = 960;
+    x11::resized(w, 800, 960);
+    EXPECT_EQ(w.fit.x, 80);
+    x11::resized(w, 800, 480);
+    EXPECT_EQ(std::vector<int>({w.fit.x, w.fit.y, w.fit.width}), std::vector<int>({240, 0, 320}));
+
+    auto visibility = [&](int state) {
+        XEvent e{};
+        e.type = VisibilityNotify;
+        e.xvisibility.state = state;
+        x11::trackVisibility(w, e);
+        return x11::isVisible(w);
+    };
+    XEvent map{};
+    map.type = MapNotify;
+    x11::trackVisibility(w, map);
+    EXPECT_TRUE(visibility(VisibilityPartiallyObscured));
+    EXPECT_FALSE(visibility(VisibilityFullyObscured));
+    EXPECT_TRUE(visibility(VisibilityUnobscured));
+    map.type = UnmapNotify;
+    x11::trackVisibility(w, map);
+    EXPECT_FALSE(x11::isVisible(w));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "DrawCube.h"
@@ -163,6 +164,33 @@ TEST_F(RenderTest, ReadBackKeepsTheTopRowFirst) {
     view->endScene();
     EXPECT_EQ(pixels()[10 * 320 + 10], 0xFFFF);
     EXPECT_EQ(pixels()[470 * 320 + 10], 0x0000);
+
+    // A row of an odd number of pixels is not a multiple of four bytes.
+    auto* odd = static_cast<UIGLView*>(alloc<UIGLView>()->initWithFrame(CGRectMake(0, 0, 161, 5)));
+    ASSERT_NE(odd->eglSurface(), EGL_NO_SURFACE);
+    odd->beginScene();
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 3, 161, 2);  // the top two rows
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    odd->endScene();
+    auto* px = static_cast<const uint8_t*>(CoreSurfaceBufferGetBaseAddress(odd->screenSurface()));
+    int pitch = CoreSurfaceBufferGetBytesPerRow(odd->screenSurface());
+    auto oddAt = [&](int x, int y) {
+        uint16_t p;
+        std::memcpy(&p, px + y * pitch + x * 2, 2);
+        return p;
+    };
+    for (int x : {0, 80, 160}) {
+        EXPECT_EQ(oddAt(x, 0), 0xFFFF) << x;
+        EXPECT_EQ(oddAt(x, 1), 0xFFFF) << x;
+        EXPECT_EQ(oddAt(x, 2), 0x0000) << x;
+        EXPECT_EQ(oddAt(x, 4), 0x0000) << x;
+    }
+    odd->release();
 }
 
 TEST_F(RenderTest, AFrameThatNeverWaitsIsReadBackAtTheUnlock) {

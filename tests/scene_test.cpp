@@ -190,10 +190,29 @@ TEST_F(PictureTest, MissingFileIsOneLineThenTheBundledSampleIfThereIsOne) {
     view = load(loop + "/tesmor.raw");
     EXPECT_EQ(view->mbmpImage, nullptr);
     view->release();
+    std::string dangling = tempPath("dangling");  // a link to nothing is something
+    EXPECT_EQ(symlink(tempPath("nowhere").c_str(), dangling.c_str()), 0);
+    mFiles.push_back(dangling);
+    view = load(dangling);
+    EXPECT_EQ(view->mbmpImage, nullptr);
+    view->release();
+    std::string throughFile = write("plain.raw", 10) + "/tesmor.raw";  // nothing can be there
+    view = load(throughFile);
+    EXPECT_NE(view->mbmpImage, nullptr);
+    view->release();
+    // A picture named on the command line has no stand-in.
+    NSUserDefaults::standardUserDefaults()->_setStringForKey(missing, "picture");
+    view = load(tempPath("also-missing.raw"));
+    EXPECT_EQ(view->mbmpImage, nullptr);
+    view->release();
+    NSUserDefaults::standardUserDefaults()->_setStringForKey("", "picture");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               cannot + "\nShowing the sample picture " + sample + " instead\nGL version 1.4\n" +
                   "\nCannot open picture file " + dir + ": not a regular fileGL version 1.4\n" +
                   "\nCannot open picture file " + loop + "/tesmor.raw: Too many levels of symbolic links" +
+                  "GL version 1.4\n" + "\nCannot open picture file " + dangling +
+                  ": No such file or directoryGL version 1.4\n" + "\nCannot open picture file " + throughFile +
+                  ": Not a directory\nShowing the sample picture " + sample + " instead\nGL version 1.4\n" + cannot +
                   "GL version 1.4\n");
     rmdir(dir.c_str());
     std::remove(sample.c_str());
