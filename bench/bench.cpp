@@ -342,7 +342,31 @@ double median(std::vector<double> v) {
 
 }  // namespace
 
+const char kUsage[] =
+    "usage: orvanel_bench [--quick | --startup | --soak FRAMES]\n"
+    "Measures the demo against bare GL and a plain EGL window program, on a private\n"
+    "16-bit Xvfb and a headless weston: frame times back to back, CPU at the demo's\n"
+    "own pace (per frame over bare GL too), memory, the first frame and the timer.\n"
+    "  --quick          a short run\n"
+    "  --startup        the start-up timings alone\n"
+    "  --soak FRAMES    frames back to back, the resident set as it goes\n"
+    "(--plain-window and --bare-paced run the baselines themselves.)\n";
+
 int main(int argc, char** argv) {
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    static const char* const known[] = {"--plain-window", "--bare-paced", "--quick", "--startup", "--soak"};
+    if (argc > 1 && std::none_of(std::begin(known), std::end(known),
+                                 [&](const char* k) { return std::strcmp(argv[1], k) == 0; })) {
+        std::fprintf(stderr, "orvanel_bench: unknown option '%s'\n%s", argv[1], kUsage);
+        return 2;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--soak") == 0 && (argc < 3 || std::atol(argv[2]) <= 0)) {
+        std::fprintf(stderr, "orvanel_bench: --soak needs a number of frames\n%s", kUsage);
+        return 2;
+    }
     if (argc > 1 && std::strcmp(argv[1], "--plain-window") == 0) return runPlainProgram(true);
     if (argc > 1 && std::strcmp(argv[1], "--bare-paced") == 0) return runPlainProgram(false);
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;

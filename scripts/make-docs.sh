@@ -33,13 +33,18 @@ for i in $(seq -w 0 44); do
   build/tools/screenshot "$work/frame$i.png"
   sleep 0.05
 done
-# The still: the best lit of the frames.
-best=$(for f in "$work"/frame*.png; do echo "$(/usr/bin/convert "$f" -format '%[fx:mean]' info:) $f"; done |
-       sort -g | tail -n 1 | cut -d' ' -f2)
-cp "$best" docs/screenshot.png
-# The icons: the cube of the same frame.
+# The still: frame 57, the brightest faces towards you (as run-demo.sh keeps
+# it), drawn with no display at all.
+"${hide[@]}" build/app/orvanel --offscreen --frames 57 --screenshot docs/screenshot.png >/dev/null
+# The icons: frame 50 shows three faces; the cube alone, whole, on a
+# transparent square.
+"${hide[@]}" build/app/orvanel --offscreen --frames 50 --screenshot "$work/icon.png" >/dev/null
+/usr/bin/convert "$work/icon.png" -alpha set -fuzz 1% -transparent 'rgb(74,77,99)' -trim +repage "$work/cube.png"
+read -r w h <<< "$(/usr/bin/identify -format '%w %h' "$work/cube.png")"
+side=$(( (w > h ? w : h) * 106 / 100 ))
 for size in 48 64 128 256; do
-  /usr/bin/convert "$best" -crop 230x230+50+140 +repage -resize ${size}x$size -strip data/icons/orvanel-$size.png
+  /usr/bin/convert "$work/cube.png" -background none -gravity center -extent "${side}x$side" \
+    -resize "${size}x$size" -strip data/icons/orvanel-$size.png
 done
 /usr/bin/convert -delay 7 -loop 0 "$work"/frame*.png -resize 75% -layers Optimize docs/demo.gif
 echo "make-docs: wrote docs/screenshot.png, docs/demo.gif and data/icons/"
