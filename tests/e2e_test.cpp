@@ -30,6 +30,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -570,6 +571,11 @@ public:
         }
         sync();
     }
+    void click(int button) {
+        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), True, CurrentTime);
+        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), False, CurrentTime);
+        sync();
+    }
     void key(KeySym key) {
         KeyCode code = XKeysymToKeycode(dpy, key);
         XTestFakeKeyEvent(dpy, code, True, CurrentTime);
@@ -974,6 +980,85 @@ TEST_F(EndToEnd, NativeOnWaylandTheSameFramesAndInput) {
     EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 1) << *ended;
     EXPECT_EQ(readAll(out), glVersionLine() + "display connection lost\n");
 }
+
+// The closing keys are read from the active layout: with "us,ru" and the
+// Russian group active, the key at q's place does not close it, and Alt-q
+// never does; with the US group, q does.
+TEST_F(EndToEnd, QuitKeysFollowTheActiveLayoutAndIgnoreDesktopShortcuts) {
+    Display* dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr);
+    if (std::system(("setxkbmap -display " + server->name() + " -layout us,ru 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "setxkbmap (x11-xkb-utils) cannot set the layout";
+    int out = -1;
+    pid_t pid = launch({}, out, {false});
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ::Window window = findWindow(dpy, "Orvanel");
+    ASSERT_NE(window, 0u);
+    XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
+    KeyCode q = XKeysymToKeycode(dpy, XK_q), alt = XKeysymToKeycode(dpy, XK_Alt_L);
+    auto press = [&](std::vector<KeyCode> keys) {
+        for (KeyCode k : keys) XTestFakeKeyEvent(dpy, k, True, CurrentTime);
+        for (auto k = keys.rbegin(); k != keys.rend(); ++k) XTestFakeKeyEvent(dpy, *k, False, CurrentTime);
+        XSync(dpy, False);
+    };
+    XkbLockGroup(dpy, XkbUseCoreKbd, 1);
+    press({q});
+    press({alt, q});
+    XkbLockGroup(dpy, XkbUseCoreKbd, 0);
+    press({alt, q});
+    EXPECT_FALSE(endsWithin(pid, std::chrono::milliseconds(500))) << "closed by a key that is not q, or by Alt-q";
+    close(out);
+    pid = launch({}, out, {false});
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    window = findWindow(dpy, "Orvanel");
+    XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
+    press({q});
+    EXPECT_TRUE(endsCleanly(pid, 0, std::chrono::seconds(1))) << "q in the US group";
+    close(out);
+    XCloseDisplay(dpy);
+}
+
+// On a desktop whose compositor draws no decorations (weston's own shell),
+// libdecor draws them, and its close button ends the demo with status 0.
+TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
+    Xvfb nest(24, 500, 700);
+    std::unique_ptr<Weston> weston;
+    try {
+        weston = std::make_unique<Weston>(500, 700, "desktop-shell.so");
+    } catch (const std::exception& e) {
+        GTEST_SKIP() << e.what();
+    }
+    int out = -1;
+    pid_t pid = launch(markedPicture(), out, {.wayland = weston.get()});
+    // Where the window put the frame: the clear colour's bounds.
+    int left = 500, top = 700, right = -1;
+    for (int attempt = 0; attempt < 50 && right < 0; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::vector<unsigned char> rgb;
+        int width = 0, height = 0;
+        if (!weston->screenshot(rgb, width, height) || width != 500) continue;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+                if (p[0] == 74 && p[1] == 77 && p[2] == 99) {
+                    left = std::min(left, x);
+                    top = std::min(top, y);
+                    right = std::max(right, x);
+                }
+            }
+    }
+    ASSERT_GE(right, 0) << "no frame reached the compositor";
+    EXPECT_EQ(right - left + 1, 320);
+    // The close button sits at the right of the title bar above the frame.
+    Pointer pointer;
+    pointer.move(2000, 2000);
+    pointer.move(0, 0);
+    pointer.move(right - 16, top - 12);
+    pointer.click(1);
+    EXPECT_TRUE(endsCleanly(pid, 0, std::chrono::seconds(2))) << "the close button";
+    close(out);
+}
+
 
 // A PNG's pixels as 8-bit RGB, or empty.
 std::vector<unsigned char> pngPixels(const std::string& path, int& width, int& height) {
