@@ -17,6 +17,9 @@ fi
 say "building the demo (the test command builds the rest)"
 cmake --build build -j"$(nproc)" --target orvanel sample_picture
 
+case " $* " in
+  *" --help "* | *" -h "* | *" --version "*) exec build/app/orvanel "$@" ;;
+esac
 if [[ -n ${WAYLAND_DISPLAY:-} || -n ${DISPLAY:-} ]]; then
   where=${WAYLAND_DISPLAY:+the Wayland compositor $WAYLAND_DISPLAY}
   say "starting the demo on ${where:-the X display $DISPLAY}; close its window, press Esc or q, or Ctrl-C here to end it"
