@@ -5,7 +5,7 @@
 build_packages=(g++ cmake pkg-config libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
                 libx11-dev libxext-dev libxi-dev libxrender-dev libpng-dev
                 libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev libdecor-0-plugin-1-cairo)
-test_packages=(libxtst-dev libgtest-dev xvfb weston valgrind desktop-file-utils appstream lintian dpkg-dev file)
+test_packages=(libxtst-dev libgtest-dev xvfb x11-xkb-utils weston valgrind desktop-file-utils appstream lintian dpkg-dev file)
 
 ensure_packages() {
   local who=${0##*/} missing=() p
