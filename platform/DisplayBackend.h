@@ -53,8 +53,6 @@ public:
     virtual void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) = 0;
     // Shows what the puts since the last present drew.
     virtual void present() = 0;
-    // Where the frame is shown now.
-    virtual Fit fit() const = 0;
 };
 
 // A surface buffer's pixel memory, which a backend may share with the window

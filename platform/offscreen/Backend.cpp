@@ -8,17 +8,12 @@ namespace {
 
 class OffscreenWindow final : public display::Window {
 public:
-    OffscreenWindow(int width, int height) : mFit(display::unscaled(width, height)) {}
     void setShown(bool) override {}
     void raise() override {}
     void setFullscreen(bool) override {}
     bool wantsFrame() const override { return true; }
     void put565(const uint8_t*, int, int, int, int, int) override {}
     void present() override {}
-    display::Fit fit() const override { return mFit; }
-
-private:
-    display::Fit mFit;
 };
 
 class OffscreenBackend final : public display::Backend {
@@ -27,9 +22,9 @@ public:
     bool open() override { return true; }
     std::string openFailure() const override { return {}; }
     void close() override {}
-    std::unique_ptr<display::Window> createWindow(int, int, int width, int height, const std::string&,
+    std::unique_ptr<display::Window> createWindow(int, int, int, int, const std::string&,
                                                   display::WindowListener&) override {
-        return std::make_unique<OffscreenWindow>(width, height);
+        return std::make_unique<OffscreenWindow>();
     }
     const char* eglPlatform() const override { return "surfaceless"; }
     unsigned long createPixmap(int, int) override { return 0; }

@@ -2,9 +2,7 @@
 // The Wayland backend behind the platform's display contract. EGL runs on
 // Mesa's surfaceless platform; the platform reads each frame back into
 // shared memory the compositor shows as it is.
-#include <algorithm>
 #include <cstdlib>
-#include <vector>
 
 #include "Buffers.h"
 #include "Connection.h"
@@ -14,29 +12,6 @@
 
 namespace wl {
 namespace {
-
-std::vector<Window*> gWindows;
-
-// A window the backend can reach when the connection closes under it.
-class TrackedWindow final : public display::Window {
-public:
-    explicit TrackedWindow(std::unique_ptr<wl::Window> window) : mWindow(std::move(window)) {
-        gWindows.push_back(mWindow.get());
-    }
-    ~TrackedWindow() override { std::erase(gWindows, mWindow.get()); }
-    void setShown(bool shown) override { mWindow->setShown(shown); }
-    void raise() override { mWindow->raise(); }
-    void setFullscreen(bool fullscreen) override { mWindow->setFullscreen(fullscreen); }
-    bool wantsFrame() const override { return mWindow->wantsFrame(); }
-    void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override {
-        mWindow->put565(pixels, width, height, pitch, x, y);
-    }
-    void present() override { mWindow->present(); }
-    display::Fit fit() const override { return mWindow->fit(); }
-
-private:
-    std::unique_ptr<wl::Window> mWindow;
-};
 
 class WaylandBackend final : public display::Backend {
 public:
@@ -49,7 +24,7 @@ public:
     }
     void close() override {
         // Everything made on the connection goes before it does.
-        for (wl::Window* w : gWindows) w->detach();
+        detachAllWindows();
         forgetAllBuffers();
         closeShell();
         wl::close();
@@ -58,7 +33,7 @@ public:
                                                   display::WindowListener& listener) override {
         auto window = std::make_unique<wl::Window>(width, height, title, listener);
         if (!window->ok()) return nullptr;
-        return std::make_unique<TrackedWindow>(std::move(window));
+        return window;
     }
     const char* eglPlatform() const override { return "surfaceless"; }
     unsigned long createPixmap(int, int) override { return 0; }

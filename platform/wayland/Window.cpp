@@ -2,10 +2,19 @@
 #include "Window.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "Connection.h"
 
 namespace wl {
+namespace {
+// The live windows, which the connection must reach before it closes.
+std::vector<Window*> gWindows;
+}  // namespace
+
+void detachAllWindows() {
+    for (Window* w : gWindows) w->detach();
+}
 Window::Window(int width, int height, std::string title, display::WindowListener& listener)
     : mWidth(width), mHeight(height), mWindowWidth(width), mWindowHeight(height), mTitle(std::move(title)),
       mListener(listener), mFit(display::unscaled(width, height)), mFrames(width, height) {
@@ -30,9 +39,11 @@ Window::Window(int width, int height, std::string title, display::WindowListener
     }
     addInputSurface(mSurface, this);
     addInputSurface(mFrameSurface, this);
+    gWindows.push_back(this);
 }
 
 Window::~Window() {
+    std::erase(gWindows, this);
     removeInputTarget(this);
     if (globals()) detach();
 }

@@ -24,8 +24,6 @@ public:
     Window(int width, int height, std::string title, display::WindowListener& listener);
     ~Window() override;
     bool ok() const { return mSurface && mFrameSurface; }
-    // The connection is closing: the window lets go of its protocol objects.
-    void detach();
 
     // display::Window
     void setShown(bool shown) override;
@@ -34,7 +32,6 @@ public:
     bool wantsFrame() const override;
     void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override;
     void present() override;
-    display::Fit fit() const override { return mFit; }
 
 private:
     // Toplevel::Events
@@ -43,6 +40,9 @@ private:
     // InputTarget
     display::WindowListener& listener() override { return mListener; }
     void toFrame(wl_surface* surface, double& x, double& y) const override;
+    // Lets go of its protocol objects (the connection is closing, or it goes).
+    void detach();
+    friend void detachAllWindows();
 
     static void frameDone(void* data, wl_callback* callback, uint32_t time);
 
@@ -64,5 +64,8 @@ private:
     bool mConfigured = false;
     bool mFullscreen = false;
 };
+
+// The connection is closing: every window lets go of its protocol objects.
+void detachAllWindows();
 
 }  // namespace wl

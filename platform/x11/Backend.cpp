@@ -37,7 +37,6 @@ public:
         putImage565(mWindow, pixels, width, height, pitch, x, y);
     }
     void present() override { x11::present(mWindow); }
-    display::Fit fit() const override { return shownFit(mWindow); }
 
     x11::Window mWindow;
     display::WindowListener& mListener;
