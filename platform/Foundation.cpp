@@ -211,8 +211,8 @@ void NSRunLoop::runOnce(double maxWait) {
     mWakeOnSources = false;
     std::vector<pollfd>& fds = mPollFds;
     fds.clear();
-    // A lazy source is asked only whether it has news (no events): it wakes
-    // nobody, and a hang-up still does.
+    // A lazy source is polled for no events: its news wakes nobody (its owner
+    // reads it on the pass), and a hang-up still does.
     for (const Source& s : mSources) fds.push_back({s.fd, static_cast<short>(s.wakes || !lazy ? POLLIN : 0), 0});
     timespec timeout{};
     timeout.tv_sec = static_cast<time_t>(wait);

@@ -6,15 +6,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "LayerTree.h"
 #include "SurfaceBufferInternal.h"
 #include "UIKit.h"
 
 namespace UIKitPlatform {
-namespace {
-void draw(const LKLayer* layer, float x, float y, std::vector<uint16_t>& canvas, int width, int height) {
-    x += layer->frame().origin.x;
-    y += layer->frame().origin.y;
-    if (const __CoreSurfaceBuffer* b = layer->contents(); b && b->memory) {
+
+std::vector<uint16_t> snapshot(const UIView* view, int width, int height) {
+    std::vector<uint16_t> canvas(static_cast<size_t>(width) * height);
+    if (!view) return canvas;
+    layertree::forEachBuffer(view->layer(), [&](CoreSurfaceBufferRef b, float x, float y) {
+        if (!b->memory) return;
         int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
         for (int row = std::max(0, -y0); row < b->height && y0 + row < height; ++row)
             for (int col = std::max(0, -x0); col < b->width && x0 + col < width; ++col) {
@@ -22,15 +24,7 @@ void draw(const LKLayer* layer, float x, float y, std::vector<uint16_t>& canvas,
                 std::memcpy(&p, b->memory + static_cast<size_t>(row) * b->pitch + static_cast<size_t>(col) * 2, 2);
                 canvas[static_cast<size_t>(y0 + row) * width + x0 + col] = p;
             }
-    }
-    for (const LKLayer* sub : layer->sublayers()) draw(sub, x, y, canvas, width, height);
-}
-}  // namespace
-
-std::vector<uint16_t> snapshot(const UIView* view, int width, int height) {
-    std::vector<uint16_t> canvas(static_cast<size_t>(width) * height);
-    if (view && view->layer())
-        for (const LKLayer* sub : view->layer()->sublayers()) draw(sub, 0, 0, canvas, width, height);
+    });
     return canvas;
 }
 

@@ -15,6 +15,7 @@
 
 #include "CommandLine.h"
 #include "DisplayBackend.h"
+#include "LayerTree.h"
 #include "PointerInput.h"
 #include "Screenshot.h"
 #include "SurfaceBufferInternal.h"
@@ -220,23 +221,16 @@ void UIWindow::displayIfNeeded() {
     if (++gFramesShown == wanted) NSRunLoop::mainRunLoop()->stop(0);
 }
 
-namespace {
-void compositeLayer(display::Window& window, const LKLayer* layer, float x, float y) {
-    x += layer->frame().origin.x;
-    y += layer->frame().origin.y;
-    if (CoreSurfaceBufferRef buffer = layer->contents(); buffer && buffer->lockCount == 0)
-        window.put565(buffer->memory, buffer->width, buffer->height, buffer->pitch, static_cast<int>(x),
-                         static_cast<int>(y));
-    for (const LKLayer* sub : layer->sublayers()) compositeLayer(window, sub, x, y);
-}
-}  // namespace
-
 void UIWindow::composite() {
     if (!mNative || !mNative->window || !mContentView || !mContentView->layer()) return;
-    // The content view fills the window; its layer tree is drawn from the top left.
-    const LKLayer* root = mContentView->layer();
-    for (const LKLayer* sub : root->sublayers()) compositeLayer(*mNative->window, sub, 0, 0);
-    mNative->window->present();
+    // The content view fills the window; its layer tree is drawn from the top
+    // left. A buffer being drawn (locked) keeps what the window showed of it.
+    display::Window& window = *mNative->window;
+    layertree::forEachBuffer(mContentView->layer(), [&](CoreSurfaceBufferRef b, float x, float y) {
+        if (b->lockCount == 0)
+            window.put565(b->memory, b->width, b->height, b->pitch, static_cast<int>(x), static_cast<int>(y));
+    });
+    window.present();
 }
 
 const std::vector<UIWindow*>& UIWindow::windows() { return gWindows; }
