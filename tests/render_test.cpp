@@ -4,9 +4,12 @@
 #include <GLES/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "DrawCube.h"
 #include "UIGLView.h"
@@ -212,6 +215,43 @@ TEST_F(RenderTest, FramesFollowOneAnother) {
     EXPECT_EQ(pixels()[240 * 320 + 160], 0x4A6C);
     EXPECT_EQ(CoreSurfaceBufferGetLockCount(view->screenSurface()), 0);
     EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);  // nothing current between frames
+}
+
+// While another client holds the server, nothing put is read: drawing moves
+// on to memory the server is done with and, once there is none, waits for
+// the server rather than overwrite what it has yet to show.
+TEST_F(RenderTest, DrawingNeverOverwritesAFrameTheServerHasNotRead) {
+    Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
+    XGrabServer(other);
+    XSync(other, False);
+    std::thread release([other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        XUngrabServer(other);
+        XFlush(other);
+    });
+    const uint16_t colours[] = {0xF800, 0x07E0, 0x001F, 0xFFE0};
+    std::vector<const uint16_t*> memory;
+    double longest = 0;
+    for (uint16_t colour : colours) {
+        auto start = std::chrono::steady_clock::now();
+        view->beginScene();
+        glClearColor((colour >> 11) / 31.0f, ((colour >> 5) & 63) / 63.0f, (colour & 31) / 31.0f, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        view->endScene();
+        memory.push_back(pixels());
+        window->composite();
+        longest = std::max(longest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    release.join();
+    UIKitPlatform::sync();
+    XCloseDisplay(other);
+    EXPECT_GT(longest, 0.25);  // one frame waited for the server
+    if (gDepth == 16) {  // the buffer's memory is what the server reads
+        for (size_t i = 0; i + 1 < memory.size(); ++i) EXPECT_NE(memory[i], memory[i + 1]) << i;
+    }
+    EXPECT_EQ(pixels()[0], 0xFFE0);
+    EXPECT_TRUE(near(onScreen(0, 0), split(0xFFE0), exact()));
 }
 
 TEST_F(RenderTest, ProtocolErrorsAreReportedAndTheProgramGoesOn) {

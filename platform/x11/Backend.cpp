@@ -58,10 +58,9 @@ void route(XEvent& event) {
         }
         return;
     }
-    if (f.shmCompletion >= 0 && event.type == f.shmCompletion) {
-        imageRead(event);
-        return;
-    }
+    // A completion has done its work by being read: it told which requests
+    // the server has done.
+    if (f.shmCompletion >= 0 && event.type == f.shmCompletion) return;
     if (X11Window* w = windowWithId(event.xany.window)) translate(w->mWindow, event, w->mListener);
 }
 

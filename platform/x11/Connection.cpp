@@ -6,10 +6,18 @@
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrender.h>
 
+#include <poll.h>
+
 #include <cstdio>
 #include <cstdlib>
 
 #include "Foundation.h"
+
+// Xlib's interface for extensions: sending without reading. Last, for the
+// macros it defines.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
 
 namespace x11 {
 namespace {
@@ -121,12 +129,20 @@ int errorCount() { return gErrors; }
 void expectError(int code) { gExpected = code; }
 
 void flush() {
-    if (display()) XFlush(gDisplay);
+    if (!display()) return;
+    // XFlush would also read whatever the server has sent; sending is all a
+    // frame needs, and the next pass reads if there is anything.
+    LockDisplay(gDisplay);
+    _XSend(gDisplay, nullptr, 0);
+    UnlockDisplay(gDisplay);
 }
 
 void dispatchQueued() {
     if (!display()) return;
-    int mode = QueuedAfterReading;  // one read, then what it brought
+    // The connection is read only when the server has sent something (most
+    // frames it has not); events an earlier read brought are in the queue.
+    pollfd connection{ConnectionNumber(gDisplay), POLLIN, 0};
+    int mode = poll(&connection, 1, 0) > 0 ? QueuedAfterReading : QueuedAlready;
     while (!gLost && XEventsQueued(gDisplay, mode) > 0) {
         mode = QueuedAlready;
         XEvent event;

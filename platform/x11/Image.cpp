@@ -54,13 +54,6 @@ bool attachShared(Image& image, Display* dpy, Visual* visual, int depth, int bpp
     image.shm = XShmSegmentInfo{};
     return false;
 }
-
-// Takes the server's completion notices out of the queue, leaving every other
-// event where it is.
-void collectCompletions(Display* dpy) {
-    XEvent event;
-    while (XCheckTypedEvent(dpy, features().shmCompletion, &event)) imageRead(event);
-}
 }  // namespace
 
 bool createImage(Image& image, int depth, int bytesPerPixel, int width, int height, int pitch) {
@@ -104,36 +97,40 @@ void destroyImage(Image& image) {
     image = Image{};
 }
 
-void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, int y) {
+void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, int y, bool notify) {
     Display* dpy = display();
     if (image.shared) {
+        image.request = NextRequest(dpy);
         XShmPutImage(dpy, to, gc, image.ximage, 0, 0, x, y, static_cast<unsigned>(width),
-                     static_cast<unsigned>(height), True);
-        image.busy = true;
+                     static_cast<unsigned>(height), notify);
     } else {
         XPutImage(dpy, to, gc, image.ximage, 0, 0, x, y, static_cast<unsigned>(width),
                   static_cast<unsigned>(height));
     }
 }
 
-void imageRead(const XEvent& event) {
-    const auto& done = reinterpret_cast<const XShmCompletionEvent&>(event);
-    for (Image* image : gImages)
-        if (image->shared && image->shm.shmseg == done.shmseg) image->busy = false;
+bool idle(const Image& image) {
+    Display* dpy = display();
+    // Whatever the server sends (a reply, an event, an error) carries the
+    // number of the last request it has done.
+    return !image.request || !dpy || static_cast<long>(LastKnownRequestProcessed(dpy) - image.request) >= 0;
+}
+
+bool wantsNotice(const Image& image) {
+    int others = 0, idleOthers = 0;
+    for (const Image* other : gImages)
+        if (other != &image && image.ring && other->ring == image.ring) {
+            ++others;
+            idleOthers += idle(*other);
+        }
+    return others == 0 || idleOthers < others;
 }
 
 void waitIdle(Image& image) {
-    if (!image.busy) return;
+    if (idle(image)) return;
     Display* dpy = display();
-    if (dpy && features().shmCompletion >= 0) {
-        XEventsQueued(dpy, QueuedAfterReading);
-        collectCompletions(dpy);
-        if (image.busy) {
-            XSync(dpy, False);
-            collectCompletions(dpy);
-        }
-    }
-    image.busy = false;
+    XEventsQueued(dpy, QueuedAfterReading);
+    if (!idle(image)) XSync(dpy, False);
 }
 
 Image* sharedImageAt(const uint8_t* pixels) {
@@ -145,7 +142,8 @@ Image* sharedImageAt(const uint8_t* pixels) {
 namespace {
 // The read-back lands here and the server reads it from here: a frame is
 // copied once. One the server may still be reading is not drawn into; the
-// buffer moves to the other (or a third), and nothing waits.
+// buffer moves to the other (or a third), and nothing waits; nor is the
+// connection read for it while another is known to be free.
 class SharedFrameMemory final : public display::FrameMemory {
 public:
     SharedFrameMemory(int width, int height, int pitch) : mWidth(width), mHeight(height), mPitch(pitch) {}
@@ -158,20 +156,21 @@ public:
             destroyImage(*image);
             return false;
         }
+        image->ring = this;
         mImages.push_back(std::move(image));
         return true;
     }
     uint8_t* pixels() override { return reinterpret_cast<uint8_t*>(mImages[mCurrent]->memory); }
     uint8_t* forWriting(bool keep) override {
         Image* now = mImages[mCurrent].get();
-        if (Display* dpy = display(); dpy && now->busy) {
+        if (idle(*now)) return pixels();
+        size_t next = firstIdle();
+        if (next == mImages.size()) {
             // What the server has said so far, without waiting for it.
-            XEventsQueued(dpy, QueuedAfterReading);
-            collectCompletions(dpy);
+            if (Display* dpy = display()) XEventsQueued(dpy, QueuedAfterReading);
+            if (idle(*now)) return pixels();
+            next = firstIdle();
         }
-        if (!now->busy) return pixels();
-        size_t next = 0;
-        while (next < mImages.size() && mImages[next]->busy) ++next;
         if (next == mImages.size() && (mImages.size() >= 3 || !grow())) {
             waitIdle(*now);
             return pixels();
@@ -182,6 +181,11 @@ public:
     }
 
 private:
+    size_t firstIdle() const {
+        size_t i = 0;
+        while (i < mImages.size() && !idle(*mImages[i])) ++i;
+        return i;
+    }
     int mWidth, mHeight, mPitch;
     std::vector<std::unique_ptr<Image>> mImages;
     size_t mCurrent = 0;

@@ -22,19 +22,28 @@ struct Image {
     XImage* ximage = nullptr;
     XShmSegmentInfo shm{};
     bool shared = false;
-    bool busy = false;  // the server may still be reading it
+    unsigned long request = 0;  // the last put from it; 0: none the server may still be reading
+    const void* ring = nullptr;  // the images that take turns with it
 };
 
 // Zeroed memory for a ZPixmap of the given depth, `pitch` bytes a row.
 bool createImage(Image& image, int depth, int bytesPerPixel, int width, int height, int pitch);
 void destroyImage(Image& image);
-// Draws the image's top-left width x height onto `to` at (x, y).
-void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, int y);
+// Draws the image's top-left width x height onto `to` at (x, y). With
+// `notify`, the server sends word once it has read it (MIT-SHM's completion
+// event), which also tells that every put before it has been read.
+void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, int y, bool notify);
+// Whether the server has read everything put from the image, as far as what
+// it has sent so far tells.
+bool idle(const Image& image);
+// Whether a put from the image should ask the server to say when it has read
+// it: unless every other image of its ring is known to be idle. So the server
+// has word on its way before the ring runs out, and most frames of a ring of
+// two read nothing from the connection.
+bool wantsNotice(const Image& image);
 // Returns once the server has read everything put from the image (usually
 // without a round trip: the server has said so by then).
 void waitIdle(Image& image);
-// A completion notice from the server (MIT-SHM's ShmCompletion event).
-void imageRead(const XEvent& event);
 // The shared image whose pixels start here, if the server reads it as it is
 // (a surface buffer's memory on a 5-6-5 screen).
 Image* sharedImageAt(const uint8_t* pixels);

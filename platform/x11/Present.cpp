@@ -56,8 +56,10 @@ void preparePresentation(Window& w) {
             w.windowPicture = XRenderCreatePicture(dpy, w.id, format, 0, nullptr);
         }
     applyFit(w);
-    for (Image& image : w.staging)
+    for (Image& image : w.staging) {
         createImage(image, w.depth, w.bytesPerPixel, w.width, w.height, w.width * w.bytesPerPixel);
+        image.ring = w.staging;
+    }
     if (!w.native565) {
         w.row.resize(static_cast<size_t>(w.width));
         for (unsigned v = 0; v < 64; ++v) {
@@ -93,7 +95,7 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
     }
     // Memory the server reads as it is: shown from where it was drawn.
     if (Image* shared = sharedImageAt(pixels); shared && w.native565 && shared->pitch == pitch) {
-        putImage(*shared, to, w.gc, cw, ch, x, y);
+        putImage(*shared, to, w.gc, cw, ch, x, y, wantsNotice(*shared));
         return;
     }
     Image& out = w.staging[w.next];
@@ -122,7 +124,7 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
         }
     }
     streamCopyDone();
-    putImage(out, to, w.gc, cw, ch, x, y);
+    putImage(out, to, w.gc, cw, ch, x, y, wantsNotice(out));
 }
 
 void present(Window& w) {
