@@ -13,13 +13,17 @@ namespace wl {
 namespace {
 
 std::vector<ShmBuffer*> gBuffers;
+// A compositor lets go of a buffer once a newer one is shown, so two or three
+// are in use at a time; one that holds on to more does not make this process
+// grow without end.
+constexpr size_t kMostBuffers = 4;
 
 void onRelease(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = false; }
 const wl_buffer_listener kBufferListener = {onRelease};
 
 // Surface-buffer memory: the compositor reads what the read-back wrote. One
-// it still holds is never written; the buffer moves to another (a second, a
-// third if ever needed).
+// it still holds is not written; the buffer moves to another (a second, a
+// third if ever needed), unless the compositor holds them all.
 class SharedFrameMemory final : public display::FrameMemory {
 public:
     SharedFrameMemory(int width, int height, int pitch, size_t size)
@@ -36,7 +40,8 @@ public:
         if (!now->busy) return now->memory;
         size_t next = 0;
         while (next < mBlocks.size() && mBlocks[next]->busy) ++next;
-        if (next == mBlocks.size() && !grow()) return now->memory;  // nothing else to be had
+        // Nothing else to be had: the frame is drawn where it was.
+        if (next == mBlocks.size() && (mBlocks.size() >= kMostBuffers || !grow())) return now->memory;
         if (keep) std::memcpy(mBlocks[next]->memory, now->memory, mSize);
         mCurrent = next;
         return mBlocks[mCurrent]->memory;
@@ -122,6 +127,7 @@ std::unique_ptr<ShmBuffer> createBlack() {
 ShmBuffer* FrameBuffers::ownFree() {
     for (auto& b : mOwn)
         if (!b->busy) return b.get();
+    if (mOwn.size() >= kMostBuffers) return nullptr;  // the frame waits for one to come back
     const Globals* g = globals();
     uint32_t format = g && g->rgb565 ? WL_SHM_FORMAT_RGB565 : WL_SHM_FORMAT_XRGB8888;
     int stride = mWidth * (format == WL_SHM_FORMAT_RGB565 ? 2 : 4);
