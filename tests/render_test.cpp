@@ -221,6 +221,7 @@ TEST_F(RenderTest, FramesFollowOneAnother) {
 // the server rather than overwrite what it has yet to show.
 TEST_F(RenderTest, DrawingNeverOverwritesAFrameTheServerHasNotRead) {
     Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
     XGrabServer(other);
     XSync(other, False);
     std::thread release([other] {
