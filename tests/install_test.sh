@@ -36,5 +36,7 @@ appstreamcli validate --no-net "$root/share/metainfo/net.orvanel.Orvanel.metainf
 (cd "$build" && cpack -G DEB -B "$stage/deb" >/dev/null) || { echo "cpack failed"; exit 1; }
 deb=$(ls "$stage"/deb/orvanel_*.deb)
 dpkg-deb -f "$deb" Depends | grep -q libegl1 || { echo "dependencies not computed"; fail=1; }
-lintian --fail-on error "$deb" 2>/dev/null || { echo "lintian reports errors"; fail=1; }
+# Lintian leaves its caches in TMPDIR: in the staging folder, they go with it.
+mkdir "$stage/tmp"
+TMPDIR=$stage/tmp lintian --fail-on error "$deb" 2>/dev/null || { echo "lintian reports errors"; fail=1; }
 exit $fail
