@@ -384,6 +384,12 @@ int main(int argc, char** argv) {
         std::fclose(f);
     }
     TestGLView::picturePath = picturePath.c_str();
+    // Gone however main returns (the soak and a display that will not open
+    // return early).
+    struct RemoveAtReturn {
+        const std::string& path;
+        ~RemoveAtReturn() { std::remove(path.c_str()); }
+    } removePicture{picturePath};
 
     static char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -463,9 +469,11 @@ int main(int argc, char** argv) {
         for (long done = 1; done <= soakOnly; ++done) {
             real.frame();
             if (done == 1000) first = residentMiB();
-            if (done % 100000 == 0 || done == soakOnly)
-                std::printf("after %ld frames: resident %.2f MiB (%+.3f since frame 1,000)\n", done,
-                            residentMiB(), residentMiB() - first);
+            if (done % 100000 == 0 || done == soakOnly) {
+                std::printf("after %ld frames: resident %.2f MiB", done, residentMiB());
+                if (done >= 1000) std::printf(" (%+.3f since frame 1,000)", residentMiB() - first);
+                std::printf("\n");
+            }
             std::fflush(stdout);
         }
         UIKitPlatform::stop();
@@ -552,7 +560,6 @@ int main(int argc, char** argv) {
     std::printf("| CPU at 30 frames a second (%% of one core) | %.2f |\n", timed.cpuShare);
     std::printf("ratio %.3f\n", r.median / b.median);
 
-    std::remove(picturePath.c_str());
     UIKitPlatform::stop();
     pool->release();
     return 0;
