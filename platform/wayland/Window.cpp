@@ -44,8 +44,7 @@ Window::Window(int width, int height, std::string title, display::WindowListener
 
 Window::~Window() {
     std::erase(gWindows, this);
-    removeInputTarget(this);
-    if (globals()) detach();
+    detach();  // with the connection gone, only forgets what it held
 }
 
 void Window::detach() {
