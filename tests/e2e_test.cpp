@@ -154,6 +154,7 @@ struct How {
     const Weston* wayland = nullptr;    // its display: this compositor and no X server
     bool readerGone = false;            // its output is a pipe nobody reads
     bool ownIpc = false;                // in an IPC namespace of its own: no shared memory with the server
+    std::vector<std::string> args = {};  // its command line
 };
 
 // Runs the program with `picture` at its fixed path; returns its pid and the
@@ -187,7 +188,10 @@ pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
         if (how.unprivileged && geteuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(92);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> argv{program.data()};
+        for (std::string& a : how.args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
         _exit(91);
     }
     close(fds[1]);
@@ -1072,6 +1076,67 @@ TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
     close(out);
 }
 
+// A compositor with no X server under it (weston's headless backend: no seat).
+std::unique_ptr<Weston> headlessWeston(int width, int height, const std::string& shell) {
+    std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    unsetenv("DISPLAY");
+    std::unique_ptr<Weston> weston;
+    try {
+        weston = std::make_unique<Weston>(width, height, shell);
+    } catch (const std::exception&) {
+    }
+    setenv("DISPLAY", display.c_str(), 1);
+    return weston;
+}
+
+// Asked for full screen at start, the window fills the desktop shell's
+// output (the frame scaled to its height); and whenever the compositor goes
+// or stops answering during the window's set-up, it ends with the status
+// that says so, never a crash.
+TEST_F(EndToEnd, OnWaylandFullScreenAtStartAndEndsCleanlyAtEveryStageOfItsSetUp) {
+    std::unique_ptr<Weston> weston = headlessWeston(800, 720, "desktop-shell.so");
+    if (!weston) GTEST_SKIP() << "weston did not start (is the weston package installed?)";
+    int out = -1;
+    pid_t pid = launch(markedPicture(), out, {.wayland = weston.get(), .args = {"--fullscreen"}});
+    int left = 800, right = -1;
+    for (int attempt = 0; attempt < 50 && right - left + 1 != 480; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::vector<unsigned char> rgb;
+        int width = 0, height = 0;
+        if (!weston->screenshot(rgb, width, height) || width != 800) continue;
+        left = 800, right = -1;
+        for (int x = 0; x < 800; ++x) {
+            const unsigned char* p = &rgb[(static_cast<size_t>(5) * width + x) * 3];  // a row near the top
+            if (p[0] == 74 && p[1] == 77 && p[2] == 99) left = std::min(left, x), right = std::max(right, x);
+        }
+    }
+    EXPECT_EQ(right - left + 1, 480) << "not full screen: the frame's top row spans " << left << " to " << right;
+    EXPECT_TRUE(endsCleanly(pid));
+    close(out);
+
+    for (int ms : {1, 3, 5, 8}) {
+        SCOPED_TRACE(std::to_string(ms) + " ms after start");
+        // Stopped: a signal still ends it, with status 0, within the second it promises.
+        pid = launch({}, out, {.pictureAtPath = false, .wayland = weston.get()});
+        ASSERT_TRUE(catches(pid, SIGTERM));  // its own start has run
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        kill(weston->pid(), SIGSTOP);
+        EXPECT_TRUE(endsCleanly(pid, SIGTERM, std::chrono::seconds(3))) << "compositor stopped";
+        kill(weston->pid(), SIGCONT);
+        close(out);
+        // Gone: status 1.
+        std::unique_ptr<Weston> doomed = headlessWeston(320, 480, "desktop-shell.so");
+        ASSERT_TRUE(doomed);
+        pid = launch({}, out, {.pictureAtPath = false, .wayland = doomed.get()});
+        ASSERT_TRUE(catches(pid, SIGTERM));
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        doomed->kill();
+        std::optional<int> ended = endsWithin(pid, std::chrono::seconds(3));
+        ASSERT_TRUE(ended) << "still running after the compositor went away";
+        EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 1) << "compositor gone: wait status " << *ended;
+        close(out);
+    }
+}
 
 // A PNG's pixels as 8-bit RGB, or empty.
 std::vector<unsigned char> pngPixels(const std::string& path, int& width, int& height) {

@@ -79,6 +79,18 @@ private:
 
 libdecor* gDecor = nullptr;
 bool gDecorFailed = false;
+// libdecor's plugin binds its globals from the compositor's first answers and
+// destroys them unconditionally: released before those answers came, it
+// crashes. A sync sent after libdecor_new is answered after them.
+wl_callback* gDecorSync = nullptr;
+bool gDecorReady = false;
+
+void decorAnswered(void*, wl_callback* callback, uint32_t) {
+    wl_callback_destroy(callback);
+    gDecorSync = nullptr;
+    gDecorReady = true;
+}
+const wl_callback_listener kDecorSyncListener = {decorAnswered};
 
 void decorError(libdecor*, libdecor_error, const char* message) {
     std::fprintf(stderr, "window decorations: %s\n", message);
@@ -101,19 +113,29 @@ public:
         libdecor_frame_map(mFrame);
     }
     ~DecoratedToplevel() override {
-        if (globals() && gDecor) libdecor_frame_unref(mFrame);
+        if (globals() && gDecor && gDecorReady) libdecor_frame_unref(mFrame);
     }
     bool ok() const { return mFrame != nullptr; }
     void setFullscreen(bool fullscreen) override {
-        if (fullscreen)
+        mFullscreen = fullscreen;
+        // libdecor makes its xdg_toplevel once its own set-up is answered,
+        // and asks it for full screen without looking: until then the wish
+        // waits for the first configure.
+        if (libdecor_frame_get_xdg_toplevel(mFrame)) apply();
+    }
+
+private:
+    void apply() {
+        if (mFullscreen == mAsked) return;
+        mAsked = mFullscreen;
+        if (mFullscreen)
             libdecor_frame_set_fullscreen(mFrame, nullptr);
         else
             libdecor_frame_unset_fullscreen(mFrame);
     }
-
-private:
     static void configure(libdecor_frame* frame, libdecor_configuration* configuration, void* data) {
         auto* self = static_cast<DecoratedToplevel*>(data);
+        self->apply();
         int width = 0, height = 0;
         if (!libdecor_configuration_get_content_size(configuration, frame, &width, &height)) width = height = 0;
         self->mEvents.configured(width, height);
@@ -138,6 +160,8 @@ private:
     wl_surface* mSurface;
     Events& mEvents;
     libdecor_frame* mFrame = nullptr;
+    bool mFullscreen = false;  // wished
+    bool mAsked = false;       // asked of the compositor
 };
 
 }  // namespace
@@ -149,6 +173,10 @@ std::unique_ptr<Toplevel> Toplevel::create(wl_surface* surface, const std::strin
     if (!g->decorations && !gDecor && !gDecorFailed) {
         gDecor = libdecor_new(g->display, &kDecorInterface);
         gDecorFailed = !gDecor;
+        if (gDecor) {
+            gDecorSync = wl_display_sync(g->display);
+            wl_callback_add_listener(gDecorSync, &kDecorSyncListener, nullptr);
+        }
     }
     if (!g->decorations && gDecor) {
         auto decorated = std::make_unique<DecoratedToplevel>(surface, title, minWidth, minHeight, events);
@@ -158,9 +186,12 @@ std::unique_ptr<Toplevel> Toplevel::create(wl_surface* surface, const std::strin
 }
 
 void closeShell() {
-    if (gDecor) libdecor_unref(gDecor);
+    if (gDecorSync) wl_callback_destroy(gDecorSync);
+    // Unanswered, it is left to the process's end (see gDecorSync).
+    if (gDecor && gDecorReady) libdecor_unref(gDecor);
     gDecor = nullptr;
-    gDecorFailed = false;
+    gDecorSync = nullptr;
+    gDecorFailed = gDecorReady = false;
 }
 
 }  // namespace wl
