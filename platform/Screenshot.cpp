@@ -9,6 +9,7 @@
 #include "LayerTree.h"
 #include "SurfaceBufferInternal.h"
 #include "UIKit.h"
+#include "WriteFile.h"
 
 namespace UIKitPlatform {
 
@@ -29,7 +30,7 @@ std::vector<uint16_t> snapshot(const UIView* view, int width, int height) {
 }
 
 bool writePng565(const std::string& path, const std::vector<uint16_t>& pixels, int width, int height,
-                 std::string& error) {
+                 std::string& error, const std::function<void(const std::string&)>& temporary) {
     std::vector<uint8_t> rgb(pixels.size() * 3);
     for (size_t i = 0; i < pixels.size(); ++i) {
         unsigned p = pixels[i], r = p >> 11, g = (p >> 5) & 63, b = p & 31;
@@ -42,9 +43,20 @@ bool writePng565(const std::string& path, const std::vector<uint16_t>& pixels, i
     image.width = static_cast<png_uint_32>(width);
     image.height = static_cast<png_uint_32>(height);
     image.format = PNG_FORMAT_RGB;
-    if (png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr)) return true;
-    error = "cannot write " + path + ": " + image.message;
-    return false;
+    // Encoded in memory first: libpng's own file writer removes the path it
+    // was given on any error, a device node or a link included.
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), 0, nullptr)) {
+        error = "cannot write " + path + ": " + image.message;
+        return false;
+    }
+    std::vector<uint8_t> png(size);
+    if (!png_image_write_to_memory(&image, png.data(), &size, 0, rgb.data(), 0, nullptr)) {
+        error = "cannot write " + path + ": " + image.message;
+        return false;
+    }
+    png.resize(size);
+    return files::writeFile(path, png, error, temporary);
 }
 
 }  // namespace UIKitPlatform

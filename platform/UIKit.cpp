@@ -32,11 +32,37 @@ bool gStarted = false;
 long gFramesShown = 0;
 volatile sig_atomic_t gProcessPrepared = false;  // by the program's own start: handlers stay to the end
 
+// While the screenshot is written: its temporary file, if any.
+volatile sig_atomic_t gWritingScreenshot = false;
+volatile sig_atomic_t gDeadlineStatus = 0;  // 1 once the run has failed
+char gScreenshotTemp[4096];
+
 // A display server that stops answering holds the main thread inside the
 // window system's library, where the pipe is never read: a second later the
 // process ends anyway, with the status a signal gives. Every finished line is
-// out by then (standard output is line-buffered).
-void onDeadline(int) { _exit(0); }
+// out by then (standard output is line-buffered). The program's own last
+// write is no such hang, but a reader that takes longer than that gets no
+// more, and the run says it failed.
+void onDeadline(int) {
+    if (!gWritingScreenshot) _exit(gDeadlineStatus);
+    if (gScreenshotTemp[0]) unlink(gScreenshotTemp);
+    static const char kCut[] = "orvanel: the screenshot was cut off by the signal's deadline\n";
+    ssize_t ignored = write(2, kCut, sizeof kCut - 1);
+    (void)ignored;
+    _exit(1);
+}
+
+// What the deadline must remove, copied while it cannot fire.
+void noteScreenshotTemp(const std::string& path) {
+    sigset_t alarm, old;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    sigprocmask(SIG_BLOCK, &alarm, &old);
+    size_t n = std::min(path.size(), sizeof gScreenshotTemp - 1);
+    path.copy(gScreenshotTemp, n);
+    gScreenshotTemp[n] = '\0';
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+}
 
 // Only async-signal-safe work: the run loop reads the pipe and stops.
 void onSignal(int) {
@@ -345,10 +371,12 @@ bool writeScreenshot(const std::string& path) {
         if (w->isKey() || !window) window = w;
     int width = static_cast<int>(UIHardware::kScreenWidth), height = static_cast<int>(UIHardware::kScreenHeight);
     std::string error;
-    if (UIKitPlatform::writePng565(path, UIKitPlatform::snapshot(window ? window->contentView() : nullptr, width,
-                                                                   height),
-                                   width, height, error))
-        return true;
+    std::vector<uint16_t> pixels = UIKitPlatform::snapshot(window ? window->contentView() : nullptr, width, height);
+    gWritingScreenshot = true;
+    bool written = UIKitPlatform::writePng565(path, pixels, width, height, error, noteScreenshotTemp);
+    gWritingScreenshot = false;
+    if (written) return true;
+    gDeadlineStatus = 1;
     std::fprintf(stderr, "orvanel: %s\n", error.c_str());
     return false;
 }

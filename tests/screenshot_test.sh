@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# A screenshot that cannot be written leaves the path it was given as it was
+# (a device, a link into a full file system, an existing file there) and the
+# run fails with one line; one cut off by a signal's deadline fails too.
+# Runs offscreen, in a mount namespace of its own (a user namespace for an
+# ordinary user), so that a full file system costs the machine nothing.
+set -euo pipefail
+if [[ $1 != --inside ]]; then
+  program=$(realpath "$1")
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  as=(-m)
+  (($(id -u) == 0)) || as=(-r -m)
+  unshare "${as[@]}" "$0" --inside "$program" "$work" || exit 1
+  exit 0
+fi
+program=$2
+cd "$3"
+fail=0
+mkdir full
+mount -t tmpfs -o size=64k tmpfs full
+printf old >full/old.png
+chmod 0640 full/old.png
+ln -s full/new.png link
+dd if=/dev/zero of=full/filler bs=4k count=64 2>/dev/null || true
+cases=(full/old.png link)
+# A device node of its own (only root may make one).
+mknod device c 1 7 2>/dev/null && cases+=(device)
+((${#cases[@]} == 3)) || echo "screenshot_test: no device node case (not root)"
+state() { ls -l "$1"; if [[ -f $1 ]]; then od -c "$1"; fi; }
+for path in "${cases[@]}"; do
+  before=$(state "$path")
+  status=0
+  "$program" --offscreen --frames 2 --screenshot "$path" >out 2>err </dev/null || status=$?
+  after=$(state "$path")
+  [[ $status == 1 ]] || { echo "$path: status $status, not 1"; fail=1; }
+  [[ $before == "$after" ]] || { echo "$path: changed: $before -> $after"; fail=1; }
+  grep -qx "orvanel: cannot write .*: No space left on device" err || { echo "$path: said: $(cat err)"; fail=1; }
+done
+[[ -z $(ls full | grep -v -e '^old.png$' -e '^filler$') ]] || { echo "left behind: $(ls full)"; fail=1; }
+
+# A FIFO nobody opens: a signal's deadline ends the wait with status 1 and a line.
+mkfifo fifo
+"$program" --offscreen --screenshot fifo >out 2>err </dev/null &
+pid=$!
+for _ in $(seq 200); do grep -q "GL version" out 2>/dev/null && break; sleep 0.05; done
+kill -TERM $pid
+status=0
+wait $pid || status=$?
+[[ $status == 1 ]] || { echo "fifo: status $status, not 1"; fail=1; }
+grep -q "orvanel: the screenshot was cut off" err || { echo "fifo: said: $(cat err)"; fail=1; }
+exit $fail
