@@ -16,7 +16,7 @@
 
 #include "DrawCube.h"
 #include "Foundation.h"
-#include "PictureTool.h"
+#include "Picture.h"
 
 const char* TestGLView::picturePath = TestGLView::kPicturePath;
 

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <thread>
 
-#include "PictureTool.h"
+#include "Picture.h"
 
 namespace {
 

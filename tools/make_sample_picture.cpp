@@ -4,7 +4,7 @@
 // in the bottom-left corner, which becomes texel (0, 0).
 #include <cstdio>
 
-#include "PictureTool.h"
+#include "Picture.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

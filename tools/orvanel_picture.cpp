@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "PictureTool.h"
+#include "Picture.h"
 
 namespace {
 const char kUsage[] =

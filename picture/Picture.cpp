@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "PictureTool.h"
+#include "Picture.h"
 
 #include <fcntl.h>
 #include <png.h>
