@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,6 +123,46 @@ std::vector<uint8_t> toPicture(const Pixels& in) {
 
 bool writePicture(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
     return files::writeFile(path, bytes, error);
+}
+
+std::string userPath() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/') return std::string(data) + "/orvanel/tesmor.raw";
+    const char* home = std::getenv("HOME");
+    std::string base = home && *home ? home : "";
+    if (base.empty())
+        if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) base = pw->pw_dir;
+    return base.empty() ? std::string() : base + "/.local/share/orvanel/tesmor.raw";
+}
+
+bool usable(const std::string& path, std::string& error) {
+    // Not blocking: a FIFO with no writer is refused, not waited on.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    unsigned char head[8] = {};
+    bool png = regular && pread(fd, head, sizeof head, 0) == sizeof head &&
+               std::memcmp(head, kSignature, sizeof head) == 0;
+    close(fd);
+    if (!regular) {
+        error = path + " is not a regular file";
+        return false;
+    }
+    if (png) {
+        Pixels image;
+        return readImage(path, image, error);
+    }
+    if (static_cast<size_t>(st.st_size) != kBytes) {
+        error = path + " is neither a PNG image nor a picture of " + std::to_string(kBytes) + " bytes (it has " +
+                std::to_string(st.st_size) + ")";
+        return false;
+    }
+    return true;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

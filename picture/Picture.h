@@ -34,6 +34,18 @@ std::vector<uint8_t> toPicture(const Pixels& image);
 // keeps pointing where it did and what it names gets the picture; a device or
 // FIFO is written into; a directory is an error.
 bool writePicture(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
+// Where the picture tool puts a user's own picture by default, and where the
+// demo looks first: $XDG_DATA_HOME/orvanel/tesmor.raw (XDG_DATA_HOME being
+// ~/.local/share unless set to an absolute path); empty with no home.
+std::string userPath();
+// The device's own place for the picture, which the demo reads when the user
+// has none of their own.
+constexpr const char* kSystemPath = "/private/var/tesmor.raw";
+
+// Whether the demo can show the file: a regular file holding a PNG it can
+// read or exactly kBytes of picture. False, with what is wrong (naming the
+// file), when not.
+bool usable(const std::string& path, std::string& error);
 // Both name the same existing file (through links or not).
 bool sameFile(const std::string& a, const std::string& b);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CommandLine.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -16,12 +17,14 @@ namespace {
 Options gOptions;
 
 const char kUsage[] =
-    "usage: orvanel [OPTION]...\n"
+    "usage: orvanel [OPTION]... [PICTURE]\n"
     "Shows a spinning, lit, textured cube that you turn (left button or one finger),\n"
     "zoom (middle button or two fingers) and pan (right button or three fingers).\n"
     "\n"
-    "  --picture FILE      show FILE (a PNG, or 49,152 bytes of raw RGB) instead of\n"
-    "                      /private/var/tesmor.raw\n"
+    "  --picture FILE      show FILE (a PNG, or 49,152 bytes of raw RGB); the same as\n"
+    "                      naming it alone. Otherwise the picture orvanel-picture\n"
+    "                      made for you ($XDG_DATA_HOME/orvanel/tesmor.raw) is shown,\n"
+    "                      else /private/var/tesmor.raw, else the sample\n"
     "  --frames N          end after N frames shown\n"
     "  --duration SECONDS  end after that many seconds\n"
     "  --screenshot FILE   at the end, write the last frame shown to FILE as a PNG\n"
@@ -31,9 +34,11 @@ const char kUsage[] =
     "  --version           show the version and end\n"
     "\n"
     "Esc, q, Ctrl-Q or closing the window end it. It runs on Wayland when\n"
-    "WAYLAND_DISPLAY is set, on X11 through DISPLAY otherwise; ORVANEL_BACKEND=x11\n"
-    "or wayland forces one. Exit status: 0 when it ends as asked, 1 when no display\n"
-    "can be opened or it is lost, 2 for a bad command line. See orvanel(6).\n";
+    "WAYLAND_DISPLAY names a compositor that answers, on X11 through DISPLAY\n"
+    "otherwise; ORVANEL_BACKEND=x11 or wayland forces one. Exit status: 0 when it\n"
+    "ends as asked; 1 when no display can be opened or it is lost, the picture named\n"
+    "cannot be shown, no frame could be drawn or the screenshot cannot be written;\n"
+    "2 for a bad command line. See orvanel(6).\n";
 
 ParsedCommandLine usageError(const std::string& why) {
     ParsedCommandLine parsed;
@@ -42,7 +47,11 @@ ParsedCommandLine usageError(const std::string& why) {
     return parsed;
 }
 
+// Blanks are refused at either end: strtol and strtod would skip leading ones.
+bool leadingBlank(const char* text) { return std::isspace(static_cast<unsigned char>(text[0])); }
+
 bool wholeNumber(const char* text, long& out) {
+    if (leadingBlank(text)) return false;
     errno = 0;
     char* end = nullptr;
     long v = std::strtol(text, &end, 10);
@@ -52,6 +61,7 @@ bool wholeNumber(const char* text, long& out) {
 }
 
 bool seconds(const char* text, double& out) {
+    if (leadingBlank(text)) return false;
     errno = 0;
     char* end = nullptr;
     double v = std::strtod(text, &end);
@@ -65,8 +75,22 @@ bool seconds(const char* text, double& out) {
 ParsedCommandLine parseCommandLine(int argc, char** argv) {
     ParsedCommandLine parsed;
     Options& o = parsed.options;
+    bool optionsEnded = false;
+    auto picture = [&](const std::string& path) {
+        if (!o.picture.empty()) return false;
+        o.picture = path;
+        return true;
+    };
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (optionsEnded || arg == "-" || arg.rfind("-", 0) != 0) {
+            if (!picture(arg)) return usageError("one picture only: '" + o.picture + "' and '" + arg + "'");
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         std::string value;
         bool inlineValue = false;
         if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
@@ -80,6 +104,9 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
             value = argv[++i];
             return true;
         };
+        bool flag = arg == "--help" || arg == "-h" || arg == "--version" || arg == "--fullscreen" ||
+                    arg == "--offscreen";
+        if (flag && inlineValue) return usageError("option '" + arg + "' takes no value");
         if (arg == "--help" || arg == "-h") {
             parsed.exitStatus = 0;
             parsed.text = kUsage;
@@ -91,21 +118,21 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
             return parsed;
         }
         if (arg == "--fullscreen" || arg == "--offscreen") {
-            if (inlineValue) return usageError("option '" + arg + "' takes no value");
             (arg == "--fullscreen" ? o.fullscreen : o.offscreen) = true;
         } else if (arg == "--picture" || arg == "--screenshot") {
             if (!takesValue() || value.empty()) return usageError("option '" + arg + "' needs a FILE");
-            (arg == "--picture" ? o.picture : o.screenshot) = value;
+            if (arg == "--screenshot")
+                o.screenshot = value;
+            else if (!picture(value))
+                return usageError("one picture only: '" + o.picture + "' and '" + value + "'");
         } else if (arg == "--frames") {
             if (!takesValue() || !wholeNumber(value.c_str(), o.frames))
                 return usageError("option '--frames' needs a whole number of frames above 0, not '" + value + "'");
         } else if (arg == "--duration") {
             if (!takesValue() || !seconds(value.c_str(), o.duration))
                 return usageError("option '--duration' needs a number of seconds above 0, not '" + value + "'");
-        } else if (arg.rfind("-", 0) == 0) {
-            return usageError("unknown option '" + arg + "'");
         } else {
-            return usageError("it takes no arguments, only options: '" + arg + "'");
+            return usageError("unknown option '" + arg + "'");
         }
     }
     return parsed;

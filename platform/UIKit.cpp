@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "CommandLine.h"
 #include "DisplayBackend.h"
 #include "LayerTree.h"
+#include "Picture.h"
 #include "PointerInput.h"
 #include "Screenshot.h"
 #include "SurfaceBufferInternal.h"
@@ -390,7 +392,16 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     }
     const UIKitPlatform::Options& options = command.options;
     UIKitPlatform::setOptions(options);
-    if (!options.picture.empty()) NSUserDefaults::standardUserDefaults()->_setStringForKey(options.picture, "picture");
+    // The picture the user named must be shown, or nothing is; one of their
+    // own made by the picture tool stands in for the device's fixed path.
+    std::string picture = options.picture;
+    if (std::string error; !picture.empty() && !picture::usable(picture, error)) {
+        std::fprintf(stderr, "orvanel: %s\n", error.c_str());
+        return 1;
+    }
+    if (struct stat st {}; picture.empty() && !picture::userPath().empty() && lstat(picture::userPath().c_str(), &st) == 0)
+        picture = picture::userPath();
+    if (!picture.empty()) NSUserDefaults::standardUserDefaults()->_setStringForKey(picture, "picture");
     std::string error;
     if (!UIKitPlatform::start(&error)) {
         std::fprintf(stderr, "orvanel: %s\n", error.c_str());

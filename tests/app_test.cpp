@@ -131,11 +131,21 @@ TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
         int status;
         std::string out, err;  // what each stream starts with
     } cases[] = {
-        {{"--help"}, 0, "usage: orvanel [OPTION]...\n", ""},
-        {{"-h"}, 0, "usage: orvanel [OPTION]...\n", ""},
+        {{"--help"}, 0, "usage: orvanel [OPTION]... [PICTURE]\n", ""},
+        {{"-h"}, 0, "usage: orvanel [OPTION]... [PICTURE]\n", ""},
         {{"--version"}, 0, "orvanel ", ""},
         {{"--bogus"}, 2, "", "orvanel: unknown option '--bogus'\nTry 'orvanel --help' for the options.\n"},
-        {{"photo.png"}, 2, "", "orvanel: it takes no arguments, only options: 'photo.png'\n"},
+        // A picture named alone or after "--": one that cannot be shown ends it before anything starts.
+        {{"photo.png"}, 1, "", "orvanel: cannot read photo.png: No such file or directory\n"},
+        {{"--", "--frames"}, 1, "", "orvanel: cannot read --frames: No such file or directory\n"},
+        {{"--picture=/"}, 1, "", "orvanel: / is not a regular file\n"},
+        {{"--picture", "/proc/self/cmdline"}, 1, "", "orvanel: /proc/self/cmdline is neither a PNG image nor"},
+        {{"a.png", "--picture=b.png"}, 2, "", "orvanel: one picture only: 'a.png' and 'b.png'\n"},
+        {{"--version=1"}, 2, "", "orvanel: option '--version' takes no value\n"},
+        {{"--help=x"}, 2, "", "orvanel: option '--help' takes no value\n"},
+        {{"--frames", " 5"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not ' 5'\n"},
+        {{"--frames", "5 "}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '5 '\n"},
+        {{"--duration", " 1"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not ' 1'\n"},
         {{"--frames", "0"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '0'\n"},
         {{"--frames=12x"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '12x'\n"},
         {{"--duration", "-1"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not '-1'\n"},
@@ -144,6 +154,7 @@ TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
         {{"--screenshot="}, 2, "", "orvanel: option '--screenshot' needs a FILE\n"},
         {{"--offscreen=yes"}, 2, "", "orvanel: option '--offscreen' takes no value\n"},
         {{"--frames", "3", "--help"}, 0, "usage: orvanel", ""},
+        {{"--", "--help"}, 1, "", "orvanel: cannot read --help: No such file or directory\n"},
     };
     output();  // the fixture's capture ends: each case has its own
     for (const Case& c : cases) {

@@ -172,6 +172,7 @@ pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
         close(exec[0]);
         if (how.closedAtStart >= 0) close(how.closedAtStart);
         if (how.eglPlatform) setenv("EGL_PLATFORM", how.eglPlatform, 1);
+        setenv("XDG_DATA_HOME", "/private/data", 1);  // no picture of the user's own
         unsetenv("WAYLAND_DISPLAY");
         if (how.wayland) {
             unsetenv("DISPLAY");
@@ -1167,32 +1168,41 @@ TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOff
     image.height = 48;
     image.format = PNG_FORMAT_RGB;
     ASSERT_TRUE(png_image_write_to_file(&image, (dir + "/photo.png").c_str(), 0, photo.data(), 0, nullptr));
+    auto quoted = [](const std::string& path) { return "'" + path + "'"; };  // a clone's path may hold a space
     auto run = [&](const std::string& command) {
-        int status = std::system(("cd " + dir + " && " + command + " >out.txt 2>&1").c_str());
+        int status = std::system(("cd " + quoted(dir) + " && XDG_DATA_HOME=" + quoted(dir + "/data") + " " + command +
+                                  " >out.txt 2>&1")
+                                     .c_str());
         std::ifstream in(dir + "/out.txt");
         std::string said((std::istreambuf_iterator<char>(in)), {});
         return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
     };
-    ASSERT_EQ(run(ORVANEL_PICTURE_TOOL " photo.png photo.raw").first, 0);
-    auto [xStatus, xSaid] = run("WAYLAND_DISPLAY= " ORVANEL_BINARY " --picture photo.png --frames 40 --screenshot x.png");
+    const std::string program = quoted(ORVANEL_BINARY), tool = quoted(ORVANEL_PICTURE_TOOL);
+    ASSERT_EQ(run(tool + " photo.png photo.raw").first, 0);
+    auto [xStatus, xSaid] = run("WAYLAND_DISPLAY= " + program + " --picture photo.png --frames 40 --screenshot x.png");
     EXPECT_EQ(xStatus, 0) << xSaid;
     EXPECT_EQ(xSaid.rfind(glVersionLine() + "orvanel: 40 frames shown in ", 0), 0u) << xSaid;
-    auto [oStatus, oSaid] =
-        run("DISPLAY= " ORVANEL_BINARY " --offscreen --picture photo.raw --frames=40 --screenshot=o.png");
-    EXPECT_EQ(oStatus, 0) << oSaid;
-    int xw = 0, xh = 0, ow = 0, oh = 0;
-    std::vector<unsigned char> x = pngPixels(dir + "/x.png", xw, xh), o = pngPixels(dir + "/o.png", ow, oh);
-    EXPECT_EQ(std::vector<int>({xw, xh, ow, oh}), std::vector<int>({320, 480, 320, 480}));
+    // The raw picture, named alone; the PNG, made the user's own by the tool.
+    ASSERT_EQ(run(tool + " photo.png").first, 0);
+    for (std::string shown : {"DISPLAY= " + program + " --offscreen photo.raw --frames=40 --screenshot=o.png",
+                              "DISPLAY= " + program + " --offscreen --frames=40 --screenshot=u.png"}) {
+        auto [status, said] = run(shown);
+        EXPECT_EQ(status, 0) << shown << ": " << said;
+        EXPECT_EQ(said.rfind(glVersionLine(), 0), 0u) << shown << ": " << said;  // no message of the fixed path
+    }
+    int xw = 0, xh = 0, ow = 0, oh = 0, uw = 0, uh = 0;
+    std::vector<unsigned char> x = pngPixels(dir + "/x.png", xw, xh), o = pngPixels(dir + "/o.png", ow, oh),
+                               u = pngPixels(dir + "/u.png", uw, uh);
+    EXPECT_EQ(std::vector<int>({xw, xh, ow, oh, uw, uh}), std::vector<int>({320, 480, 320, 480, 320, 480}));
     EXPECT_TRUE(x == o) << "the frames differ";
+    EXPECT_TRUE(x == u) << "the user's own picture is not the one shown";
     size_t coloured = 0;
     for (size_t i = 0; i + 2 < x.size(); i += 3) coloured += x[i] != 74 || x[i + 1] != 77 || x[i + 2] != 99;
     EXPECT_GT(coloured, 10000u) << "no cube in the screenshot";
-    // A picture that cannot be used is said as the fixed path's would be, and the cube is drawn on.
-    auto [badStatus, badSaid] = run("DISPLAY= " ORVANEL_BINARY " --offscreen --picture missing.png --frames 2");
-    EXPECT_EQ(badStatus, 0);
-    EXPECT_EQ(badSaid.rfind("\nCannot open picture file missing.png: No such file or directory" + glVersionLine(), 0),
-              0u)
-        << badSaid;
+    // A picture named that cannot be shown ends the run before anything is drawn.
+    auto [badStatus, badSaid] = run("DISPLAY= " + program + " --offscreen --picture missing.png --frames 2");
+    EXPECT_EQ(badStatus, 1);
+    EXPECT_EQ(badSaid, "orvanel: cannot read missing.png: No such file or directory\n");
     std::filesystem::remove_all(dir);
 }
 

@@ -28,6 +28,12 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     std::string path(const char* name) const { return (dir / name).string(); }
+    // Quoted for the shell (a clone's path may hold a space).
+    static std::string q(const std::string& s) {
+        std::string out = "'";
+        for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    }
 
     static picture::Pixels solid(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
         picture::Pixels p;
@@ -293,26 +299,34 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
     struct Case {
         std::string args;
         int status;
-        const char* out;  // expected at the start of stdout ("" for nothing)
+        std::string out;  // expected at the start of stdout ("" for nothing)
         const char* err;  // expected in stderr ("" for nothing)
+        std::string env = {};  // its environment, when not XDG_DATA_HOME=data
     };
     const Case cases[] = {
         {"--help", 0, "usage: orvanel-picture", ""},
         {"-h", 0, "usage: orvanel-picture", ""},
         {"--version", 0, "orvanel-picture " ORVANEL_VERSION "\n", ""},
         {"", 2, "", "usage:"},
-        {"--frobnicate " + path("ok.png"), 2, "", "unknown option '--frobnicate'"},
-        {path("ok.png") + " a.raw b.raw", 2, "", "usage:"},
-        {path("missing.png") + " " + path("x.raw"), 1, "", "No such file"},
-        {path("ok.png") + " " + path("x.raw"), 0, "orvanel-picture: wrote", ""},
-        {"-- " + path("ok.png") + " " + path("y.raw"), 0, "orvanel-picture: wrote", ""},
-        {path("ok.png") + " " + path("ok.png"), 1, "", "is the image itself"},
-        {"- " + path("z.raw"), 1, "", "cannot read -: No such file"},
-        {path("ok.png") + " " + path("oklink.png"), 1, "", "is the image itself"},
+        {"--frobnicate " + q(path("ok.png")), 2, "", "unknown option '--frobnicate'"},
+        {q(path("ok.png")) + " a.raw b.raw", 2, "", "usage:"},
+        {"--system " + q(path("ok.png")) + " a.raw", 2, "", "--system or an output, not both"},
+        {q(path("missing.png")) + " " + q(path("x.raw")), 1, "", "No such file"},
+        {q(path("ok.png")) + " " + q(path("x.raw")), 0, "orvanel-picture: wrote", ""},
+        {"-- " + q(path("ok.png")) + " " + q(path("y.raw")), 0, "orvanel-picture: wrote", ""},
+        {q(path("ok.png")) + " " + q(path("ok.png")), 1, "", "is the image itself"},
+        {"- " + q(path("z.raw")), 1, "", "cannot read -: No such file"},
+        {q(path("ok.png")) + " " + q(path("oklink.png")), 1, "", "is the image itself"},
+        // With no output: the user's own picture, its folders made.
+        {q(path("ok.png")), 0, "orvanel-picture: wrote " + path("data") + "/orvanel/tesmor.raw\n", ""},
+        {q(path("ok.png")), 0, "orvanel-picture: wrote " + path("home") + "/.local/share/orvanel/tesmor.raw\n", "",
+         "XDG_DATA_HOME= HOME=" + q(path("home"))},
     };
     fs::create_symlink(path("ok.png"), path("oklink.png"));
     for (const Case& c : cases) {
-        std::string cmd = std::string(ORVANEL_PICTURE_TOOL) + " " + c.args + " >" + path("stdout") + " 2>" + path("stderr");
+        std::string env = c.env.empty() ? "XDG_DATA_HOME=" + q(path("data")) : c.env;
+        std::string cmd = env + " " + q(ORVANEL_PICTURE_TOOL) + " " + c.args + " >" + q(path("stdout")) + " 2>" +
+                          q(path("stderr"));
         int status = std::system(cmd.c_str());
         ASSERT_TRUE(WIFEXITED(status)) << c.args;
         EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args;
@@ -324,6 +338,8 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
         else
             EXPECT_EQ(err, "") << c.args;
     }
+    EXPECT_EQ(fs::file_size(path("data/orvanel/tesmor.raw")), 49152u);
+    EXPECT_EQ(fs::status(path("data/orvanel")).permissions(), fs::perms::owner_all);
     EXPECT_EQ(fs::file_size(path("x.raw")), 49152u);
     EXPECT_FALSE(fs::exists(path("a.raw")));
     picture::Pixels intact;

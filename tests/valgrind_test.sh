@@ -23,7 +23,7 @@ start_xvfb
 hide=()
 [[ -e /private/var && $(id -u) -eq 0 ]] &&
   hide=(unshare -m sh -c 'mount -t tmpfs tmpfs /private/var && exec "$@"' sh)
-"${hide[@]}" valgrind --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
+XDG_DATA_HOME=$work/data "${hide[@]}" valgrind --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
   --num-callers=40 --log-file="$work/log" "$program" >/dev/null &
 vg=$!
 # Wait for frames (the clear colour at the corner), then let it draw a while.
