@@ -119,6 +119,7 @@ void readInto(__CoreSurfaceBuffer* buffer) {
     streamCopyDone();
     if (row % 4 != 0) glPixelStorei(GL_PACK_ALIGNMENT, alignment);
     buffer->stale = false;
+    ++buffer->framesRead;
 }
 }  // namespace
 

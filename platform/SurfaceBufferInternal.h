@@ -26,6 +26,7 @@ struct __CoreSurfaceBuffer : __CFType {
     bool pbuffer = false;  // EGL has no pixmaps here: its surface is a pbuffer
     int lockCount = 0;
     bool stale = false;  // locked for drawing since its memory was last brought up to date
+    unsigned long long framesRead = 0;  // frames GL drew that reached its memory
 
     // Where EGL draws this buffer's pixmap (see PixmapResolve.cpp).
     EGLDisplay eglDisplay = EGL_NO_DISPLAY;

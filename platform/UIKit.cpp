@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "UIKit.h"
 
+#include <EGL/egl.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -32,6 +33,7 @@ int gSignalPipe[2] = {-1, -1};
 int gSignalToken = 0;
 bool gStarted = false;
 long gFramesShown = 0;
+long gFramesDrawn = 0;  // of those, the ones GL drew
 volatile sig_atomic_t gProcessPrepared = false;  // by the program's own start: handlers stay to the end
 
 // While the screenshot is written: its temporary file, if any.
@@ -111,6 +113,14 @@ void displayWindows() {
     // A view waits for its window to be shown or asked for a frame: that
     // news wakes the loop, so that the frame does not wait for the next tick.
     if (waiting) NSRunLoop::mainRunLoop()->wakeOnSources();
+}
+
+// Frames GL drew into the view's buffers so far.
+unsigned long long framesRead(UIView* view) {
+    unsigned long long n = 0;
+    if (view && view->layer())
+        layertree::forEachBuffer(view->layer(), [&](CoreSurfaceBufferRef b, float, float) { n += b->framesRead; });
+    return n;
 }
 
 void deliver(UIView* view, PointerAction action) {
@@ -243,7 +253,9 @@ void UIWindow::displayIfNeeded() {
     if (mHidden || !mContentView || !mContentView->needsDisplay()) return;
     // Nobody would see it: the view stays marked and is drawn once shown.
     if (mNative && mNative->window && !mNative->window->wantsFrame()) return;
+    unsigned long long before = framesRead(mContentView);
     mContentView->displayIfNeeded();
+    if (framesRead(mContentView) != before) ++gFramesDrawn;
     composite();
     long wanted = UIKitPlatform::options().frames;
     if (++gFramesShown == wanted) NSRunLoop::mainRunLoop()->stop(0);
@@ -365,6 +377,18 @@ public:
     long long lateBefore = NSRunLoop::mainRunLoop()->lateTicks();
 };
 
+// What EGL says of itself when nothing could be drawn.
+std::string whyNothingWasDrawn() {
+    EGLDisplay display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+    if (display == EGL_NO_DISPLAY) return "EGL has no display here (is Mesa's libegl-mesa0 installed?)";
+    if (!eglInitialize(display, nullptr, nullptr)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%04x", eglGetError());
+        return std::string("EGL could not be initialised (error ") + code + "; are Mesa's drivers installed?)";
+    }
+    return "GL drew none of them (see the messages above)";
+}
+
 // The last frame the key window showed, as a PNG; false when it cannot be
 // written (said on standard error).
 bool writeScreenshot(const std::string& path) {
@@ -407,7 +431,7 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
         std::fprintf(stderr, "orvanel: %s\n", error.c_str());
         return 1;
     }
-    gFramesShown = 0;
+    gFramesShown = gFramesDrawn = 0;
     RunSummary* summary = nullptr;
     if (options.frames || options.duration) {
         summary = alloc<RunSummary>();
@@ -424,11 +448,20 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     int status = NSRunLoop::mainRunLoop()->run();
     if (summary) {
         NSRunLoop* loop = NSRunLoop::mainRunLoop();
-        std::printf("orvanel: %ld frames shown in %.2f s, %lld late\n", gFramesShown, loop->now() - summary->started,
+        std::printf("orvanel: %ld frames shown in %.2f s, %lld late\n", gFramesDrawn, loop->now() - summary->started,
                     loop->lateTicks() - summary->lateBefore);
         summary->release();
     }
-    if (!options.screenshot.empty() && !writeScreenshot(options.screenshot) && status == 0) status = 1;
+    // The view carries on when GL cannot draw, as on the device; the run
+    // does not count as one that worked, and leaves no picture of nothing.
+    bool drewNothing = gFramesShown > 0 && gFramesDrawn == 0;
+    if (drewNothing) {
+        std::fprintf(stderr, "orvanel: no frame could be drawn: %s\n", whyNothingWasDrawn().c_str());
+        status = 1;
+        gDeadlineStatus = 1;
+    } else if (!options.screenshot.empty() && !writeScreenshot(options.screenshot) && status == 0) {
+        status = 1;
+    }
     app->applicationWillTerminate();
     app->release();
     UIKitPlatform::stop();

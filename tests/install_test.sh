@@ -35,7 +35,10 @@ appstreamcli validate --no-net "$root/share/metainfo/net.orvanel.Orvanel.metainf
 
 (cd "$build" && cpack -G DEB -B "$stage/deb" >/dev/null) || { echo "cpack failed"; exit 1; }
 deb=$(ls "$stage"/deb/orvanel_*.deb)
-dpkg-deb -f "$deb" Depends | grep -q libegl1 || { echo "dependencies not computed"; fail=1; }
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ $depends == *libegl1* ]] || { echo "dependencies not computed"; fail=1; }
+[[ $depends == *libegl-mesa0* && $depends == *libgl1-mesa-dri* ]] || { echo "no renderer comes with it: $depends"; fail=1; }
+dpkg-deb -f "$deb" Description | grep -q Wayland || { echo "the description does not name Wayland"; fail=1; }
 # Lintian leaves its caches in TMPDIR: in the staging folder, they go with it.
 mkdir "$stage/tmp"
 TMPDIR=$stage/tmp lintian --fail-on error "$deb" 2>/dev/null || { echo "lintian reports errors"; fail=1; }

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # A screenshot that cannot be written leaves the path it was given as it was
 # (a device, a link into a full file system, an existing file there) and the
-# run fails with one line; one cut off by a signal's deadline fails too.
+# run fails with one line; one cut off by a signal's deadline fails too, and
+# without a renderer none is written.
 # Runs offscreen, in a mount namespace of its own (a user namespace for an
 # ordinary user), so that a full file system costs the machine nothing.
 set -euo pipefail
@@ -39,6 +40,14 @@ for path in "${cases[@]}"; do
   grep -qx "orvanel: cannot write .*: No space left on device" err || { echo "$path: said: $(cat err)"; fail=1; }
 done
 [[ -z $(ls full | grep -v -e '^old.png$' -e '^filler$') ]] || { echo "left behind: $(ls full)"; fail=1; }
+
+# No renderer: no screenshot of nothing, status 1 and why.
+status=0
+LIBGL_DRIVERS_PATH=/nonexistent __EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json GALLIUM_DRIVER=nonexistent \
+  "$program" --offscreen --frames 3 --screenshot blank.png >out 2>err </dev/null || status=$?
+[[ $status == 1 && ! -e blank.png ]] || { echo "no renderer: status $status, $(ls)"; fail=1; }
+grep -q "^orvanel: 0 frames shown" out || { echo "no renderer: said $(cat out)"; fail=1; }
+grep -q "^orvanel: no frame could be drawn: " err || { echo "no renderer: said $(cat err)"; fail=1; }
 
 # A FIFO nobody opens: a signal's deadline ends the wait with status 1 and a line.
 mkfifo fifo
