@@ -19,6 +19,25 @@ std::vector<Image*> gImages;
 // would too: later images go over the connection without asking.
 Display* gShmRefusedBy = nullptr;
 
+// A server in another IPC namespace attaches whatever segment has our id
+// there, which may be another program's: the server must show back a pixel
+// put from the segment as we wrote it.
+bool serverSeesOurSegment(Display* dpy, XImage* x, int depth) {
+    unsigned long mask = depth >= 32 ? ~0ul : (1ul << depth) - 1;
+    unsigned long cookie = (0x9e3779b9ul * static_cast<unsigned long>(reinterpret_cast<uintptr_t>(x->data) >> 12)) & mask;
+    XPutPixel(x, 0, 0, cookie);
+    Pixmap probe = XCreatePixmap(dpy, DefaultRootWindow(dpy), 1, 1, static_cast<unsigned>(depth));
+    GC gc = XCreateGC(dpy, probe, 0, nullptr);
+    XShmPutImage(dpy, probe, gc, x, 0, 0, 0, 0, 1, 1, False);
+    XImage* back = XGetImage(dpy, probe, 0, 0, 1, 1, AllPlanes, ZPixmap);
+    bool same = back && (XGetPixel(back, 0, 0) & mask) == cookie;
+    if (back) XDestroyImage(back);
+    XFreeGC(dpy, gc);
+    XFreePixmap(dpy, probe);
+    XPutPixel(x, 0, 0, 0);
+    return same;
+}
+
 bool attachShared(Image& image, Display* dpy, Visual* visual, int depth, int bpp, int height, size_t size) {
     XImage* x = XShmCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &image.shm,
                                 static_cast<unsigned>(image.pitch / (bpp / 8)), static_cast<unsigned>(height));
@@ -36,7 +55,13 @@ bool attachShared(Image& image, Display* dpy, Visual* visual, int depth, int bpp
         XSync(dpy, False);
         expectError(0);
         shmctl(id, IPC_RMID, nullptr);  // gone once both sides let go
-        if (errorCount() == errorsBefore) {
+        bool attached = errorCount() == errorsBefore;
+        if (attached && !serverSeesOurSegment(dpy, x, depth)) {
+            XShmDetach(dpy, &image.shm);
+            XSync(dpy, False);
+            attached = false;
+        }
+        if (attached) {
             image.memory = image.shm.shmaddr;
             image.ximage = x;
             image.shared = true;
