@@ -51,13 +51,18 @@ private:
         auto* self = static_cast<XdgToplevel*>(data);
         xdg_surface_ack_configure(surface, serial);
         int width = self->mWidth, height = self->mHeight;
-        self->mEvents.configured(width, height);
+        self->mEvents.configured(width, height, self->mFloating);
         wl_surface_commit(self->mSurface);
     }
-    static void configureToplevel(void* data, xdg_toplevel*, int32_t width, int32_t height, wl_array*) {
+    static void configureToplevel(void* data, xdg_toplevel*, int32_t width, int32_t height, wl_array* states) {
         auto* self = static_cast<XdgToplevel*>(data);
         self->mWidth = width;
         self->mHeight = height;
+        self->mFloating = true;
+        const auto* state = static_cast<const uint32_t*>(states->data);
+        for (size_t i = 0; i < states->size / sizeof *state; ++i)
+            if (state[i] == XDG_TOPLEVEL_STATE_FULLSCREEN || state[i] == XDG_TOPLEVEL_STATE_MAXIMIZED)
+                self->mFloating = false;
     }
     static void close(void* data, xdg_toplevel*) { static_cast<XdgToplevel*>(data)->mEvents.closeRequested(); }
     static constexpr xdg_surface_listener kSurfaceListener = {configureSurface};
@@ -75,6 +80,7 @@ private:
     xdg_toplevel* mToplevel = nullptr;
     zxdg_toplevel_decoration_v1* mDecoration = nullptr;
     int mWidth = 0, mHeight = 0;
+    bool mFloating = true;
 };
 
 libdecor* gDecor = nullptr;
@@ -138,7 +144,10 @@ private:
         self->apply();
         int width = 0, height = 0;
         if (!libdecor_configuration_get_content_size(configuration, frame, &width, &height)) width = height = 0;
-        self->mEvents.configured(width, height);
+        libdecor_window_state windowState = LIBDECOR_WINDOW_STATE_NONE;
+        libdecor_configuration_get_window_state(configuration, &windowState);
+        self->mEvents.configured(
+            width, height, !(windowState & (LIBDECOR_WINDOW_STATE_FULLSCREEN | LIBDECOR_WINDOW_STATE_MAXIMIZED)));
         // The decorations are drawn around the size the window took.
         libdecor_state* state = libdecor_state_new(width, height);
         libdecor_frame_commit(frame, state, configuration);

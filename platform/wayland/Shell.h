@@ -16,10 +16,11 @@ class Toplevel {
 public:
     class Events {
     public:
-        // In: the size the compositor asks for (0: the window's choice).
-        // Out: the size the window takes. The surface is committed after
-        // this returns.
-        virtual void configured(int& width, int& height) = 0;
+        // In: the size the compositor asks for (0: the window's choice), and
+        // whether the window is free-standing (neither full screen nor
+        // maximised). Out: the size the window takes. The surface is
+        // committed after this returns.
+        virtual void configured(int& width, int& height, bool floating) = 0;
         virtual void closeRequested() = 0;
 
     protected:

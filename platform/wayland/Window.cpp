@@ -16,7 +16,8 @@ void detachAllWindows() {
     for (Window* w : gWindows) w->detach();
 }
 Window::Window(int width, int height, std::string title, display::WindowListener& listener)
-    : mWidth(width), mHeight(height), mWindowWidth(width), mWindowHeight(height), mTitle(std::move(title)),
+    : mWidth(width), mHeight(height), mWindowWidth(width), mWindowHeight(height), mFloatingWidth(width),
+      mFloatingHeight(height), mTitle(std::move(title)),
       mListener(listener), mFit(display::unscaled(width, height)), mFrames(width, height) {
     const Globals* g = globals();
     if (!g || width <= 0 || height <= 0) return;
@@ -91,14 +92,20 @@ void Window::setFullscreen(bool fullscreen) {
 
 bool Window::wantsFrame() const { return ok() && mShown && mConfigured && !mFrameCallback; }
 
-void Window::configured(int& width, int& height) {
+void Window::configured(int& width, int& height, bool floating) {
     if (!mViewport) {
         width = mWidth;
         height = mHeight;
     }
+    // "You choose": back from full screen or maximised, the size it had
+    // before; otherwise the size it has.
     if (width <= 0 || height <= 0) {
-        width = mWindowWidth;
-        height = mWindowHeight;
+        width = floating ? mFloatingWidth : mWindowWidth;
+        height = floating ? mFloatingHeight : mWindowHeight;
+    }
+    if (floating) {
+        mFloatingWidth = width;
+        mFloatingHeight = height;
     }
     mWindowWidth = width;
     mWindowHeight = height;

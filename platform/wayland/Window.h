@@ -35,7 +35,7 @@ public:
 
 private:
     // Toplevel::Events
-    void configured(int& width, int& height) override;
+    void configured(int& width, int& height, bool floating) override;
     void closeRequested() override { mListener.windowCloseRequested(); }
     // InputTarget
     display::WindowListener& listener() override { return mListener; }
@@ -48,6 +48,7 @@ private:
 
     int mWidth, mHeight;  // the frame's
     int mWindowWidth, mWindowHeight;
+    int mFloatingWidth, mFloatingHeight;  // its size when last neither full screen nor maximised
     std::string mTitle;
     display::WindowListener& mListener;
     display::Fit mFit;
