@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace display {
 namespace {
@@ -28,22 +29,36 @@ void setCurrent(std::unique_ptr<Backend> backend) {
     gCurrent = std::move(backend);
 }
 
-std::unique_ptr<Backend> choose(std::string& error) {
+std::unique_ptr<Backend> openChosen(std::string& error) {
+    std::vector<std::unique_ptr<Backend>> candidates;
     const char* forced = std::getenv("ORVANEL_BACKEND");
     if (set(forced)) {
         std::string name = forced;
-        if (name == "x11") return makeX11Backend();
-        if (name == "wayland") return makeWaylandBackend();
-        error = "ORVANEL_BACKEND is \"" + name + "\"; it can be x11 or wayland";
-        return nullptr;
+        if (name == "x11")
+            candidates.push_back(makeX11Backend());
+        else if (name == "wayland")
+            candidates.push_back(makeWaylandBackend());
+        else {
+            error = "ORVANEL_BACKEND is \"" + name + "\"; it can be x11 or wayland";
+            return nullptr;
+        }
+    } else {
+        // A session names its compositor; X through DISPLAY next (also when
+        // that compositor is gone, as toolkits do); a compositor's default
+        // socket last.
+        bool named = set(std::getenv("WAYLAND_DISPLAY"));
+        if (named) candidates.push_back(makeWaylandBackend());
+        if (set(std::getenv("DISPLAY"))) candidates.push_back(makeX11Backend());
+        if (!named && waylandSocketExists()) candidates.push_back(makeWaylandBackend());
+        if (candidates.empty()) candidates.push_back(makeX11Backend());
     }
-    // A session names its compositor; X through DISPLAY next (an X client
-    // started from a Wayland desktop's X terminal keeps working); a
-    // compositor's default socket last.
-    if (set(std::getenv("WAYLAND_DISPLAY"))) return makeWaylandBackend();
-    if (set(std::getenv("DISPLAY"))) return makeX11Backend();
-    if (waylandSocketExists()) return makeWaylandBackend();
-    return makeX11Backend();
+    std::string tried;
+    for (std::unique_ptr<Backend>& backend : candidates) {
+        if (backend->open()) return std::move(backend);
+        tried += (tried.empty() ? "" : "; ") + backend->openFailure();
+    }
+    error = tried + ": set WAYLAND_DISPLAY to a Wayland compositor or DISPLAY to an X display, or run with --offscreen";
+    return nullptr;
 }
 
 }  // namespace display

@@ -97,10 +97,11 @@ public:
 
 // The backend in use, or null.
 Backend* current();
-// Picks a backend: ORVANEL_BACKEND=x11|wayland when set, otherwise
-// Wayland where a compositor is named or found, otherwise X11. Null, with the
-// reason in `error`, for an unknown name.
-std::unique_ptr<Backend> choose(std::string& error);
+// Opens a backend: the one ORVANEL_BACKEND (x11 or wayland) names, or else the
+// first that opens of the compositor WAYLAND_DISPLAY names, the X display
+// DISPLAY names and the compositor's default socket. Null, with one line
+// naming what was tried in `error`, when none opens.
+std::unique_ptr<Backend> openChosen(std::string& error);
 void setCurrent(std::unique_ptr<Backend> backend);
 
 std::unique_ptr<Backend> makeX11Backend();

@@ -316,12 +316,12 @@ bool start(std::string* error) {
     // drawing on one thread. The user's own setting wins.
     setenv("LP_NUM_THREADS", "0", 0);
     std::string why;
-    std::unique_ptr<display::Backend> backend =
-        options().offscreen ? display::makeOffscreenBackend() : display::choose(why);
-    if (backend && !backend->open()) {
-        why = backend->openFailure() +
-              ": set WAYLAND_DISPLAY to a Wayland compositor or DISPLAY to an X display, or run with --offscreen";
-        backend.reset();
+    std::unique_ptr<display::Backend> backend;
+    if (options().offscreen) {
+        backend = display::makeOffscreenBackend();
+        if (!backend->open()) backend.reset();
+    } else {
+        backend = display::openChosen(why);
     }
     if (!backend) {
         if (error) *error = why;

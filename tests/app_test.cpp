@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "OrvanelApp.h"
 #include "TestGLView.h"
@@ -100,11 +103,24 @@ TEST_F(AppTest, MainReportsAMissingDisplayAndReturnsTheLoopsStatus) {
     } cases[] = {
         {"", "", ":65000", "cannot open display \":65000\""},
         {"x11", "orvanel-none", ":65000", "cannot open display \":65000\""},
-        {"", "orvanel-none", ":65000", "cannot connect to the Wayland compositor \"orvanel-none\""},
+        {"", "orvanel-none", ":65000",
+         "cannot connect to the Wayland compositor \"orvanel-none\"; cannot open display \":65000\""},
+        // A peer on the socket that never answers is given up on.
+        {"", "orvanel-silent", ":65000",
+         "cannot connect to the Wayland compositor \"orvanel-silent\" (no answer within 3 s); cannot open display "
+         "\":65000\""},
         {"wayland", "", ":65000", "cannot connect to the Wayland compositor \"wayland-0\""},
         {"gdi", "", ":65000", "ORVANEL_BACKEND is \"gdi\"; it can be x11 or wayland"},
     };
     setenv("XDG_RUNTIME_DIR", testing::TempDir().c_str(), 1);
+    std::string silentPath = testing::TempDir() + "orvanel-silent";
+    int silent = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    silentPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    unlink(silentPath.c_str());
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
     for (const Case& c : cases) {
         setenv("ORVANEL_BACKEND", c.backend, 1);
         setenv("WAYLAND_DISPLAY", c.wayland, 1);
@@ -119,6 +135,8 @@ TEST_F(AppTest, MainReportsAMissingDisplayAndReturnsTheLoopsStatus) {
         EXPECT_EQ(err, "orvanel: " + std::string(c.said) + hint + "\n") << c.backend << " " << c.wayland;
         EXPECT_TRUE(rec::calls.empty());
     }
+    close(silent);
+    unlink(silentPath.c_str());
     for (const char* name : {"ORVANEL_BACKEND", "WAYLAND_DISPLAY", "DISPLAY", "XDG_RUNTIME_DIR"}) unsetenv(name);
 }
 

@@ -155,6 +155,7 @@ struct How {
     bool readerGone = false;            // its output is a pipe nobody reads
     bool ownIpc = false;                // in an IPC namespace of its own: no shared memory with the server
     std::vector<std::string> args = {};  // its command line
+    std::vector<std::string> env = {};   // NAME=VALUE added to its environment
 };
 
 // Runs the program with `picture` at its fixed path; returns its pid and the
@@ -179,6 +180,7 @@ pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
             setenv("WAYLAND_DISPLAY", how.wayland->socket().c_str(), 1);
             setenv("XDG_RUNTIME_DIR", how.wayland->runtimeDir().c_str(), 1);
         }
+        for (std::string& e : how.env) putenv(e.data());
         if (!enterPrivateNamespaces(how.ownIpc ? CLONE_NEWIPC : 0) || !enterPrivateRoot()) _exit(90);
         if (how.pictureAtPath) {
             mkdir("/private", 0755);
@@ -509,11 +511,14 @@ TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
         {{false, false, false, "wayland"}, sample, true},
         {{.pictureAtPath = false, .readerGone = true}, "", true},
         {{.pictureAtPath = false, .ownIpc = true}, sample, true},
+        // The compositor named is gone: X, as DISPLAY says.
+        {{.pictureAtPath = false, .env = {"XDG_RUNTIME_DIR=/tmp", "WAYLAND_DISPLAY=orvanel-gone"}}, sample, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.how.eglPlatform ? c.how.eglPlatform : "") +
                      (c.how.closedAtStart >= 0 ? "descriptor closed: " + std::to_string(c.how.closedAtStart) : "") +
-                     (c.how.readerGone ? "reader gone" : "") + (c.how.ownIpc ? "own IPC namespace" : ""));
+                     (c.how.readerGone ? "reader gone" : "") + (c.how.ownIpc ? "own IPC namespace" : "") +
+                     (c.how.env.empty() ? "" : c.how.env.back()));
         int out = -1;
         pid_t pid = launch({}, out, c.how);  // an empty file, or none
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
@@ -1037,7 +1042,8 @@ TEST_F(EndToEnd, QuitKeysFollowTheActiveLayoutAndIgnoreDesktopShortcuts) {
 }
 
 // On a desktop whose compositor draws no decorations (weston's own shell),
-// libdecor draws them, and its close button ends the demo with status 0.
+// libdecor draws them; F11 goes full screen and back to the size it had, and
+// the close button ends the demo with status 0.
 TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
     Xvfb nest(24, 500, 700);
     std::unique_ptr<Weston> weston;
@@ -1048,29 +1054,40 @@ TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
     }
     int out = -1;
     pid_t pid = launch(markedPicture(), out, {.wayland = weston.get()});
-    // Where the window put the frame: the clear colour's bounds.
+    // Where the window put the frame: the clear colour's bounds, once they
+    // are `wanted` wide.
     int left = 500, top = 700, right = -1;
-    for (int attempt = 0; attempt < 50 && right < 0; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::vector<unsigned char> rgb;
-        int width = 0, height = 0;
-        if (!weston->screenshot(rgb, width, height) || width != 500) continue;
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                const unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-                if (p[0] == 74 && p[1] == 77 && p[2] == 99) {
-                    left = std::min(left, x);
-                    top = std::min(top, y);
-                    right = std::max(right, x);
+    auto frameBounds = [&](int wanted) {
+        for (int attempt = 0; attempt < 50 && right - left + 1 != wanted; ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::vector<unsigned char> rgb;
+            int width = 0, height = 0;
+            if (!weston->screenshot(rgb, width, height) || width != 500) continue;
+            left = 500, top = 700, right = -1;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+                    if (p[0] == 74 && p[1] == 77 && p[2] == 99) {
+                        left = std::min(left, x);
+                        top = std::min(top, y);
+                        right = std::max(right, x);
+                    }
                 }
-            }
-    }
-    ASSERT_GE(right, 0) << "no frame reached the compositor";
-    EXPECT_EQ(right - left + 1, 320);
-    // The close button sits at the right of the title bar above the frame.
+        }
+        return right - left + 1;
+    };
+    ASSERT_EQ(frameBounds(320), 320) << "no frame reached the compositor";
+    // F11 twice: full screen (the frame fitted to 500 x 700), then back to
+    // the size it had.
     Pointer pointer;
     pointer.move(2000, 2000);
     pointer.move(0, 0);
+    pointer.move(left + 160, top + 240);
+    pointer.key(XK_F11);
+    EXPECT_EQ(frameBounds(467), 467) << "not full screen";
+    pointer.key(XK_F11);
+    EXPECT_EQ(frameBounds(320), 320) << "not back to its size";
+    // The close button sits at the right of the title bar above the frame.
     pointer.move(right - 16, top - 12);
     pointer.click(1);
     EXPECT_TRUE(endsCleanly(pid, 0, std::chrono::seconds(2))) << "the close button";

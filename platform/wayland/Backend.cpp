@@ -16,11 +16,11 @@ namespace {
 class WaylandBackend final : public display::Backend {
 public:
     const char* name() const override { return "wayland"; }
-    bool open() override { return wl::open(); }
+    bool open() override { return wl::open(mWhy); }
     std::string openFailure() const override {
         const char* name = std::getenv("WAYLAND_DISPLAY");
         return std::string("cannot connect to the Wayland compositor \"") + (name && *name ? name : "wayland-0") +
-               "\"";
+               "\"" + (mWhy.empty() ? "" : " (" + mWhy + ")");
     }
     void close() override {
         // Everything made on the connection goes before it does.
@@ -44,6 +44,9 @@ public:
     void dispatchPending() override { wl::dispatchPending(); }
     void flush() override { wl::flush(); }
     void sync() override { roundtrip(); }
+
+private:
+    std::string mWhy;  // why open() failed, when known
 };
 
 }  // namespace

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "Connection.h"
 
+#include <poll.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "Foundation.h"
 #include "Input.h"
@@ -90,9 +94,53 @@ void destroyGlobals() {
     g.display = d;
 }
 
+void syncDone(void* data, wl_callback* callback, uint32_t) {
+    *static_cast<bool*>(data) = true;
+    wl_callback_destroy(callback);
+}
+const wl_callback_listener kSyncListener = {syncDone};
+
+// A round trip that gives up at `deadline`: a peer on the socket that says
+// nothing (or is no compositor) must not hold the start for ever.
+bool roundtripBy(wl_display* d, std::chrono::steady_clock::time_point deadline, bool& timedOut) {
+    bool done = false;
+    wl_callback* callback = wl_display_sync(d);
+    wl_callback_add_listener(callback, &kSyncListener, &done);
+    // Reads once what the compositor sent before the deadline; false when it
+    // cannot (the connection failed, or nothing came in time).
+    auto readOnce = [&] {
+        while (wl_display_prepare_read(d) != 0)
+            if (wl_display_dispatch_pending(d) < 0) return false;
+        if (done) {
+            wl_display_cancel_read(d);
+            return true;
+        }
+        int ready = -1;
+        if (wl_display_flush(d) >= 0 || errno == EAGAIN) {
+            do {
+                auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+                pollfd p{wl_display_get_fd(d), POLLIN, 0};
+                ready = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
+            } while (ready < 0 && errno == EINTR);
+        }
+        if (ready <= 0) {
+            wl_display_cancel_read(d);
+            timedOut = ready == 0;
+            return false;
+        }
+        return wl_display_read_events(d) >= 0 && wl_display_dispatch_pending(d) >= 0;
+    };
+    while (!done)
+        if (!readOnce()) {
+            if (!done) wl_callback_destroy(callback);
+            return false;
+        }
+    return true;
+}
+
 }  // namespace
 
-bool open() {
+bool open(std::string& why) {
     if (gOpen) return true;
     gGlobals = Globals{};
     gLost = false;
@@ -101,8 +149,13 @@ bool open() {
     gGlobals.registry = wl_display_get_registry(gGlobals.display);
     wl_registry_add_listener(gGlobals.registry, &kRegistryListener, nullptr);
     // The globals, then what they announce (formats, the seat's abilities).
-    bool ok = wl_display_roundtrip(gGlobals.display) >= 0 && wl_display_roundtrip(gGlobals.display) >= 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    bool timedOut = false;
+    bool ok = roundtripBy(gGlobals.display, deadline, timedOut) && roundtripBy(gGlobals.display, deadline, timedOut);
+    if (timedOut) why = "no answer within 3 s";
     const Globals& g = gGlobals;
+    if (ok && (!g.compositor || !g.subcompositor || !g.shm || !g.wmBase))
+        why = "it offers no desktop windows (xdg-shell, wl_shm, subsurfaces)";
     if (!ok || !g.compositor || !g.subcompositor || !g.shm || !g.wmBase) {
         destroyGlobals();
         wl_display_disconnect(gGlobals.display);

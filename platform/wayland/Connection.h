@@ -6,6 +6,8 @@
 
 #include <wayland-client.h>
 
+#include <string>
+
 #include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -26,8 +28,9 @@ struct Globals {
 };
 
 // Connects to the compositor WAYLAND_DISPLAY names (or the default one) and
-// learns its globals; false when there is none or it lacks what a window needs.
-bool open();
+// learns its globals; false when there is none, it does not answer within a
+// few seconds or it lacks what a window needs (said in `why`, when known).
+bool open(std::string& why);
 void close();
 // Null when not open or lost.
 const Globals* globals();
