@@ -43,6 +43,8 @@ run_as_clone_owner() {
   local home
   home=$(getent passwd "$owner" | cut -d: -f6) || true
   echo "${0##*/}: going on as the clone's owner (uid $owner)"
+  # From the clone's top, where the scripts have gone: $0 may be relative to
+  # where they were started.
   exec setpriv --reuid="$owner" --regid="$group" --clear-groups \
-    env HOME="${home:-$PWD}" "$0" "$@"
+    env HOME="${home:-$PWD}" "$PWD/scripts/${0##*/}" "$@"
 }

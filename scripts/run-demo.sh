@@ -30,7 +30,12 @@ fi
 # with the cube's brightest faces towards you) is kept.
 mkdir -p out
 say "no display: drawing 57 frames with no display at all (--offscreen)"
+rm -f out/screenshot.png
 status=0
 build/app/orvanel --offscreen --frames 57 --screenshot out/screenshot.png "$@" || status=$?
-say "screenshot saved to $PWD/out/screenshot.png (the demo exited with status $status)"
+if ((status == 0)) && [[ -f out/screenshot.png ]]; then
+  say "screenshot saved to $PWD/out/screenshot.png"
+else
+  say "the demo failed (status $status); no screenshot was saved"
+fi
 exit "$status"

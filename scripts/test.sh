@@ -9,8 +9,16 @@ cd "$(dirname "$0")/.."
 ensure_packages "${build_packages[@]}" "${test_packages[@]}"
 run_as_clone_owner "$@"
 
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+# Everything the tests make in temporary folders goes in one of this run's,
+# removed however the run ends (Ctrl-C included). Others may enter it: one
+# test runs the program as another user from a copy there.
+run_tmp=$(mktemp -d)
+chmod 0755 "$run_tmp"
+trap 'rm -rf "$run_tmp"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+export TMPDIR=$run_tmp TEST_TMPDIR=$run_tmp/
+log=$run_tmp/log
 scripts/setup.sh build
 ctest --test-dir build --output-on-failure | tee -a "$log"
 
