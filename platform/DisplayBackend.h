@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "WindowGeometry.h"
 
@@ -53,6 +54,11 @@ public:
     virtual void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) = 0;
     // Shows what the puts since the last present drew.
     virtual void present() = 0;
+    // The program's icon for the desktop's task bar: ARGB, top row first.
+    // Where the desktop finds it by the program's name, nothing is done.
+    virtual void setIcon(const std::vector<uint32_t>& argb, int width, int height) {
+        (void)argb, (void)width, (void)height;
+    }
 };
 
 // A surface buffer's pixel memory, which a backend may share with the window

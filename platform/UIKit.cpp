@@ -3,6 +3,7 @@
 
 #include <EGL/egl.h>
 #include <fcntl.h>
+#include <png.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,6 +124,28 @@ unsigned long long framesRead(UIView* view) {
     return n;
 }
 
+// The program's icon as installed for the desktop (its 64 px size), as ARGB;
+// empty where it is not.
+std::vector<uint32_t> programIcon(int& width, int& height) {
+    // The resources are share/orvanel; the icons share/icons.
+    std::string path = NSBundle::mainBundle()->pathForResource("../icons/hicolor/64x64/apps/orvanel", "png");
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<uint32_t> argb;
+    if (path.empty() || !png_image_begin_read_from_file(&image, path.c_str())) return argb;
+    image.format = PNG_FORMAT_BGRA;  // as 32-bit words on a little-endian machine: ARGB
+    argb.resize(static_cast<size_t>(image.width) * image.height);
+    if (image.width > 256 || image.height > 256 ||
+        !png_image_finish_read(&image, nullptr, argb.data(), 0, nullptr)) {
+        png_image_free(&image);
+        argb.clear();
+        return argb;
+    }
+    width = static_cast<int>(image.width);
+    height = static_cast<int>(image.height);
+    return argb;
+}
+
 void deliver(UIView* view, PointerAction action) {
     view->retain();
     switch (action.kind) {
@@ -215,6 +238,11 @@ UIWindow* UIWindow::initWithContentRect(CGRect rect) {
     if (display::Backend* backend = display::current())
         mNative->window = backend->createWindow(toInt(rect.origin.x), toInt(rect.origin.y), toInt(rect.size.width),
                                                 toInt(rect.size.height), "Orvanel", *mNative);
+    if (mNative->window) {
+        int width = 0, height = 0;
+        std::vector<uint32_t> icon = programIcon(width, height);
+        if (!icon.empty()) mNative->window->setIcon(icon, width, height);
+    }
     if (mNative->window && UIKitPlatform::options().fullscreen) mNative->windowFullscreenToggled();
     gWindows.push_back(this);
     return this;

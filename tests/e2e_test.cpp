@@ -711,6 +711,7 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     long supplied = 0;
     ASSERT_TRUE(XGetWMNormalHints(dpy, window, &hints, &supplied));
     EXPECT_TRUE(hints.flags & PMinSize);
+    EXPECT_FALSE(hints.flags & (PPosition | USPosition)) << "the window manager places it";
     EXPECT_EQ(std::pair(hints.min_width, hints.min_height), std::pair(80, 120));
     XWindowAttributes seen;
     XGetWindowAttributes(dpy, window, &seen);
@@ -723,6 +724,14 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
                        &format, &count, &after, &data);
     ASSERT_EQ(count, 1u) << "no _NET_WM_PID";
     EXPECT_EQ(*reinterpret_cast<long*>(data), pid);
+    XFree(data);
+    // Its icon, 64 px, opaque where the cube is.
+    XGetWindowProperty(dpy, window, XInternAtom(dpy, "_NET_WM_ICON", False), 0, 2 + 64 * 64, False, XA_CARDINAL,
+                       &type, &format, &count, &after, &data);
+    ASSERT_EQ(count, 2u + 64 * 64) << "no _NET_WM_ICON";
+    const long* icon = reinterpret_cast<long*>(data);
+    EXPECT_EQ(std::pair(icon[0], icon[1]), std::pair(64l, 64l));
+    EXPECT_EQ((static_cast<unsigned long>(icon[2 + 32 * 64 + 32]) & 0xffffffffu) >> 24, 255u) << "the icon's centre is not opaque";
     XFree(data);
     XTextProperty machine{};
     EXPECT_TRUE(XGetWMClientMachine(dpy, window, &machine));

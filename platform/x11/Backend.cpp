@@ -37,6 +37,9 @@ public:
         putImage565(mWindow, pixels, width, height, pitch, x, y);
     }
     void present() override { x11::present(mWindow); }
+    void setIcon(const std::vector<uint32_t>& argb, int width, int height) override {
+        x11::setIcon(mWindow, argb, width, height);
+    }
 
     x11::Window mWindow;
     display::WindowListener& mListener;

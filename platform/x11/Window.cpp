@@ -27,7 +27,7 @@ int bytesPerPixelOf(Display* dpy, int depth) {
 
 // What window managers and tools read: name, class, host, process, sizes, and
 // that closing is asked, not forced.
-void describe(Display* dpy, Window& w, int x, int y, const std::string& title) {
+void describe(Display* dpy, Window& w, const std::string& title) {
     XStoreName(dpy, w.id, title.c_str());
     XClassHint hint{};
     std::string res = "orvanel", cls = "Orvanel";
@@ -46,10 +46,9 @@ void describe(Display* dpy, Window& w, int x, int y, const std::string& title) {
     long pid = getpid();
     XChangeProperty(dpy, w.id, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&pid), 1);
+    // No position: the window manager places it.
     XSizeHints* size = XAllocSizeHints();
-    size->flags = PMinSize | PPosition;
-    size->x = x;
-    size->y = y;
+    size->flags = PMinSize;
     size->min_width = std::max(w.width / 4, 1);
     size->min_height = std::max(w.height / 4, 1);
     XSetWMNormalHints(dpy, w.id, size);
@@ -58,6 +57,16 @@ void describe(Display* dpy, Window& w, int x, int y, const std::string& title) {
     XSetWMProtocols(dpy, w.id, &deleteWindow, 1);
 }
 }  // namespace
+
+void setIcon(Window& w, const std::vector<uint32_t>& argb, int width, int height) {
+    Display* dpy = display();
+    if (!dpy || !w.id || argb.size() != static_cast<size_t>(width) * height) return;
+    // Format 32 travels as longs.
+    std::vector<long> data{width, height};
+    data.insert(data.end(), argb.begin(), argb.end());
+    XChangeProperty(dpy, w.id, XInternAtom(dpy, "_NET_WM_ICON", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(data.data()), static_cast<int>(data.size()));
+}
 
 bool createWindow(Window& w, int x, int y, int width, int height, const std::string& title) {
     Display* dpy = display();
@@ -91,7 +100,7 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
     w.id = XCreateWindow(dpy, RootWindow(dpy, screen), x, y, static_cast<unsigned>(w.windowWidth),
                          static_cast<unsigned>(w.windowHeight), 0, w.depth, InputOutput, w.visual,
                          CWBackPixel | CWEventMask, &attrs);
-    describe(dpy, w, x, y, title);
+    describe(dpy, w, title);
     if (features().xiOpcode >= 0) {
         unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {0};
         XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};

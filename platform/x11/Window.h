@@ -52,6 +52,8 @@ bool createWindow(Window& window, int x, int y, int width, int height, const std
 void destroyWindow(Window& window);
 void mapWindow(Window& window, bool shown);
 void raiseWindow(Window& window);
+// _NET_WM_ICON: what window managers show in task bars and switchers.
+void setIcon(Window& window, const std::vector<uint32_t>& argb, int width, int height);
 // Through the window manager where there is one; otherwise the window covers
 // the screen itself, and goes back to its size on leaving.
 void setFullscreen(Window& window, bool fullscreen);
