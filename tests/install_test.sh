@@ -22,7 +22,8 @@ done
 [[ -x $root/bin/orvanel && -x $root/bin/orvanel-picture ]] || { echo "programs not executable"; fail=1; }
 size=$(stat -c %s "$root/share/orvanel/tesmor.raw")
 [[ $size -eq 49152 ]] || { echo "sample picture is $size bytes"; fail=1; }
-grep -q '^Exec=orvanel$' "$root/share/applications/orvanel.desktop" || { echo "desktop entry runs the wrong thing"; fail=1; }
+grep -q '^Exec=orvanel %f$' "$root/share/applications/orvanel.desktop" || { echo "desktop entry runs the wrong thing"; fail=1; }
+grep -q '^MimeType=image/png;$' "$root/share/applications/orvanel.desktop" || { echo "desktop entry opens no PNG"; fail=1; }
 zgrep -q '^\.I /usr/share/orvanel/tesmor.raw$' "$root/share/man/man6/orvanel.6.gz" ||
   { echo "the man page does not name the installed sample"; fail=1; }
 # The licence text is the last paragraph, one space in, "." for a blank line.
