@@ -41,7 +41,8 @@ done
 "${hide[@]}" build/app/orvanel --offscreen --frames 50 --screenshot "$work/icon.png" >/dev/null
 /usr/bin/convert "$work/icon.png" -alpha set -fuzz 1% -transparent 'rgb(74,77,99)' -trim +repage "$work/cube.png"
 read -r w h <<< "$(/usr/bin/identify -format '%w %h' "$work/cube.png")"
-side=$(( (w > h ? w : h) * 106 / 100 ))
+# A desktop icon keeps a margin: the cube fills about five sixths of it.
+side=$(( (w > h ? w : h) * 120 / 100 ))
 for size in 48 64 128 256; do
   /usr/bin/convert "$work/cube.png" -background none -gravity center -extent "${side}x$side" \
     -resize "${size}x$size" -strip data/icons/orvanel-$size.png
