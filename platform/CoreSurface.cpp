@@ -65,7 +65,7 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
     buffer->allocSize = size;
     if (backend) {
         buffer->pixmap = backend->createPixmap(width, height);
-        buffer->pbuffer = std::string_view(backend->eglPlatform()) == "surfaceless";
+        buffer->pbuffer = backend->eglPlatform() == display::EglPlatform::Surfaceless;
     }
     CoreSurfaceBufferRegister(buffer);
     return buffer;

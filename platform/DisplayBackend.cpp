@@ -29,7 +29,11 @@ void setCurrent(std::unique_ptr<Backend> backend) {
     gCurrent = std::move(backend);
 }
 
-std::unique_ptr<Backend> openChosen(std::string& error) {
+const char* eglPlatformName(EglPlatform platform) {
+    return platform == EglPlatform::X11 ? "x11" : "surfaceless";
+}
+
+std::unique_ptr<Backend> openChosen(EventLoop& loop, std::string& error) {
     std::vector<std::unique_ptr<Backend>> candidates;
     const char* forced = std::getenv("ORVANEL_BACKEND");
     if (set(forced)) {
@@ -54,7 +58,7 @@ std::unique_ptr<Backend> openChosen(std::string& error) {
     }
     std::string tried;
     for (std::unique_ptr<Backend>& backend : candidates) {
-        if (backend->open()) return std::move(backend);
+        if (backend->open(loop)) return std::move(backend);
         tried += (tried.empty() ? "" : "; ") + backend->openFailure();
     }
     error = tried + ": set WAYLAND_DISPLAY to a Wayland compositor or DISPLAY to an X display, or run with --offscreen";

@@ -8,6 +8,7 @@
 // platform sees a backend's types.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,8 +17,31 @@
 
 namespace display {
 
-// The pointer buttons held, as a mask of these bits.
-constexpr unsigned kHeld[3] = {1u << 8, 1u << 9, 1u << 10};
+// The pointer buttons held (left, middle, right), as a mask of these bits;
+// each backend converts its window system's own.
+constexpr unsigned kHeld[3] = {1u << 0, 1u << 1, 1u << 2};
+
+// Where the view's EGL runs: X pixmaps, or pbuffers that the platform reads
+// back (Mesa's surfaceless platform).
+enum class EglPlatform { X11, Surfaceless };
+// EGL_PLATFORM's value for it.
+const char* eglPlatformName(EglPlatform platform);
+
+// The main loop, as a backend sees it: its connection's descriptor served
+// when readable, and a stop when the connection is lost.
+class EventLoop {
+public:
+    // `wakes`: whether the descriptor wakes the loop for itself while a
+    // frame is due soon (otherwise it is read on each pass). A token for
+    // removeSource.
+    virtual int addSource(int fd, std::function<void()> readable, bool wakes) = 0;
+    virtual void removeSource(int token) = 0;
+    // Ends the run with this status.
+    virtual void stop(int status) = 0;
+
+protected:
+    ~EventLoop() = default;
+};
 
 enum class Touch { Begin, Update, End };
 
@@ -77,16 +101,14 @@ public:
     virtual ~Backend() = default;
     // "x11", "wayland"...
     virtual const char* name() const = 0;
-    // Connects and attaches to the main run loop.
-    virtual bool open() = 0;
+    // Connects and serves the connection on `loop` until close().
+    virtual bool open(EventLoop& loop) = 0;
     // The one line that says why open() failed.
     virtual std::string openFailure() const = 0;
     virtual void close() = 0;
     virtual std::unique_ptr<Window> createWindow(int x, int y, int width, int height, const std::string& title,
                                                  WindowListener& listener) = 0;
-    // Where the view's EGL runs: "x11" draws X pixmaps, "surfaceless"
-    // pbuffers that the platform reads back.
-    virtual const char* eglPlatform() const = 0;
+    virtual EglPlatform eglPlatform() const = 0;
     // An X pixmap EGL can draw for a buffer of this size; 0 where there are none.
     virtual unsigned long createPixmap(int width, int height) = 0;
     virtual void freePixmap(unsigned long pixmap) = 0;
@@ -107,7 +129,7 @@ Backend* current();
 // first that opens of the compositor WAYLAND_DISPLAY names, the X display
 // DISPLAY names and the compositor's default socket. Null, with one line
 // naming what was tried in `error`, when none opens.
-std::unique_ptr<Backend> openChosen(std::string& error);
+std::unique_ptr<Backend> openChosen(EventLoop& loop, std::string& error);
 void setCurrent(std::unique_ptr<Backend> backend);
 
 std::unique_ptr<Backend> makeX11Backend();

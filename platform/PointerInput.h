@@ -41,7 +41,6 @@ public:
     std::optional<PointerAction> begin(int id, double x, double y, unsigned long timeMs);
     std::optional<PointerAction> update(int id, double x, double y);
     std::optional<PointerAction> end(int id, double x, double y);
-    int fingers() const { return static_cast<int>(mCount); }
 
 private:
     static constexpr int kMaxFingers = 10;

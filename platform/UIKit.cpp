@@ -98,6 +98,19 @@ void catchTermination() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
+// The run loop as the backends see it.
+display::EventLoop& mainLoop() {
+    class Adapter final : public display::EventLoop {
+        int addSource(int fd, std::function<void()> readable, bool wakes) override {
+            return NSRunLoop::mainRunLoop()->addInputSource(fd, std::move(readable), wakes);
+        }
+        void removeSource(int token) override { NSRunLoop::mainRunLoop()->removeInputSource(token); }
+        void stop(int status) override { NSRunLoop::mainRunLoop()->stop(status); }
+    };
+    static Adapter adapter;
+    return adapter;
+}
+
 void displayWindows() {
     display::Backend* backend = display::current();
     // What the window system has said (a window just mapped, a frame asked
@@ -347,9 +360,9 @@ bool start(std::string* error) {
     std::unique_ptr<display::Backend> backend;
     if (options().offscreen) {
         backend = display::makeOffscreenBackend();
-        if (!backend->open()) backend.reset();
+        if (!backend->open(mainLoop())) backend.reset();
     } else {
-        backend = display::openChosen(why);
+        backend = display::openChosen(mainLoop(), why);
     }
     if (!backend) {
         if (error) *error = why;
@@ -357,7 +370,7 @@ bool start(std::string* error) {
     }
     // EGL runs where the backend can show what it draws, whatever the
     // environment says.
-    setenv("EGL_PLATFORM", backend->eglPlatform(), 1);
+    setenv("EGL_PLATFORM", display::eglPlatformName(backend->eglPlatform()), 1);
     display::setCurrent(std::move(backend));
     NSRunLoop* loop = NSRunLoop::mainRunLoop();
     loop->addObserver(displayWindows);

@@ -19,14 +19,14 @@ public:
 class OffscreenBackend final : public display::Backend {
 public:
     const char* name() const override { return "offscreen"; }
-    bool open() override { return true; }
+    bool open(display::EventLoop&) override { return true; }
     std::string openFailure() const override { return {}; }
     void close() override {}
     std::unique_ptr<display::Window> createWindow(int, int, int, int, const std::string&,
                                                   display::WindowListener&) override {
         return std::make_unique<OffscreenWindow>();
     }
-    const char* eglPlatform() const override { return "surfaceless"; }
+    display::EglPlatform eglPlatform() const override { return display::EglPlatform::Surfaceless; }
     unsigned long createPixmap(int, int) override { return 0; }
     void freePixmap(unsigned long) override {}
     std::unique_ptr<display::FrameMemory> createFrameMemory(int, int, int, size_t) override { return nullptr; }

@@ -16,7 +16,7 @@ namespace {
 class WaylandBackend final : public display::Backend {
 public:
     const char* name() const override { return "wayland"; }
-    bool open() override { return wl::open(mWhy); }
+    bool open(display::EventLoop& loop) override { return wl::open(loop, mWhy); }
     std::string openFailure() const override {
         const char* name = std::getenv("WAYLAND_DISPLAY");
         return std::string("cannot connect to the Wayland compositor \"") + (name && *name ? name : "wayland-0") +
@@ -35,7 +35,7 @@ public:
         if (!window->ok()) return nullptr;
         return window;
     }
-    const char* eglPlatform() const override { return "surfaceless"; }
+    display::EglPlatform eglPlatform() const override { return display::EglPlatform::Surfaceless; }
     unsigned long createPixmap(int, int) override { return 0; }
     void freePixmap(unsigned long) override {}
     std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) override {

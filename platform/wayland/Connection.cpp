@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "Foundation.h"
 #include "Input.h"
 
 namespace wl {
@@ -18,7 +17,11 @@ namespace {
 Globals gGlobals;
 bool gOpen = false;
 bool gLost = false;
-int gSourceToken = 0;
+// Where the connection is served, and its token there.
+struct Source {
+    display::EventLoop* loop = nullptr;
+    int token = 0;
+} gSource;
 
 void onShmFormat(void*, wl_shm*, uint32_t format) {
     if (format == WL_SHM_FORMAT_RGB565) gGlobals.rgb565 = true;
@@ -63,9 +66,9 @@ void connectionLost() {
     if (gLost) return;
     gLost = true;
     std::fprintf(stderr, "display connection lost\n");
-    NSRunLoop::mainRunLoop()->stop(1);
-    if (gSourceToken) NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
-    gSourceToken = 0;
+    gSource.loop->stop(1);
+    if (gSource.token) gSource.loop->removeSource(gSource.token);
+    gSource.token = 0;
 }
 
 // The run loop saw the connection readable (or hung up).
@@ -140,7 +143,7 @@ bool roundtripBy(wl_display* d, std::chrono::steady_clock::time_point deadline, 
 
 }  // namespace
 
-bool open(std::string& why) {
+bool open(display::EventLoop& loop, std::string& why) {
     if (gOpen) return true;
     gGlobals = Globals{};
     gLost = false;
@@ -162,15 +165,15 @@ bool open(std::string& why) {
         gGlobals = Globals{};
         return false;
     }
-    gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(wl_display_get_fd(gGlobals.display), serve, false);
+    gSource = {&loop, loop.addSource(wl_display_get_fd(gGlobals.display), serve, false)};
     gOpen = true;
     return true;
 }
 
 void close() {
     if (!gOpen) return;
-    if (gSourceToken) NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
-    gSourceToken = 0;
+    if (gSource.token) gSource.loop->removeSource(gSource.token);
+    gSource = {};
     destroyGlobals();
     wl_display_disconnect(gGlobals.display);
     gGlobals = Globals{};
@@ -178,8 +181,6 @@ void close() {
 }
 
 const Globals* globals() { return gOpen && !gLost ? &gGlobals : nullptr; }
-
-bool lost() { return gLost; }
 
 void dispatchPending() { serve(); }
 

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "DisplayBackend.h"
+
 #include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -30,11 +32,10 @@ struct Globals {
 // Connects to the compositor WAYLAND_DISPLAY names (or the default one) and
 // learns its globals; false when there is none, it does not answer within a
 // few seconds or it lacks what a window needs (said in `why`, when known).
-bool open(std::string& why);
+bool open(display::EventLoop& loop, std::string& why);
 void close();
 // Null when not open or lost.
 const Globals* globals();
-bool lost();
 // Reads what the compositor has sent, without waiting, and dispatches it.
 void dispatchPending();
 void flush();

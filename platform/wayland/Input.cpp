@@ -48,8 +48,6 @@ struct Touch {
     std::vector<Finger> fingers;
 } gTouch;
 
-wl_seat* gSeat = nullptr;
-
 bool inFrame(wl_surface* surface, double& x, double& y, InputTarget*& target) {
     target = targetOf(surface);
     if (!target) return false;
@@ -289,7 +287,6 @@ void removeInputTarget(InputTarget* target) {
 }
 
 void watchSeat(wl_seat* seat) {
-    gSeat = seat;
     if (!gKeyboard.context) gKeyboard.context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     wl_seat_add_listener(seat, &kSeatListener, nullptr);
 }
@@ -298,7 +295,6 @@ void forgetSeat() {
     releaseDevices(true, true, true);
     if (gKeyboard.context) xkb_context_unref(gKeyboard.context);
     gKeyboard = Keyboard{};
-    gSeat = nullptr;
 }
 
 }  // namespace wl

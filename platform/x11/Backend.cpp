@@ -70,8 +70,8 @@ void route(XEvent& event) {
 class X11Backend final : public display::Backend {
 public:
     const char* name() const override { return "x11"; }
-    bool open() override {
-        if (!x11::open()) return false;
+    bool open(display::EventLoop& loop) override {
+        if (!x11::open(loop)) return false;
         setEventHandler(route);
         return true;
     }
@@ -86,7 +86,7 @@ public:
         window->create(x, y, width, height, title);
         return window;
     }
-    const char* eglPlatform() const override { return "x11"; }
+    display::EglPlatform eglPlatform() const override { return display::EglPlatform::X11; }
     unsigned long createPixmap(int width, int height) override {
         Display* dpy = display();
         if (!dpy) return 0;

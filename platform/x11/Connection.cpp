@@ -11,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Foundation.h"
-
 // Xlib's interface for extensions: sending without reading. Last, for the
 // macros it defines.
 #include <X11/Xlibint.h>
@@ -26,7 +24,11 @@ Display* gDisplay = nullptr;
 bool gLost = false;
 int gErrors = 0;
 int gExpected = 0;
-int gSourceToken = 0;
+// Where the connection is served, and its token there.
+struct Source {
+    display::EventLoop* loop = nullptr;
+    int token = 0;
+} gSource;
 EventHandler gHandler = nullptr;
 Features gFeatures;
 
@@ -41,11 +43,11 @@ int onError(Display* dpy, XErrorEvent* e) {
 }
 
 // Xlib calls this instead of exit() when the connection breaks.
-void onConnectionLost(Display*, void*) {
+void onConnectionLost(Display*, void* loop) {
     if (gLost) return;
     gLost = true;
     std::fprintf(stderr, "display connection lost\n");
-    NSRunLoop::mainRunLoop()->stop(1);
+    static_cast<display::EventLoop*>(loop)->stop(1);
 }
 
 int onIOError(Display*) { return 0; }
@@ -61,9 +63,9 @@ void serve() {
         XNextEvent(gDisplay, &event);
         deliver(event);
     }
-    if (gLost && gSourceToken) {
-        NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
-        gSourceToken = 0;
+    if (gLost && gSource.token) {
+        gSource.loop->removeSource(gSource.token);
+        gSource.token = 0;
     }
 }
 
@@ -84,14 +86,14 @@ double resourceDpi(Display* dpy) {
 
 }  // namespace
 
-bool open(const char* name) {
+bool open(display::EventLoop& loop, const char* name) {
     if (gDisplay) return true;
     XSetErrorHandler(onError);
     XSetIOErrorHandler(onIOError);
     gDisplay = XOpenDisplay(name);
     if (!gDisplay) return false;
     gLost = false;
-    XSetIOErrorExitHandler(gDisplay, onConnectionLost, nullptr);
+    XSetIOErrorExitHandler(gDisplay, onConnectionLost, &loop);
     gFeatures = Features{};
     int opcode = 0, event = 0, error = 0, major = 2, minor = 2;
     bool touch = XQueryExtension(gDisplay, "XInputExtension", &opcode, &event, &error) &&
@@ -104,21 +106,19 @@ bool open(const char* name) {
     if (!gFeatures.render)
         std::fprintf(stderr, "the X server has no RENDER extension: frames are shown unscaled at the top left\n");
     gFeatures.dpi = resourceDpi(gDisplay);
-    gSourceToken = NSRunLoop::mainRunLoop()->addInputSource(ConnectionNumber(gDisplay), serve, false);
+    gSource = {&loop, loop.addSource(ConnectionNumber(gDisplay), serve, false)};
     return true;
 }
 
 void close() {
     if (!gDisplay) return;
-    if (gSourceToken) NSRunLoop::mainRunLoop()->removeInputSource(gSourceToken);
-    gSourceToken = 0;
+    if (gSource.token) gSource.loop->removeSource(gSource.token);
+    gSource = {};
     if (!gLost) XCloseDisplay(gDisplay);
     gDisplay = nullptr;
 }
 
 Display* display() { return gLost ? nullptr : gDisplay; }
-
-bool lost() { return gLost; }
 
 const Features& features() { return gFeatures; }
 

@@ -6,14 +6,15 @@
 
 #include <X11/Xlib.h>
 
+#include "DisplayBackend.h"
+
 namespace x11 {
 
 // Opens the display named by $DISPLAY (or `name`), installs error handlers
-// that report and carry on, and serves its events on the main run loop.
-bool open(const char* name = nullptr);
+// that report and carry on, and serves its events on `loop`.
+bool open(display::EventLoop& loop, const char* name = nullptr);
 void close();
 Display* display();  // null when not open or lost
-bool lost();         // the connection broke
 
 // What the server offers, learnt when the connection opens.
 struct Features {

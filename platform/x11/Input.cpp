@@ -59,12 +59,14 @@ void translate(Window& w, const XEvent& e, display::WindowListener& listener) {
     double x = e.type == MotionNotify ? e.xmotion.x : e.xbutton.x;
     double y = e.type == MotionNotify ? e.xmotion.y : e.xbutton.y;
     display::toFrame(shownFit(w), x, y);
-    constexpr unsigned buttons = Button1Mask | Button2Mask | Button3Mask;
+    unsigned state = e.type == MotionNotify ? e.xmotion.state : e.xbutton.state;
+    unsigned held = (state & Button1Mask ? display::kHeld[0] : 0) | (state & Button2Mask ? display::kHeld[1] : 0) |
+                    (state & Button3Mask ? display::kHeld[2] : 0);
     if (e.type == MotionNotify)
-        listener.windowMotion(x, y, e.xmotion.state & buttons);
+        listener.windowMotion(x, y, held);
     else
         listener.windowButton(static_cast<int>(e.xbutton.button), e.type == ButtonPress, x, y, e.xbutton.time,
-                              e.xbutton.state & buttons);
+                              held);
 }
 
 void translateTouch(Window& w, const XIDeviceEvent& d, display::WindowListener& listener) {
