@@ -106,10 +106,12 @@ public:
     // The one line that says why open() failed.
     virtual std::string openFailure() const = 0;
     virtual void close() = 0;
+    // Null when the window system refuses the window.
     virtual std::unique_ptr<Window> createWindow(int x, int y, int width, int height, const std::string& title,
                                                  WindowListener& listener) = 0;
     virtual EglPlatform eglPlatform() const = 0;
-    // An X pixmap EGL can draw for a buffer of this size; 0 where there are none.
+    // A native pixmap EGL can draw for a buffer of this size (opaque here);
+    // 0 where there are none.
     virtual unsigned long createPixmap(int width, int height) = 0;
     virtual void freePixmap(unsigned long pixmap) = 0;
     // Null: plain memory will do.

@@ -248,9 +248,15 @@ UIWindow* UIWindow::initWithContentRect(CGRect rect) {
     auto toInt = [](float v) {
         return std::isfinite(v) ? static_cast<int>(std::clamp(v, -32768.0f, 32767.0f)) : 0;
     };
-    if (display::Backend* backend = display::current())
+    if (display::Backend* backend = display::current()) {
         mNative->window = backend->createWindow(toInt(rect.origin.x), toInt(rect.origin.y), toInt(rect.size.width),
                                                 toInt(rect.size.height), "Orvanel", *mNative);
+        // Nothing drawn could be seen: the run ends, saying so once.
+        if (!mNative->window) {
+            std::fprintf(stderr, "orvanel: the %s window system refused the window\n", backend->name());
+            NSRunLoop::mainRunLoop()->stop(1);
+        }
+    }
     if (mNative->window) {
         int width = 0, height = 0;
         std::vector<uint32_t> icon = programIcon(width, height);

@@ -32,7 +32,7 @@ public:
     void setShown(bool shown) override { mapWindow(mWindow, shown); }
     void raise() override { raiseWindow(mWindow); }
     void setFullscreen(bool fullscreen) override { x11::setFullscreen(mWindow, fullscreen); }
-    bool wantsFrame() const override { return !mWindow.id || isVisible(mWindow); }
+    bool wantsFrame() const override { return isVisible(mWindow); }
     void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override {
         putImage565(mWindow, pixels, width, height, pitch, x, y);
     }
@@ -83,7 +83,7 @@ public:
     std::unique_ptr<display::Window> createWindow(int x, int y, int width, int height, const std::string& title,
                                                   display::WindowListener& listener) override {
         auto window = std::make_unique<X11Window>(listener);
-        window->create(x, y, width, height, title);
+        if (!window->create(x, y, width, height, title)) return nullptr;
         return window;
     }
     display::EglPlatform eglPlatform() const override { return display::EglPlatform::X11; }
