@@ -65,6 +65,17 @@ protected:
     ~WindowListener() = default;
 };
 
+class FrameMemory;
+
+// A frame to show: 5-6-5 rows, top row first, and the memory they are in
+// when it is memory the backend lent (Backend::createFrameMemory), which it
+// may then show as it is.
+struct Frame {
+    const uint8_t* pixels = nullptr;
+    int width = 0, height = 0, pitch = 0;
+    FrameMemory* lent = nullptr;
+};
+
 class Window {
 public:
     virtual ~Window() = default;
@@ -74,8 +85,8 @@ public:
     virtual void setFullscreen(bool fullscreen) = 0;
     // Shown, not fully covered, and ready for a frame: drawing now is seen.
     virtual bool wantsFrame() const = 0;
-    // 5-6-5 rows, top row first, at (x, y) of the frame.
-    virtual void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) = 0;
+    // The frame's rows at (x, y) of the window's frame.
+    virtual void put(const Frame& frame, int x, int y) = 0;
     // Shows what the puts since the last present drew.
     virtual void present() = 0;
     // The program's icon for the desktop's task bar: ARGB, top row first.

@@ -315,7 +315,8 @@ void UIWindow::composite() {
     display::Window& window = *mNative->window;
     layertree::forEachBuffer(mContentView->layer(), [&](CoreSurfaceBufferRef b, float x, float y) {
         if (b->lockCount == 0)
-            window.put565(b->memory, b->width, b->height, b->pitch, static_cast<int>(x), static_cast<int>(y));
+            window.put({b->memory, b->width, b->height, b->pitch, b->shared.get()}, static_cast<int>(x),
+                       static_cast<int>(y));
     });
     window.present();
 }

@@ -3,6 +3,7 @@
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "CoreSurface.h"
@@ -11,6 +12,7 @@
 #include "PointerInput.h"
 #include "UIKit.h"
 #include "DisplayBackend.h"
+#include "FrameRing.h"
 #include "KeyCommands.h"
 #include "WindowGeometry.h"
 // After gtest: Xlib's None and Bool macros clash with its names.
@@ -281,6 +283,69 @@ TEST(WindowFit, TheFrameFillsWhatItCanCentredAndPositionsMapBackUnclamped) {
 }
 
 // Mouse input.
+
+// Frame memory shared with a reader that lets go of its blocks late, never,
+// or not in the order it got them: a frame is never drawn where the reader
+// may be reading, and what the last frame held goes along when asked.
+class FakeReaderMemory final : public display::RingFrameMemory {
+public:
+    // `releaseAfter`: how many waits before the reader lets go of the oldest
+    // block it holds (negative: never); `newestFirst`: of the newest instead.
+    FakeReaderMemory(int releaseAfter, bool newestFirst)
+        : RingFrameMemory(3, 4, std::chrono::milliseconds(30)), mReleaseAfter(releaseAfter),
+          mNewestFirst(newestFirst) {}
+    // The reader takes the block the frame is in (a frame shown).
+    void show() {
+        if (std::optional<size_t> b = block()) mHeld.push_back(*b);
+    }
+    size_t count() const override { return mBlocks.size(); }
+    uint8_t* memory(size_t b) override { return mBlocks[b].data(); }
+    bool held(size_t b) override { return std::find(mHeld.begin(), mHeld.end(), b) != mHeld.end(); }
+    bool grow() override {
+        mBlocks.emplace_back(4, 0);
+        return true;
+    }
+    void waitForRelease(display::FrameRing::Clock::time_point) override {
+        ++waits;
+        if (mReleaseAfter < 0 || waits < mReleaseAfter || mHeld.empty()) return;
+        mHeld.erase(mNewestFirst ? mHeld.end() - 1 : mHeld.begin());
+    }
+    int waits = 0;
+
+private:
+    int mReleaseAfter;
+    bool mNewestFirst;
+    std::vector<std::vector<uint8_t>> mBlocks;
+    std::vector<size_t> mHeld;
+};
+
+TEST(FrameRing, NeverHandsOutABlockTheReaderHoldsAndKeepsTheFrameWhenAsked) {
+    struct Case {
+        int releaseAfter;
+        bool newestFirst;
+        int waitsAfterSixFrames;  // -1: not counted (the bound is a time)
+    } cases[] = {{2, false, 4}, {1, true, 3}, {-1, false, -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.releaseAfter);
+        FakeReaderMemory memory(c.releaseAfter, c.newestFirst);
+        memory.grow();
+        for (uint8_t frame = 1; frame <= 6; ++frame) {
+            uint8_t* out = memory.forWriting(true);
+            std::optional<size_t> b = memory.block();
+            EXPECT_TRUE(!b || !memory.held(*b)) << "frame " << int(frame) << " drawn into a held block";
+            EXPECT_EQ(out[0], frame - 1) << "the last frame's pixels did not come along";
+            out[0] = frame;
+            EXPECT_EQ(memory.pixels(), out);
+            memory.show();
+        }
+        EXPECT_LE(memory.count(), 3u);
+        if (c.waitsAfterSixFrames >= 0) {
+            EXPECT_EQ(memory.waits, c.waitsAfterSixFrames);
+        } else {
+            EXPECT_FALSE(memory.block()) << "a reader that never lets go: memory of its own";
+        }
+    }
+}
 
 TEST(Mouse, ButtonsAreButtonNumbersAndClickCountsAreDeltaX) {
     MousePointer m;

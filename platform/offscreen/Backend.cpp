@@ -12,7 +12,7 @@ public:
     void raise() override {}
     void setFullscreen(bool) override {}
     bool wantsFrame() const override { return true; }
-    void put565(const uint8_t*, int, int, int, int, int) override {}
+    void put(const display::Frame&, int, int) override {}
     void present() override {}
 };
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Buffers.h"
 
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "Connection.h"
+#include "FrameRing.h"
 
 namespace wl {
 namespace {
@@ -22,36 +24,55 @@ void onRelease(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->busy = f
 const wl_buffer_listener kBufferListener = {onRelease};
 
 // Surface-buffer memory: the compositor reads what the read-back wrote. One
-// it still holds is not written; the buffer moves to another (a second, a
-// third if ever needed), unless the compositor holds them all.
-class SharedFrameMemory final : public display::FrameMemory {
+// it still holds is not written; the buffer moves to another. Their releases
+// come on a queue of their own, so that waiting for one serves nothing else
+// in the middle of a frame.
+class SharedFrameMemory final : public display::RingFrameMemory {
 public:
     SharedFrameMemory(int width, int height, int pitch, size_t size)
-        : mWidth(width), mHeight(height), mPitch(pitch), mSize(size) {}
-    bool grow() {
+        : RingFrameMemory(kMostBuffers, size, std::chrono::milliseconds(100)), mWidth(width), mHeight(height),
+          mPitch(pitch), mSize(size) {}
+    ShmBuffer* current() {
+        std::optional<size_t> b = block();
+        return b ? mBlocks[*b].get() : nullptr;
+    }
+    size_t count() const override { return mBlocks.size(); }
+    uint8_t* memory(size_t block) override { return mBlocks[block]->memory; }
+    bool held(size_t block) override {
+        if (const Globals* g = globals()) wl_display_dispatch_queue_pending(g->display, g->releases);
+        return mBlocks[block]->busy;
+    }
+    bool grow() override {
+        const Globals* g = globals();
+        if (!g) return false;
         auto buffer = createBuffer(mWidth, mHeight, mPitch, WL_SHM_FORMAT_RGB565, mSize);
         if (!buffer) return false;
+        wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(buffer->buffer), g->releases);
         mBlocks.push_back(std::move(buffer));
         return true;
     }
-    uint8_t* pixels() override { return mBlocks[mCurrent]->memory; }
-    uint8_t* forWriting(bool keep) override {
-        ShmBuffer* now = mBlocks[mCurrent].get();
-        if (!now->busy) return now->memory;
-        size_t next = 0;
-        while (next < mBlocks.size() && mBlocks[next]->busy) ++next;
-        // Nothing else to be had: the frame is drawn where it was.
-        if (next == mBlocks.size() && (mBlocks.size() >= kMostBuffers || !grow())) return now->memory;
-        if (keep) std::memcpy(mBlocks[next]->memory, now->memory, mSize);
-        mCurrent = next;
-        return mBlocks[mCurrent]->memory;
+    void waitForRelease(display::FrameRing::Clock::time_point until) override {
+        const Globals* g = globals();
+        if (!g) return;
+        wl_display* d = g->display;
+        wl_event_queue* queue = g->releases;
+        while (wl_display_prepare_read_queue(d, queue) != 0)
+            if (wl_display_dispatch_queue_pending(d, queue) < 0) return;
+        wl_display_flush(d);
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(until - display::FrameRing::Clock::now());
+        pollfd p{wl_display_get_fd(d), POLLIN, 0};
+        if (left.count() > 0 && poll(&p, 1, static_cast<int>(left.count())) > 0) {
+            wl_display_read_events(d);
+            wl_display_dispatch_queue_pending(d, queue);
+        } else {
+            wl_display_cancel_read(d);
+        }
     }
 
 private:
     int mWidth, mHeight, mPitch;
     size_t mSize;
     std::vector<std::unique_ptr<ShmBuffer>> mBlocks;
-    size_t mCurrent = 0;
 };
 
 uint32_t toXrgb(uint16_t p) {
@@ -97,10 +118,9 @@ std::unique_ptr<ShmBuffer> createBuffer(int width, int height, int stride, uint3
     return out;
 }
 
-ShmBuffer* sharedBufferAt(const uint8_t* pixels) {
-    for (ShmBuffer* b : gBuffers)
-        if (b->memory == pixels) return b;
-    return nullptr;
+ShmBuffer* sharedBufferOf(display::FrameMemory* lent) {
+    auto* memory = dynamic_cast<SharedFrameMemory*>(lent);
+    return memory ? memory->current() : nullptr;
 }
 
 std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) {
@@ -137,10 +157,12 @@ ShmBuffer* FrameBuffers::ownFree() {
     return mOwn.back().get();
 }
 
-void FrameBuffers::put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) {
+void FrameBuffers::put(const display::Frame& frame, int x, int y) {
+    const uint8_t* pixels = frame.pixels;
+    int width = frame.width, height = frame.height, pitch = frame.pitch;
     if (!pixels) return;
     // The whole frame, in memory the compositor reads as it is: nothing to copy.
-    ShmBuffer* shared = sharedBufferAt(pixels);
+    ShmBuffer* shared = sharedBufferOf(frame.lent);
     if (shared && shared->buffer && x == 0 && y == 0 && width == mWidth && height == mHeight &&
         shared->width == mWidth && shared->height == mHeight && shared->stride == pitch) {
         mNext = shared;

@@ -28,8 +28,9 @@ struct ShmBuffer {
 // Zeroed shared memory of `size` bytes (at least stride x height) as one
 // buffer; null when it cannot be had.
 std::unique_ptr<ShmBuffer> createBuffer(int width, int height, int stride, uint32_t format, size_t size);
-// The surface buffer memory whose pixels start here, if it is the compositor's.
-ShmBuffer* sharedBufferAt(const uint8_t* pixels);
+// The buffer a surface buffer's memory is in now, when it is memory this
+// backend lent (createFrameMemory); null otherwise.
+ShmBuffer* sharedBufferOf(display::FrameMemory* lent);
 // Surface-buffer memory in 5-6-5 buffers the compositor reads as they are;
 // null where it does not take 5-6-5.
 std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size);
@@ -42,7 +43,7 @@ void forgetAllBuffers();
 class FrameBuffers {
 public:
     FrameBuffers(int width, int height) : mWidth(width), mHeight(height) {}
-    void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y);
+    void put(const display::Frame& frame, int x, int y);
     // The buffer to show next (held from now on), or null when nothing was put.
     wl_buffer* take();
 

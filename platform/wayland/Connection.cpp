@@ -92,6 +92,7 @@ void destroyGlobals() {
     if (g.subcompositor) wl_subcompositor_destroy(g.subcompositor);
     if (g.compositor) wl_compositor_destroy(g.compositor);
     if (g.registry) wl_registry_destroy(g.registry);
+    if (g.releases) wl_event_queue_destroy(g.releases);
     wl_display* d = g.display;
     g = Globals{};
     g.display = d;
@@ -165,6 +166,7 @@ bool open(display::EventLoop& loop, std::string& why) {
         gGlobals = Globals{};
         return false;
     }
+    gGlobals.releases = wl_display_create_queue(gGlobals.display);
     gSource = {&loop, loop.addSource(wl_display_get_fd(gGlobals.display), serve, false)};
     gOpen = true;
     return true;

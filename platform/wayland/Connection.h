@@ -27,6 +27,9 @@ struct Globals {
     xdg_wm_base* wmBase = nullptr;
     wp_viewporter* viewporter = nullptr;                  // null: frames are shown unscaled
     zxdg_decoration_manager_v1* decorations = nullptr;  // null: the client draws them
+    // Where surface buffers' releases come, so that a frame waiting for one
+    // serves nothing else.
+    wl_event_queue* releases = nullptr;
 };
 
 // Connects to the compositor WAYLAND_DISPLAY names (or the default one) and

@@ -124,8 +124,8 @@ void Window::configured(int& width, int& height, bool floating) {
     mConfigured = true;
 }
 
-void Window::put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) {
-    if (ok()) mFrames.put565(pixels, width, height, pitch, x, y);
+void Window::put(const display::Frame& frame, int x, int y) {
+    if (ok()) mFrames.put(frame, x, y);
 }
 
 void Window::present() {

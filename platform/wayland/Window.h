@@ -30,7 +30,7 @@ public:
     void raise() override {}  // a compositor decides what is on top
     void setFullscreen(bool fullscreen) override;
     bool wantsFrame() const override;
-    void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override;
+    void put(const display::Frame& frame, int x, int y) override;
     void present() override;
 
 private:

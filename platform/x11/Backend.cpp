@@ -33,8 +33,8 @@ public:
     void raise() override { raiseWindow(mWindow); }
     void setFullscreen(bool fullscreen) override { x11::setFullscreen(mWindow, fullscreen); }
     bool wantsFrame() const override { return isVisible(mWindow); }
-    void put565(const uint8_t* pixels, int width, int height, int pitch, int x, int y) override {
-        putImage565(mWindow, pixels, width, height, pitch, x, y);
+    void put(const display::Frame& frame, int x, int y) override {
+        putImage565(mWindow, frame, sharedImageOf(frame.lent), x, y);
     }
     void present() override { x11::present(mWindow); }
     void setIcon(const std::vector<uint32_t>& argb, int width, int height) override {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Connection.h"
+#include "FrameRing.h"
 
 namespace x11 {
 namespace {
@@ -158,24 +159,27 @@ void waitIdle(Image& image) {
     if (!idle(image)) XSync(dpy, False);
 }
 
-Image* sharedImageAt(const uint8_t* pixels) {
-    for (Image* image : gImages)
-        if (image->shared && reinterpret_cast<const uint8_t*>(image->memory) == pixels) return image;
-    return nullptr;
-}
-
 namespace {
 // The read-back lands here and the server reads it from here: a frame is
 // copied once. One the server may still be reading is not drawn into; the
-// buffer moves to the other (or a third), and nothing waits; nor is the
-// connection read for it while another is known to be free.
-class SharedFrameMemory final : public display::FrameMemory {
+// buffer moves to another, and nothing waits while one is free (nor is the
+// connection read for it while another is known to be).
+class SharedFrameMemory final : public display::RingFrameMemory {
 public:
-    SharedFrameMemory(int width, int height, int pitch) : mWidth(width), mHeight(height), mPitch(pitch) {}
+    SharedFrameMemory(int width, int height, int pitch)
+        : RingFrameMemory(3, static_cast<size_t>(pitch) * height, std::chrono::seconds(1)), mWidth(width),
+          mHeight(height), mPitch(pitch) {}
     ~SharedFrameMemory() override {
         for (auto& image : mImages) destroyImage(*image);
     }
-    bool grow() {
+    Image* current() {
+        std::optional<size_t> b = block();
+        return b ? mImages[*b].get() : nullptr;
+    }
+    size_t count() const override { return mImages.size(); }
+    uint8_t* memory(size_t block) override { return reinterpret_cast<uint8_t*>(mImages[block]->memory); }
+    bool held(size_t block) override { return !idle(*mImages[block]); }
+    bool grow() override {
         auto image = std::make_unique<Image>();
         if (!createImage(*image, 16, 2, mWidth, mHeight, mPitch) || !image->shared) {
             destroyImage(*image);
@@ -185,37 +189,27 @@ public:
         mImages.push_back(std::move(image));
         return true;
     }
-    uint8_t* pixels() override { return reinterpret_cast<uint8_t*>(mImages[mCurrent]->memory); }
-    uint8_t* forWriting(bool keep) override {
-        Image* now = mImages[mCurrent].get();
-        if (idle(*now)) return pixels();
-        size_t next = firstIdle();
-        if (next == mImages.size()) {
-            // What the server has said so far, without waiting for it.
-            if (Display* dpy = display()) XEventsQueued(dpy, QueuedAfterReading);
-            if (idle(*now)) return pixels();
-            next = firstIdle();
-        }
-        if (next == mImages.size() && (mImages.size() >= 3 || !grow())) {
-            waitIdle(*now);
-            return pixels();
-        }
-        if (keep) std::memcpy(mImages[next]->memory, now->memory, static_cast<size_t>(mPitch) * mHeight);
-        mCurrent = next;
-        return pixels();
+    void waitForRelease(display::FrameRing::Clock::time_point) override {
+        // What the server has said so far; then, if that frees nothing, a
+        // round trip, after which it has read them all.
+        Display* dpy = display();
+        if (!dpy) return;
+        XEventsQueued(dpy, QueuedAfterReading);
+        for (auto& image : mImages)
+            if (idle(*image)) return;
+        XSync(dpy, False);
     }
 
 private:
-    size_t firstIdle() const {
-        size_t i = 0;
-        while (i < mImages.size() && !idle(*mImages[i])) ++i;
-        return i;
-    }
     int mWidth, mHeight, mPitch;
     std::vector<std::unique_ptr<Image>> mImages;
-    size_t mCurrent = 0;
 };
 }  // namespace
+
+Image* sharedImageOf(display::FrameMemory* lent) {
+    auto* memory = dynamic_cast<SharedFrameMemory*>(lent);
+    return memory ? memory->current() : nullptr;
+}
 
 std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch) {
     Display* dpy = display();

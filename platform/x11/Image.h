@@ -44,9 +44,9 @@ bool wantsNotice(const Image& image);
 // Returns once the server has read everything put from the image (usually
 // without a round trip: the server has said so by then).
 void waitIdle(Image& image);
-// The shared image whose pixels start here, if the server reads it as it is
-// (a surface buffer's memory on a 5-6-5 screen).
-Image* sharedImageAt(const uint8_t* pixels);
+// The shared image a surface buffer's memory is in now, when it is memory
+// this backend lent (createFrameMemory); null otherwise.
+Image* sharedImageOf(display::FrameMemory* lent);
 
 // Surface-buffer memory in shared images the server reads as they are, where
 // the screen is 5-6-5 and shares memory; null otherwise.

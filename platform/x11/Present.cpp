@@ -81,7 +81,9 @@ void applyFit(Window& w) {
     XRenderSetPictureFilter(dpy, w.framePicture, whole ? FilterNearest : FilterBilinear, nullptr, 0);
 }
 
-void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pitch, int x, int y) {
+void putImage565(Window& w, const display::Frame& frame, Image* shared, int x, int y) {
+    const uint8_t* pixels = frame.pixels;
+    int width = frame.width, height = frame.height, pitch = frame.pitch;
     if (!display() || !w.id || !pixels) return;
     int cw = std::min(width, w.width);
     int ch = std::min(height, w.height);
@@ -94,7 +96,7 @@ void putImage565(Window& w, const uint8_t* pixels, int width, int height, int pi
         y += w.fit.y;
     }
     // Memory the server reads as it is: shown from where it was drawn.
-    if (Image* shared = sharedImageAt(pixels); shared && w.native565 && shared->pitch == pitch) {
+    if (shared && w.native565 && shared->pitch == pitch) {
         putImage(*shared, to, w.gc, cw, ch, x, y, wantsNotice(*shared));
         return;
     }

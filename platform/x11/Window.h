@@ -71,9 +71,10 @@ display::Fit shownFit(const Window& window);
 void preparePresentation(Window& window);
 // Tells the server how the frame is scaled into the window now.
 void applyFit(Window& window);
-// Draws 5-6-5 pixels (top row first) at (x, y) in the window, converted to
-// its format (15, 16, 24 or 30 bits).
-void putImage565(Window& window, const uint8_t* pixels, int width, int height, int pitch, int x, int y);
+// Draws the frame at (x, y) in the window, converted to its format (15, 16,
+// 24 or 30 bits); from `shared`, the image its pixels are in, as it is where
+// the window is 5-6-5.
+void putImage565(Window& window, const display::Frame& frame, Image* shared, int x, int y);
 // Shows what the puts since the last present drew, scaled to the window.
 void present(Window& window);
 
