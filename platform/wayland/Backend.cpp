@@ -7,7 +7,6 @@
 #include "Buffers.h"
 #include "Connection.h"
 #include "DisplayBackend.h"
-#include "Shell.h"
 #include "Window.h"
 
 namespace wl {
@@ -16,22 +15,20 @@ namespace {
 class WaylandBackend final : public display::Backend {
 public:
     const char* name() const override { return "wayland"; }
-    bool open(display::EventLoop& loop) override { return wl::open(loop, mWhy); }
+    bool open(display::EventLoop& loop) override {
+        if (!mConnection) mConnection = Connection::open(loop, mWhy);
+        return mConnection != nullptr;
+    }
     std::string openFailure() const override {
         const char* name = std::getenv("WAYLAND_DISPLAY");
         return std::string("cannot connect to the Wayland compositor \"") + (name && *name ? name : "wayland-0") +
                "\"" + (mWhy.empty() ? "" : " (" + mWhy + ")");
     }
-    void close() override {
-        // Everything made on the connection goes before it does.
-        detachAllWindows();
-        forgetAllBuffers();
-        closeShell();
-        wl::close();
-    }
+    void close() override { mConnection.reset(); }
     std::unique_ptr<display::Window> createWindow(int, int, int width, int height, const std::string& title,
                                                   display::WindowListener& listener) override {
-        auto window = std::make_unique<wl::Window>(width, height, title, listener);
+        if (!mConnection) return nullptr;
+        auto window = std::make_unique<wl::Window>(*mConnection, width, height, title, listener);
         if (!window->ok()) return nullptr;
         return window;
     }
@@ -39,13 +36,20 @@ public:
     unsigned long createPixmap(int, int) override { return 0; }
     void freePixmap(unsigned long) override {}
     std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) override {
-        return wl::createFrameMemory(width, height, pitch, size);
+        return mConnection ? wl::createFrameMemory(mConnection->link(), width, height, pitch, size) : nullptr;
     }
-    void dispatchPending() override { wl::dispatchPending(); }
-    void flush() override { wl::flush(); }
-    void sync() override { roundtrip(); }
+    void dispatchPending() override {
+        if (mConnection) mConnection->dispatchPending();
+    }
+    void flush() override {
+        if (mConnection) mConnection->flush();
+    }
+    void sync() override {
+        if (mConnection) mConnection->roundtrip();
+    }
 
 private:
+    std::unique_ptr<Connection> mConnection;
     std::string mWhy;  // why open() failed, when known
 };
 

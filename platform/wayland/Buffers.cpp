@@ -14,7 +14,6 @@
 namespace wl {
 namespace {
 
-std::vector<ShmBuffer*> gBuffers;
 // A compositor lets go of a buffer once a newer one is shown, so two or three
 // are in use at a time; one that holds on to more does not make this process
 // grow without end.
@@ -29,9 +28,9 @@ const wl_buffer_listener kBufferListener = {onRelease};
 // in the middle of a frame.
 class SharedFrameMemory final : public display::RingFrameMemory {
 public:
-    SharedFrameMemory(int width, int height, int pitch, size_t size)
-        : RingFrameMemory(kMostBuffers, size, std::chrono::milliseconds(100)), mWidth(width), mHeight(height),
-          mPitch(pitch), mSize(size) {}
+    SharedFrameMemory(std::shared_ptr<Link> link, int width, int height, int pitch, size_t size)
+        : RingFrameMemory(kMostBuffers, size, std::chrono::milliseconds(100)), mLink(std::move(link)),
+          mWidth(width), mHeight(height), mPitch(pitch), mSize(size) {}
     ShmBuffer* current() {
         std::optional<size_t> b = block();
         return b ? mBlocks[*b].get() : nullptr;
@@ -39,20 +38,20 @@ public:
     size_t count() const override { return mBlocks.size(); }
     uint8_t* memory(size_t block) override { return mBlocks[block]->memory; }
     bool held(size_t block) override {
-        if (const Globals* g = globals()) wl_display_dispatch_queue_pending(g->display, g->releases);
+        if (const Globals* g = mLink->globals()) wl_display_dispatch_queue_pending(g->display, g->releases);
         return mBlocks[block]->busy;
     }
     bool grow() override {
-        const Globals* g = globals();
+        const Globals* g = mLink->globals();
         if (!g) return false;
-        auto buffer = createBuffer(mWidth, mHeight, mPitch, WL_SHM_FORMAT_RGB565, mSize);
+        auto buffer = createBuffer(mLink, mWidth, mHeight, mPitch, WL_SHM_FORMAT_RGB565, mSize);
         if (!buffer) return false;
         wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(buffer->buffer), g->releases);
         mBlocks.push_back(std::move(buffer));
         return true;
     }
     void waitForRelease(display::FrameRing::Clock::time_point until) override {
-        const Globals* g = globals();
+        const Globals* g = mLink->globals();
         if (!g) return;
         wl_display* d = g->display;
         wl_event_queue* queue = g->releases;
@@ -70,6 +69,7 @@ public:
     }
 
 private:
+    std::shared_ptr<Link> mLink;
     int mWidth, mHeight, mPitch;
     size_t mSize;
     std::vector<std::unique_ptr<ShmBuffer>> mBlocks;
@@ -82,20 +82,28 @@ uint32_t toXrgb(uint16_t p) {
 
 }  // namespace
 
+ShmBuffer::ShmBuffer(std::shared_ptr<Link> l) : link(std::move(l)) { link->buffers.push_back(this); }
+
 ShmBuffer::~ShmBuffer() {
-    std::erase(gBuffers, this);
-    if (buffer) wl_buffer_destroy(buffer);
+    std::erase(link->buffers, this);
+    forget();
     if (memory) munmap(memory, size);
 }
 
-std::unique_ptr<ShmBuffer> createBuffer(int width, int height, int stride, uint32_t format, size_t size) {
-    const Globals* g = globals();
+void ShmBuffer::forget() {
+    if (buffer) wl_buffer_destroy(buffer);
+    buffer = nullptr;
+}
+
+std::unique_ptr<ShmBuffer> createBuffer(const std::shared_ptr<Link>& link, int width, int height, int stride,
+                                        uint32_t format, size_t size) {
+    const Globals* g = link->globals();
     if (!g || width <= 0 || height <= 0 || size < static_cast<size_t>(stride) * static_cast<size_t>(height) ||
         size > 0x7fffffff)
         return nullptr;
     int fd = memfd_create("orvanel-frame", MFD_CLOEXEC);
     if (fd < 0) return nullptr;
-    auto out = std::make_unique<ShmBuffer>();
+    auto out = std::make_unique<ShmBuffer>(link);
     void* memory = ftruncate(fd, static_cast<off_t>(size)) == 0
                        ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
                        : MAP_FAILED;
@@ -114,7 +122,6 @@ std::unique_ptr<ShmBuffer> createBuffer(int width, int height, int stride, uint3
     wl_shm_pool_destroy(pool);
     ::close(fd);
     wl_buffer_add_listener(out->buffer, &kBufferListener, out.get());
-    gBuffers.push_back(out.get());
     return out;
 }
 
@@ -123,23 +130,17 @@ ShmBuffer* sharedBufferOf(display::FrameMemory* lent) {
     return memory ? memory->current() : nullptr;
 }
 
-std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) {
-    const Globals* g = globals();
+std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Link>& link, int width, int height,
+                                                        int pitch, size_t size) {
+    const Globals* g = link->globals();
     if (!g || !g->rgb565) return nullptr;
-    auto memory = std::make_unique<SharedFrameMemory>(width, height, pitch, size);
+    auto memory = std::make_unique<SharedFrameMemory>(link, width, height, pitch, size);
     if (!memory->grow()) return nullptr;
     return memory;
 }
 
-void forgetAllBuffers() {
-    for (ShmBuffer* b : gBuffers) {
-        if (b->buffer) wl_buffer_destroy(b->buffer);
-        b->buffer = nullptr;
-    }
-}
-
-std::unique_ptr<ShmBuffer> createBlack() {
-    auto black = createBuffer(1, 1, 4, WL_SHM_FORMAT_XRGB8888, 4);
+std::unique_ptr<ShmBuffer> createBlack(const std::shared_ptr<Link>& link) {
+    auto black = createBuffer(link, 1, 1, 4, WL_SHM_FORMAT_XRGB8888, 4);
     if (black) std::memset(black->memory, 0, 4);
     return black;
 }
@@ -148,10 +149,10 @@ ShmBuffer* FrameBuffers::ownFree() {
     for (auto& b : mOwn)
         if (!b->busy) return b.get();
     if (mOwn.size() >= kMostBuffers) return nullptr;  // the frame waits for one to come back
-    const Globals* g = globals();
+    const Globals* g = mLink->globals();
     uint32_t format = g && g->rgb565 ? WL_SHM_FORMAT_RGB565 : WL_SHM_FORMAT_XRGB8888;
     int stride = mWidth * (format == WL_SHM_FORMAT_RGB565 ? 2 : 4);
-    auto b = createBuffer(mWidth, mHeight, stride, format, static_cast<size_t>(stride) * mHeight);
+    auto b = createBuffer(mLink, mWidth, mHeight, stride, format, static_cast<size_t>(stride) * mHeight);
     if (!b) return nullptr;
     mOwn.push_back(std::move(b));
     return mOwn.back().get();

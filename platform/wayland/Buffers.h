@@ -11,12 +11,20 @@
 #include <memory>
 #include <vector>
 
+#include "Connection.h"
 #include "DisplayBackend.h"
 
 namespace wl {
 
 struct ShmBuffer {
+    explicit ShmBuffer(std::shared_ptr<Link> link);
     ~ShmBuffer();
+    ShmBuffer(const ShmBuffer&) = delete;
+    ShmBuffer& operator=(const ShmBuffer&) = delete;
+    // The connection is closing: the protocol object goes.
+    void forget();
+
+    std::shared_ptr<Link> link;
     wl_buffer* buffer = nullptr;  // null once the connection is gone
     uint8_t* memory = nullptr;
     size_t size = 0;
@@ -27,28 +35,30 @@ struct ShmBuffer {
 
 // Zeroed shared memory of `size` bytes (at least stride x height) as one
 // buffer; null when it cannot be had.
-std::unique_ptr<ShmBuffer> createBuffer(int width, int height, int stride, uint32_t format, size_t size);
+std::unique_ptr<ShmBuffer> createBuffer(const std::shared_ptr<Link>& link, int width, int height, int stride,
+                                        uint32_t format, size_t size);
 // The buffer a surface buffer's memory is in now, when it is memory this
 // backend lent (createFrameMemory); null otherwise.
 ShmBuffer* sharedBufferOf(display::FrameMemory* lent);
 // Surface-buffer memory in 5-6-5 buffers the compositor reads as they are;
 // null where it does not take 5-6-5.
-std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size);
-// The connection is closing: every buffer lets go of its protocol object.
-void forgetAllBuffers();
+std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Link>& link, int width, int height,
+                                                        int pitch, size_t size);
 
 // Where a window's frame comes from: the surface buffer's own memory where
 // the compositor can read it, otherwise the window's buffers, filled with the
 // pixels (converted where 5-6-5 is not taken).
 class FrameBuffers {
 public:
-    FrameBuffers(int width, int height) : mWidth(width), mHeight(height) {}
+    FrameBuffers(std::shared_ptr<Link> link, int width, int height)
+        : mLink(std::move(link)), mWidth(width), mHeight(height) {}
     void put(const display::Frame& frame, int x, int y);
     // The buffer to show next (held from now on), or null when nothing was put.
     wl_buffer* take();
 
 private:
     ShmBuffer* ownFree();
+    std::shared_ptr<Link> mLink;
     int mWidth, mHeight;
     std::vector<std::unique_ptr<ShmBuffer>> mOwn;
     ShmBuffer* mNext = nullptr;
@@ -56,6 +66,6 @@ private:
 };
 
 // A 1 x 1 opaque black buffer, scaled by the compositor under the frame.
-std::unique_ptr<ShmBuffer> createBlack();
+std::unique_ptr<ShmBuffer> createBlack(const std::shared_ptr<Link>& link);
 
 }  // namespace wl

@@ -6,25 +6,18 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <string>
+#include <string_view>
 
+#include "Buffers.h"
 #include "Input.h"
+#include "Shell.h"
+#include "Window.h"
 
 namespace wl {
 namespace {
 
-Globals gGlobals;
-bool gOpen = false;
-bool gLost = false;
-// Where the connection is served, and its token there.
-struct Source {
-    display::EventLoop* loop = nullptr;
-    int token = 0;
-} gSource;
-
-void onShmFormat(void*, wl_shm*, uint32_t format) {
-    if (format == WL_SHM_FORMAT_RGB565) gGlobals.rgb565 = true;
+void onShmFormat(void* data, wl_shm*, uint32_t format) {
+    if (format == WL_SHM_FORMAT_RGB565) static_cast<Globals*>(data)->rgb565 = true;
 }
 const wl_shm_listener kShmListener = {onShmFormat};
 
@@ -36,67 +29,7 @@ T* bind(wl_registry* registry, uint32_t name, const wl_interface* interface, uin
     return static_cast<T*>(wl_registry_bind(registry, name, interface, offered < wanted ? offered : wanted));
 }
 
-void onGlobal(void*, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
-    Globals& g = gGlobals;
-    std::string_view i = interface;
-    if (i == wl_compositor_interface.name && !g.compositor)
-        g.compositor = bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 4);
-    else if (i == wl_subcompositor_interface.name && !g.subcompositor)
-        g.subcompositor = bind<wl_subcompositor>(registry, name, &wl_subcompositor_interface, version, 1);
-    else if (i == wl_shm_interface.name && !g.shm) {
-        g.shm = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
-        wl_shm_add_listener(g.shm, &kShmListener, nullptr);
-    } else if (i == wl_seat_interface.name && !g.seat) {
-        g.seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
-        watchSeat(g.seat);
-    } else if (i == xdg_wm_base_interface.name && !g.wmBase) {
-        g.wmBase = bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 2);
-        xdg_wm_base_add_listener(g.wmBase, &kWmBaseListener, nullptr);
-    } else if (i == wp_viewporter_interface.name && !g.viewporter)
-        g.viewporter = bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
-    else if (i == zxdg_decoration_manager_v1_interface.name && !g.decorations)
-        g.decorations = bind<zxdg_decoration_manager_v1>(registry, name, &zxdg_decoration_manager_v1_interface,
-                                                          version, 1);
-}
-
 void onGlobalRemove(void*, wl_registry*, uint32_t) {}
-const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemove};
-
-void connectionLost() {
-    if (gLost) return;
-    gLost = true;
-    std::fprintf(stderr, "display connection lost\n");
-    gSource.loop->stop(1);
-    if (gSource.token) gSource.loop->removeSource(gSource.token);
-    gSource.token = 0;
-}
-
-// The run loop saw the connection readable (or hung up).
-void serve() {
-    wl_display* d = gGlobals.display;
-    if (!d || gLost) return;
-    while (wl_display_prepare_read(d) != 0)
-        if (wl_display_dispatch_pending(d) < 0) return connectionLost();
-    if (wl_display_read_events(d) < 0 || wl_display_dispatch_pending(d) < 0) return connectionLost();
-    flush();
-}
-
-void destroyGlobals() {
-    Globals& g = gGlobals;
-    forgetSeat();
-    if (g.decorations) zxdg_decoration_manager_v1_destroy(g.decorations);
-    if (g.viewporter) wp_viewporter_destroy(g.viewporter);
-    if (g.wmBase) xdg_wm_base_destroy(g.wmBase);
-    if (g.seat) wl_seat_destroy(g.seat);
-    if (g.shm) wl_shm_destroy(g.shm);
-    if (g.subcompositor) wl_subcompositor_destroy(g.subcompositor);
-    if (g.compositor) wl_compositor_destroy(g.compositor);
-    if (g.registry) wl_registry_destroy(g.registry);
-    if (g.releases) wl_event_queue_destroy(g.releases);
-    wl_display* d = g.display;
-    g = Globals{};
-    g.display = d;
-}
 
 void syncDone(void* data, wl_callback* callback, uint32_t) {
     *static_cast<bool*>(data) = true;
@@ -144,55 +77,122 @@ bool roundtripBy(wl_display* d, std::chrono::steady_clock::time_point deadline, 
 
 }  // namespace
 
-bool open(display::EventLoop& loop, std::string& why) {
-    if (gOpen) return true;
-    gGlobals = Globals{};
-    gLost = false;
-    gGlobals.display = wl_display_connect(nullptr);
-    if (!gGlobals.display) return false;
-    gGlobals.registry = wl_display_get_registry(gGlobals.display);
-    wl_registry_add_listener(gGlobals.registry, &kRegistryListener, nullptr);
+const Globals* Link::globals() const { return connection ? connection->globals() : nullptr; }
+
+void Connection::onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
+                          uint32_t version) {
+    auto* self = static_cast<Connection*>(data);
+    Globals& g = self->mGlobals;
+    std::string_view i = interface;
+    if (i == wl_compositor_interface.name && !g.compositor)
+        g.compositor = bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 4);
+    else if (i == wl_subcompositor_interface.name && !g.subcompositor)
+        g.subcompositor = bind<wl_subcompositor>(registry, name, &wl_subcompositor_interface, version, 1);
+    else if (i == wl_shm_interface.name && !g.shm) {
+        g.shm = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
+        wl_shm_add_listener(g.shm, &kShmListener, &g);
+    } else if (i == wl_seat_interface.name && !g.seat) {
+        g.seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
+        self->mSeat = std::make_unique<Seat>(g.seat);
+    } else if (i == xdg_wm_base_interface.name && !g.wmBase) {
+        g.wmBase = bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 2);
+        xdg_wm_base_add_listener(g.wmBase, &kWmBaseListener, nullptr);
+    } else if (i == wp_viewporter_interface.name && !g.viewporter)
+        g.viewporter = bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
+    else if (i == zxdg_decoration_manager_v1_interface.name && !g.decorations)
+        g.decorations = bind<zxdg_decoration_manager_v1>(registry, name, &zxdg_decoration_manager_v1_interface,
+                                                          version, 1);
+}
+
+Connection::Connection(display::EventLoop& loop) : mLoop(loop) {}
+
+std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, std::string& why) {
+    std::unique_ptr<Connection> c(new Connection(loop));
+    if (!c->connect(why)) return nullptr;
+    return c;
+}
+
+bool Connection::connect(std::string& why) {
+    Globals& g = mGlobals;
+    g.display = wl_display_connect(nullptr);
+    if (!g.display) return false;
+    g.registry = wl_display_get_registry(g.display);
+    static const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemove};
+    wl_registry_add_listener(g.registry, &kRegistryListener, this);
     // The globals, then what they announce (formats, the seat's abilities).
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     bool timedOut = false;
-    bool ok = roundtripBy(gGlobals.display, deadline, timedOut) && roundtripBy(gGlobals.display, deadline, timedOut);
+    bool ok = roundtripBy(g.display, deadline, timedOut) && roundtripBy(g.display, deadline, timedOut);
     if (timedOut) why = "no answer within 3 s";
-    const Globals& g = gGlobals;
-    if (ok && (!g.compositor || !g.subcompositor || !g.shm || !g.wmBase))
+    if (ok && (!g.compositor || !g.subcompositor || !g.shm || !g.wmBase)) {
         why = "it offers no desktop windows (xdg-shell, wl_shm, subsurfaces)";
-    if (!ok || !g.compositor || !g.subcompositor || !g.shm || !g.wmBase) {
-        destroyGlobals();
-        wl_display_disconnect(gGlobals.display);
-        gGlobals = Globals{};
-        return false;
+        ok = false;
     }
-    gGlobals.releases = wl_display_create_queue(gGlobals.display);
-    gSource = {&loop, loop.addSource(wl_display_get_fd(gGlobals.display), serve, false)};
-    gOpen = true;
+    if (!ok) return false;
+    g.releases = wl_display_create_queue(g.display);
+    mLink->connection = this;
+    mSourceToken = mLoop.addSource(wl_display_get_fd(g.display), [this] { dispatchPending(); }, false);
     return true;
 }
 
-void close() {
-    if (!gOpen) return;
-    if (gSource.token) gSource.loop->removeSource(gSource.token);
-    gSource = {};
-    destroyGlobals();
-    wl_display_disconnect(gGlobals.display);
-    gGlobals = Globals{};
-    gOpen = false;
+Connection::~Connection() {
+    if (mSourceToken) mLoop.removeSource(mSourceToken);
+    // Made on the connection, newest first: windows (their roles and
+    // decorations), buffers, libdecor, the seat, the globals.
+    std::vector<Window*> windows;
+    windows.swap(mLink->windows);
+    for (Window* w : windows) w->detach();
+    for (ShmBuffer* b : mLink->buffers) b->forget();
+    mLink->buffers.clear();
+    mDecorations.reset();
+    mSeat.reset();
+    mLink->connection = nullptr;
+    Globals& g = mGlobals;
+    if (g.decorations) zxdg_decoration_manager_v1_destroy(g.decorations);
+    if (g.viewporter) wp_viewporter_destroy(g.viewporter);
+    if (g.wmBase) xdg_wm_base_destroy(g.wmBase);
+    if (g.seat) wl_seat_destroy(g.seat);
+    if (g.shm) wl_shm_destroy(g.shm);
+    if (g.subcompositor) wl_subcompositor_destroy(g.subcompositor);
+    if (g.compositor) wl_compositor_destroy(g.compositor);
+    if (g.registry) wl_registry_destroy(g.registry);
+    if (g.releases) wl_event_queue_destroy(g.releases);
+    if (g.display) wl_display_disconnect(g.display);
 }
 
-const Globals* globals() { return gOpen && !gLost ? &gGlobals : nullptr; }
+Decorations* Connection::decorations() {
+    if (!mDecorationsTried && globals()) {
+        mDecorationsTried = true;
+        mDecorations = Decorations::create(mGlobals.display);
+    }
+    return mDecorations.get();
+}
 
-void dispatchPending() { serve(); }
+void Connection::lose() {
+    if (mLost) return;
+    mLost = true;
+    std::fprintf(stderr, "display connection lost\n");
+    mLoop.stop(1);
+    if (mSourceToken) mLoop.removeSource(mSourceToken);
+    mSourceToken = 0;
+}
 
-void flush() {
+void Connection::dispatchPending() {
+    wl_display* d = mGlobals.display;
+    if (!d || mLost) return;
+    while (wl_display_prepare_read(d) != 0)
+        if (wl_display_dispatch_pending(d) < 0) return lose();
+    if (wl_display_read_events(d) < 0 || wl_display_dispatch_pending(d) < 0) return lose();
+    flush();
+}
+
+void Connection::flush() {
     // A full socket (EAGAIN) is sent on the next pass.
-    if (globals() && wl_display_flush(gGlobals.display) < 0 && errno != EAGAIN) connectionLost();
+    if (globals() && wl_display_flush(mGlobals.display) < 0 && errno != EAGAIN) lose();
 }
 
-void roundtrip() {
-    if (globals() && wl_display_roundtrip(gGlobals.display) < 0) connectionLost();
+void Connection::roundtrip() {
+    if (globals() && wl_display_roundtrip(mGlobals.display) < 0) lose();
 }
 
 }  // namespace wl

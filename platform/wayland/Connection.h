@@ -1,20 +1,27 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The Wayland backend's one connection: the compositor's globals, and
-// serving its events on the main run loop.
+// The Wayland backend's connection: the compositor's globals, what is made
+// on them, and serving its events on the run loop.
 
 #include <wayland-client.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "DisplayBackend.h"
-
 #include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 namespace wl {
+
+class Connection;
+class Decorations;
+class Seat;
+class Window;
+struct ShmBuffer;
 
 struct Globals {
     wl_display* display = nullptr;
@@ -32,16 +39,55 @@ struct Globals {
     wl_event_queue* releases = nullptr;
 };
 
-// Connects to the compositor WAYLAND_DISPLAY names (or the default one) and
-// learns its globals; false when there is none, it does not answer within a
-// few seconds or it lacks what a window needs (said in `why`, when known).
-bool open(display::EventLoop& loop, std::string& why);
-void close();
-// Null when not open or lost.
-const Globals* globals();
-// Reads what the compositor has sent, without waiting, and dispatches it.
-void dispatchPending();
-void flush();
-void roundtrip();
+// What windows and buffers keep of the connection they were made on, which
+// they may outlive: the connection while it is open (null after), and who
+// must let go of protocol objects before it closes.
+struct Link {
+    Connection* connection = nullptr;
+    std::vector<Window*> windows;
+    std::vector<ShmBuffer*> buffers;
+    // Its globals; null once lost or closed.
+    const Globals* globals() const;
+};
+
+class Connection {
+public:
+    // Connects to the compositor WAYLAND_DISPLAY names (or the default one)
+    // and learns its globals; null when there is none, it does not answer
+    // within a few seconds or it lacks what a window needs (said in `why`,
+    // when known).
+    static std::unique_ptr<Connection> open(display::EventLoop& loop, std::string& why);
+    // What was made on it goes first, windows and buffers included.
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Null once lost.
+    const Globals* globals() const { return mLost ? nullptr : &mGlobals; }
+    const std::shared_ptr<Link>& link() const { return mLink; }
+    // Null where the compositor offers no seat.
+    Seat* seat() const { return mSeat.get(); }
+    // libdecor, made when first asked for; null where it cannot be had.
+    Decorations* decorations();
+    // Reads what the compositor has sent, without waiting, and dispatches it.
+    void dispatchPending();
+    void flush();
+    void roundtrip();
+
+private:
+    explicit Connection(display::EventLoop& loop);
+    bool connect(std::string& why);
+    void lose();
+    static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version);
+
+    display::EventLoop& mLoop;
+    Globals mGlobals;
+    std::unique_ptr<Seat> mSeat;
+    std::unique_ptr<Decorations> mDecorations;
+    bool mDecorationsTried = false;
+    std::shared_ptr<Link> mLink = std::make_shared<Link>();
+    int mSourceToken = 0;
+    bool mLost = false;
+};
 
 }  // namespace wl

@@ -15,20 +15,12 @@
 namespace wl {
 namespace {
 
-std::vector<std::pair<wl_surface*, InputTarget*>> gSurfaces;
-
-InputTarget* targetOf(wl_surface* surface) {
-    for (auto& [s, t] : gSurfaces)
-        if (s == surface) return t;
-    return nullptr;
-}
-
 struct Pointer {
     wl_pointer* proxy = nullptr;
     wl_surface* surface = nullptr;  // under the pointer, if one of ours
     double x = 0, y = 0;            // surface-local
     unsigned held = 0;              // display::kHeld bits
-} gPointer;
+};
 
 struct Keyboard {
     wl_keyboard* proxy = nullptr;
@@ -36,7 +28,7 @@ struct Keyboard {
     xkb_context* context = nullptr;
     xkb_keymap* keymap = nullptr;
     xkb_state* state = nullptr;
-} gKeyboard;
+};
 
 struct Finger {
     int id;
@@ -46,14 +38,33 @@ struct Finger {
 struct Touch {
     wl_touch* proxy = nullptr;
     std::vector<Finger> fingers;
-} gTouch;
+};
 
-bool inFrame(wl_surface* surface, double& x, double& y, InputTarget*& target) {
-    target = targetOf(surface);
-    if (!target) return false;
-    target->toFrame(surface, x, y);
-    return true;
-}
+}  // namespace
+
+// Each listener's data.
+struct Seat::State {
+    std::vector<std::pair<wl_surface*, InputTarget*>> surfaces;
+    Pointer pointer;
+    Keyboard keyboard;
+    Touch touch;
+
+    InputTarget* targetOf(wl_surface* surface) const {
+        for (auto& [s, t] : surfaces)
+            if (s == surface) return t;
+        return nullptr;
+    }
+    bool inFrame(wl_surface* surface, double& x, double& y, InputTarget*& target) const {
+        target = targetOf(surface);
+        if (!target) return false;
+        target->toFrame(surface, x, y);
+        return true;
+    }
+};
+
+namespace {
+using State = Seat::State;
+State& of(void* data) { return *static_cast<State*>(data); }
 
 // --- pointer
 
@@ -66,34 +77,39 @@ int buttonNumber(uint32_t code) {
     }
 }
 
-void pointerEnter(void*, wl_pointer*, uint32_t, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
-    gPointer.surface = targetOf(surface) ? surface : nullptr;
-    gPointer.x = wl_fixed_to_double(x);
-    gPointer.y = wl_fixed_to_double(y);
+void pointerEnter(void* data, wl_pointer*, uint32_t, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
+    State& s = of(data);
+    s.pointer.surface = s.targetOf(surface) ? surface : nullptr;
+    s.pointer.x = wl_fixed_to_double(x);
+    s.pointer.y = wl_fixed_to_double(y);
 }
 
-void pointerLeave(void*, wl_pointer*, uint32_t, wl_surface*) { gPointer.surface = nullptr; }
+void pointerLeave(void* data, wl_pointer*, uint32_t, wl_surface*) { of(data).pointer.surface = nullptr; }
 
-void pointerMotion(void*, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
-    gPointer.x = wl_fixed_to_double(x);
-    gPointer.y = wl_fixed_to_double(y);
-    double fx = gPointer.x, fy = gPointer.y;
+void pointerMotion(void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
+    State& s = of(data);
+    Pointer& p = s.pointer;
+    p.x = wl_fixed_to_double(x);
+    p.y = wl_fixed_to_double(y);
+    double fx = p.x, fy = p.y;
     InputTarget* target = nullptr;
-    if (gPointer.held && inFrame(gPointer.surface, fx, fy, target)) target->listener().windowMotion(fx, fy, gPointer.held);
+    if (p.held && s.inFrame(p.surface, fx, fy, target)) target->listener().windowMotion(fx, fy, p.held);
 }
 
-void pointerButton(void*, wl_pointer*, uint32_t, uint32_t time, uint32_t code, uint32_t state) {
+void pointerButton(void* data, wl_pointer*, uint32_t, uint32_t time, uint32_t code, uint32_t state) {
+    State& s = of(data);
+    Pointer& p = s.pointer;
     int button = buttonNumber(code);
     if (!button) return;
-    unsigned before = gPointer.held;
+    unsigned before = p.held;
     bool pressed = state == WL_POINTER_BUTTON_STATE_PRESSED;
     if (pressed)
-        gPointer.held |= display::kHeld[button - 1];
+        p.held |= display::kHeld[button - 1];
     else
-        gPointer.held &= ~display::kHeld[button - 1];
-    double x = gPointer.x, y = gPointer.y;
+        p.held &= ~display::kHeld[button - 1];
+    double x = p.x, y = p.y;
     InputTarget* target = nullptr;
-    if (inFrame(gPointer.surface, x, y, target)) target->listener().windowButton(button, pressed, x, y, time, before);
+    if (s.inFrame(p.surface, x, y, target)) target->listener().windowButton(button, pressed, x, y, time, before);
 }
 
 void pointerAxis(void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t) {}
@@ -120,43 +136,48 @@ const wl_pointer_listener kPointerListener = [] {
 
 // --- keyboard
 
-void dropKeymap() {
-    if (gKeyboard.state) xkb_state_unref(gKeyboard.state);
-    if (gKeyboard.keymap) xkb_keymap_unref(gKeyboard.keymap);
-    gKeyboard.state = nullptr;
-    gKeyboard.keymap = nullptr;
+void dropKeymap(Keyboard& k) {
+    if (k.state) xkb_state_unref(k.state);
+    if (k.keymap) xkb_keymap_unref(k.keymap);
+    k.state = nullptr;
+    k.keymap = nullptr;
 }
 
-void keymap(void*, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
-    dropKeymap();
-    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && gKeyboard.context) {
+void keymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+    Keyboard& k = of(data).keyboard;
+    dropKeymap(k);
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && k.context) {
         void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (text != MAP_FAILED) {
-            gKeyboard.keymap = xkb_keymap_new_from_string(gKeyboard.context, static_cast<const char*>(text),
-                                                          XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+            k.keymap = xkb_keymap_new_from_string(k.context, static_cast<const char*>(text),
+                                                  XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
             munmap(text, size);
         }
-        if (gKeyboard.keymap) gKeyboard.state = xkb_state_new(gKeyboard.keymap);
+        if (k.keymap) k.state = xkb_state_new(k.keymap);
     }
     ::close(fd);
 }
 
-void keyboardEnter(void*, wl_keyboard*, uint32_t, wl_surface* surface, wl_array*) { gKeyboard.surface = surface; }
-
-void keyboardLeave(void*, wl_keyboard*, uint32_t, wl_surface*) { gKeyboard.surface = nullptr; }
-
-bool active(const char* modifier) {
-    return xkb_state_mod_name_is_active(gKeyboard.state, modifier, XKB_STATE_MODS_EFFECTIVE) > 0;
+void keyboardEnter(void* data, wl_keyboard*, uint32_t, wl_surface* surface, wl_array*) {
+    of(data).keyboard.surface = surface;
 }
 
-void key(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t state) {
-    InputTarget* target = targetOf(gKeyboard.surface);
-    if (!target || !gKeyboard.state || state != WL_KEYBOARD_KEY_STATE_PRESSED) return;
+void keyboardLeave(void* data, wl_keyboard*, uint32_t, wl_surface*) { of(data).keyboard.surface = nullptr; }
+
+bool active(const Keyboard& k, const char* modifier) {
+    return xkb_state_mod_name_is_active(k.state, modifier, XKB_STATE_MODS_EFFECTIVE) > 0;
+}
+
+void key(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t state) {
+    const State& s = of(data);
+    const Keyboard& k = s.keyboard;
+    InputTarget* target = s.targetOf(k.surface);
+    if (!target || !k.state || state != WL_KEYBOARD_KEY_STATE_PRESSED) return;
     // The keysym of the active group and level, so that q is q on any layout.
-    xkb_keysym_t sym = xkb_state_key_get_one_sym(gKeyboard.state, code + 8);
+    xkb_keysym_t sym = xkb_state_key_get_one_sym(k.state, code + 8);
     display::KeyModifiers m;
-    m.control = active(XKB_MOD_NAME_CTRL);
-    m.other = active(XKB_MOD_NAME_ALT) || active(XKB_MOD_NAME_LOGO) || active("Mod3") || active("Mod5");
+    m.control = active(k, XKB_MOD_NAME_CTRL);
+    m.other = active(k, XKB_MOD_NAME_ALT) || active(k, XKB_MOD_NAME_LOGO) || active(k, "Mod3") || active(k, "Mod5");
     switch (display::commandForKey(sym, m)) {
     case display::KeyCommand::Quit: target->listener().windowCloseRequested(); break;
     case display::KeyCommand::ToggleFullscreen: target->listener().windowFullscreenToggled(); break;
@@ -164,9 +185,10 @@ void key(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t state)
     }
 }
 
-void modifiers(void*, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
+void modifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
                uint32_t group) {
-    if (gKeyboard.state) xkb_state_update_mask(gKeyboard.state, depressed, latched, locked, 0, 0, group);
+    Keyboard& k = of(data).keyboard;
+    if (k.state) xkb_state_update_mask(k.state, depressed, latched, locked, 0, 0, group);
 }
 
 void repeatInfo(void*, wl_keyboard*, int32_t, int32_t) {}
@@ -175,48 +197,52 @@ const wl_keyboard_listener kKeyboardListener = {keymap, keyboardEnter, keyboardL
 
 // --- touch
 
-Finger* finger(int id) {
-    for (Finger& f : gTouch.fingers)
+Finger* finger(State& s, int id) {
+    for (Finger& f : s.touch.fingers)
         if (f.id == id) return &f;
     return nullptr;
 }
 
-void touchAt(display::Touch phase, const Finger& f, uint32_t time) {
+void touchAt(const State& s, display::Touch phase, const Finger& f, uint32_t time) {
     double x = f.x, y = f.y;
     InputTarget* target = nullptr;
-    if (inFrame(f.surface, x, y, target)) target->listener().windowTouch(phase, f.id, x, y, time);
+    if (s.inFrame(f.surface, x, y, target)) target->listener().windowTouch(phase, f.id, x, y, time);
 }
 
-void touchDown(void*, wl_touch*, uint32_t, uint32_t time, wl_surface* surface, int32_t id, wl_fixed_t x,
+void touchDown(void* data, wl_touch*, uint32_t, uint32_t time, wl_surface* surface, int32_t id, wl_fixed_t x,
                wl_fixed_t y) {
-    if (finger(id) || !targetOf(surface)) return;
-    gTouch.fingers.push_back({id, surface, wl_fixed_to_double(x), wl_fixed_to_double(y)});
-    touchAt(display::Touch::Begin, gTouch.fingers.back(), time);
+    State& s = of(data);
+    if (finger(s, id) || !s.targetOf(surface)) return;
+    s.touch.fingers.push_back({id, surface, wl_fixed_to_double(x), wl_fixed_to_double(y)});
+    touchAt(s, display::Touch::Begin, s.touch.fingers.back(), time);
 }
 
-void touchUp(void*, wl_touch*, uint32_t, uint32_t time, int32_t id) {
-    Finger* f = finger(id);
+void touchUp(void* data, wl_touch*, uint32_t, uint32_t time, int32_t id) {
+    State& s = of(data);
+    Finger* f = finger(s, id);
     if (!f) return;
     Finger gone = *f;
-    gTouch.fingers.erase(gTouch.fingers.begin() + (f - gTouch.fingers.data()));
-    touchAt(display::Touch::End, gone, time);
+    s.touch.fingers.erase(s.touch.fingers.begin() + (f - s.touch.fingers.data()));
+    touchAt(s, display::Touch::End, gone, time);
 }
 
-void touchMotion(void*, wl_touch*, uint32_t time, int32_t id, wl_fixed_t x, wl_fixed_t y) {
-    Finger* f = finger(id);
+void touchMotion(void* data, wl_touch*, uint32_t time, int32_t id, wl_fixed_t x, wl_fixed_t y) {
+    State& s = of(data);
+    Finger* f = finger(s, id);
     if (!f) return;
     f->x = wl_fixed_to_double(x);
     f->y = wl_fixed_to_double(y);
-    touchAt(display::Touch::Update, *f, time);
+    touchAt(s, display::Touch::Update, *f, time);
 }
 
 void touchFrame(void*, wl_touch*) {}
 
 // The compositor took the touches (a gesture of its own): each finger ends.
-void touchCancel(void*, wl_touch*) {
+void touchCancel(void* data, wl_touch*) {
+    State& s = of(data);
     std::vector<Finger> fingers;
-    fingers.swap(gTouch.fingers);
-    for (const Finger& f : fingers) touchAt(display::Touch::End, f, 0);
+    fingers.swap(s.touch.fingers);
+    for (const Finger& f : fingers) touchAt(s, display::Touch::End, f, 0);
 }
 
 void touchShape(void*, wl_touch*, int32_t, wl_fixed_t, wl_fixed_t) {}
@@ -236,38 +262,39 @@ void letGo(Device* device, void (*release)(Device*), void (*destroy)(Device*)) {
         destroy(device);
 }
 
-void releaseDevices(bool pointer, bool keyboard, bool touch) {
-    if (pointer && gPointer.proxy) {
-        letGo(gPointer.proxy, wl_pointer_release, wl_pointer_destroy);
-        gPointer = Pointer{};
+void releaseDevices(State& s, bool pointer, bool keyboard, bool touch) {
+    if (pointer && s.pointer.proxy) {
+        letGo(s.pointer.proxy, wl_pointer_release, wl_pointer_destroy);
+        s.pointer = Pointer{};
     }
-    if (keyboard && gKeyboard.proxy) {
-        letGo(gKeyboard.proxy, wl_keyboard_release, wl_keyboard_destroy);
-        gKeyboard.proxy = nullptr;
-        gKeyboard.surface = nullptr;
-        dropKeymap();
+    if (keyboard && s.keyboard.proxy) {
+        letGo(s.keyboard.proxy, wl_keyboard_release, wl_keyboard_destroy);
+        s.keyboard.proxy = nullptr;
+        s.keyboard.surface = nullptr;
+        dropKeymap(s.keyboard);
     }
-    if (touch && gTouch.proxy) {
-        letGo(gTouch.proxy, wl_touch_release, wl_touch_destroy);
-        gTouch = Touch{};
+    if (touch && s.touch.proxy) {
+        letGo(s.touch.proxy, wl_touch_release, wl_touch_destroy);
+        s.touch = Touch{};
     }
 }
 
-void capabilities(void*, wl_seat* seat, uint32_t caps) {
+void capabilities(void* data, wl_seat* seat, uint32_t caps) {
+    State& s = of(data);
     bool pointer = caps & WL_SEAT_CAPABILITY_POINTER, keyboard = caps & WL_SEAT_CAPABILITY_KEYBOARD,
          touch = caps & WL_SEAT_CAPABILITY_TOUCH;
-    releaseDevices(!pointer, !keyboard, !touch);
-    if (pointer && !gPointer.proxy) {
-        gPointer.proxy = wl_seat_get_pointer(seat);
-        wl_pointer_add_listener(gPointer.proxy, &kPointerListener, nullptr);
+    releaseDevices(s, !pointer, !keyboard, !touch);
+    if (pointer && !s.pointer.proxy) {
+        s.pointer.proxy = wl_seat_get_pointer(seat);
+        wl_pointer_add_listener(s.pointer.proxy, &kPointerListener, &s);
     }
-    if (keyboard && !gKeyboard.proxy) {
-        gKeyboard.proxy = wl_seat_get_keyboard(seat);
-        wl_keyboard_add_listener(gKeyboard.proxy, &kKeyboardListener, nullptr);
+    if (keyboard && !s.keyboard.proxy) {
+        s.keyboard.proxy = wl_seat_get_keyboard(seat);
+        wl_keyboard_add_listener(s.keyboard.proxy, &kKeyboardListener, &s);
     }
-    if (touch && !gTouch.proxy) {
-        gTouch.proxy = wl_seat_get_touch(seat);
-        wl_touch_add_listener(gTouch.proxy, &kTouchListener, nullptr);
+    if (touch && !s.touch.proxy) {
+        s.touch.proxy = wl_seat_get_touch(seat);
+        wl_touch_add_listener(s.touch.proxy, &kTouchListener, &s);
     }
 }
 
@@ -276,25 +303,25 @@ const wl_seat_listener kSeatListener = {capabilities, seatName};
 
 }  // namespace
 
-void addInputSurface(wl_surface* surface, InputTarget* target) { gSurfaces.emplace_back(surface, target); }
+Seat::Seat(wl_seat* seat) : mState(std::make_unique<State>()) {
+    mState->keyboard.context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    wl_seat_add_listener(seat, &kSeatListener, mState.get());
+}
 
-void removeInputTarget(InputTarget* target) {
-    std::erase_if(gSurfaces, [target](const auto& entry) { return entry.second == target; });
+Seat::~Seat() {
+    releaseDevices(*mState, true, true, true);
+    if (mState->keyboard.context) xkb_context_unref(mState->keyboard.context);
+}
+
+void Seat::addInputSurface(wl_surface* surface, InputTarget* target) { mState->surfaces.emplace_back(surface, target); }
+
+void Seat::removeInputTarget(InputTarget* target) {
+    State& s = *mState;
+    std::erase_if(s.surfaces, [target](const auto& entry) { return entry.second == target; });
     // Nothing may reach a window that is gone.
-    if (!targetOf(gPointer.surface)) gPointer.surface = nullptr;
-    if (!targetOf(gKeyboard.surface)) gKeyboard.surface = nullptr;
-    std::erase_if(gTouch.fingers, [](const Finger& f) { return !targetOf(f.surface); });
-}
-
-void watchSeat(wl_seat* seat) {
-    if (!gKeyboard.context) gKeyboard.context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    wl_seat_add_listener(seat, &kSeatListener, nullptr);
-}
-
-void forgetSeat() {
-    releaseDevices(true, true, true);
-    if (gKeyboard.context) xkb_context_unref(gKeyboard.context);
-    gKeyboard = Keyboard{};
+    if (!s.targetOf(s.pointer.surface)) s.pointer.surface = nullptr;
+    if (!s.targetOf(s.keyboard.surface)) s.keyboard.surface = nullptr;
+    std::erase_if(s.touch.fingers, [&s](const Finger& f) { return !s.targetOf(f.surface); });
 }
 
 }  // namespace wl

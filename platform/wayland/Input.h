@@ -6,6 +6,8 @@
 
 #include <wayland-client.h>
 
+#include <memory>
+
 #include "DisplayBackend.h"
 
 namespace wl {
@@ -21,11 +23,23 @@ protected:
     ~InputTarget() = default;
 };
 
-// The window's surfaces take input for it from now on (until unregistered).
-void addInputSurface(wl_surface* surface, InputTarget* target);
-void removeInputTarget(InputTarget* target);
+class Seat {
+public:
+    // Follows the seat's abilities from now on.
+    explicit Seat(wl_seat* seat);
+    // Lets go of the devices (the seat itself is the connection's).
+    ~Seat();
+    Seat(const Seat&) = delete;
+    Seat& operator=(const Seat&) = delete;
 
-void watchSeat(wl_seat* seat);
-void forgetSeat();
+    // The window's surfaces take input for it from now on (until removed).
+    void addInputSurface(wl_surface* surface, InputTarget* target);
+    void removeInputTarget(InputTarget* target);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> mState;
+};
 
 }  // namespace wl

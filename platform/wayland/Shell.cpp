@@ -16,9 +16,10 @@ constexpr const char* kAppId = "orvanel";
 // xdg-shell itself, with server-side decorations where offered.
 class XdgToplevel final : public Toplevel {
 public:
-    XdgToplevel(wl_surface* surface, const std::string& title, int minWidth, int minHeight, Events& events)
-        : mSurface(surface), mEvents(events) {
-        const Globals* g = globals();
+    XdgToplevel(Connection& connection, wl_surface* surface, const std::string& title, int minWidth, int minHeight,
+                Events& events)
+        : mConnection(connection), mSurface(surface), mEvents(events) {
+        const Globals* g = connection.globals();
         mXdgSurface = xdg_wm_base_get_xdg_surface(g->wmBase, surface);
         xdg_surface_add_listener(mXdgSurface, &kSurfaceListener, this);
         mToplevel = xdg_surface_get_toplevel(mXdgSurface);
@@ -34,7 +35,7 @@ public:
         wl_surface_commit(surface);
     }
     ~XdgToplevel() override {
-        if (!globals()) return;  // the connection is gone, and its objects with it
+        if (!mConnection.globals()) return;  // the connection is lost, and its objects with it
         if (mDecoration) zxdg_toplevel_decoration_v1_destroy(mDecoration);
         xdg_toplevel_destroy(mToplevel);
         xdg_surface_destroy(mXdgSurface);
@@ -74,6 +75,7 @@ private:
         return l;
     }();
 
+    Connection& mConnection;
     wl_surface* mSurface;
     Events& mEvents;
     xdg_surface* mXdgSurface = nullptr;
@@ -82,21 +84,6 @@ private:
     int mWidth = 0, mHeight = 0;
     bool mFloating = true;
 };
-
-libdecor* gDecor = nullptr;
-bool gDecorFailed = false;
-// libdecor's plugin binds its globals from the compositor's first answers and
-// destroys them unconditionally: released before those answers came, it
-// crashes. A sync sent after libdecor_new is answered after them.
-wl_callback* gDecorSync = nullptr;
-bool gDecorReady = false;
-
-void decorAnswered(void*, wl_callback* callback, uint32_t) {
-    wl_callback_destroy(callback);
-    gDecorSync = nullptr;
-    gDecorReady = true;
-}
-const wl_callback_listener kDecorSyncListener = {decorAnswered};
 
 void decorError(libdecor*, libdecor_error, const char* message) {
     std::fprintf(stderr, "window decorations: %s\n", message);
@@ -110,16 +97,17 @@ libdecor_interface kDecorInterface = [] {
 // Decorations drawn by libdecor (a compositor with no server-side ones).
 class DecoratedToplevel final : public Toplevel {
 public:
-    DecoratedToplevel(wl_surface* surface, const std::string& title, int minWidth, int minHeight, Events& events)
-        : mSurface(surface), mEvents(events) {
-        mFrame = libdecor_decorate(gDecor, surface, &kFrameInterface, this);
+    DecoratedToplevel(Connection& connection, Decorations& decorations, wl_surface* surface, const std::string& title,
+                      int minWidth, int minHeight, Events& events)
+        : mConnection(connection), mDecorations(decorations), mSurface(surface), mEvents(events) {
+        mFrame = libdecor_decorate(decorations.context(), surface, &kFrameInterface, this);
         libdecor_frame_set_title(mFrame, title.c_str());
         libdecor_frame_set_app_id(mFrame, kAppId);
         libdecor_frame_set_min_content_size(mFrame, minWidth, minHeight);
         libdecor_frame_map(mFrame);
     }
     ~DecoratedToplevel() override {
-        if (globals() && gDecor && gDecorReady) libdecor_frame_unref(mFrame);
+        if (mFrame && mConnection.globals() && mDecorations.ready()) libdecor_frame_unref(mFrame);
     }
     bool ok() const { return mFrame != nullptr; }
     void setFullscreen(bool fullscreen) override {
@@ -166,6 +154,8 @@ private:
         return i;
     }();
 
+    Connection& mConnection;
+    Decorations& mDecorations;
     wl_surface* mSurface;
     Events& mEvents;
     libdecor_frame* mFrame = nullptr;
@@ -175,32 +165,40 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Toplevel> Toplevel::create(wl_surface* surface, const std::string& title, int minWidth,
-                                           int minHeight, Events& events) {
-    const Globals* g = globals();
-    if (!g) return nullptr;
-    if (!g->decorations && !gDecor && !gDecorFailed) {
-        gDecor = libdecor_new(g->display, &kDecorInterface);
-        gDecorFailed = !gDecor;
-        if (gDecor) {
-            gDecorSync = wl_display_sync(g->display);
-            wl_callback_add_listener(gDecorSync, &kDecorSyncListener, nullptr);
-        }
-    }
-    if (!g->decorations && gDecor) {
-        auto decorated = std::make_unique<DecoratedToplevel>(surface, title, minWidth, minHeight, events);
-        if (decorated->ok()) return decorated;
-    }
-    return std::make_unique<XdgToplevel>(surface, title, minWidth, minHeight, events);
+std::unique_ptr<Decorations> Decorations::create(wl_display* display) {
+    std::unique_ptr<Decorations> d(new Decorations);
+    d->mContext = libdecor_new(display, &kDecorInterface);
+    if (!d->mContext) return nullptr;
+    // Answered after the answers libdecor's plugin waits for.
+    d->mSync = wl_display_sync(display);
+    static const wl_callback_listener kListener = {answered};
+    wl_callback_add_listener(d->mSync, &kListener, d.get());
+    return d;
 }
 
-void closeShell() {
-    if (gDecorSync) wl_callback_destroy(gDecorSync);
-    // Unanswered, it is left to the process's end (see gDecorSync).
-    if (gDecor && gDecorReady) libdecor_unref(gDecor);
-    gDecor = nullptr;
-    gDecorSync = nullptr;
-    gDecorFailed = gDecorReady = false;
+void Decorations::answered(void* data, wl_callback* callback, uint32_t) {
+    auto* self = static_cast<Decorations*>(data);
+    wl_callback_destroy(callback);
+    self->mSync = nullptr;
+    self->mReady = true;
+}
+
+Decorations::~Decorations() {
+    if (mSync) wl_callback_destroy(mSync);
+    if (mReady) libdecor_unref(mContext);
+}
+
+std::unique_ptr<Toplevel> Toplevel::create(Connection& connection, wl_surface* surface, const std::string& title,
+                                           int minWidth, int minHeight, Events& events) {
+    const Globals* g = connection.globals();
+    if (!g) return nullptr;
+    if (!g->decorations)
+        if (Decorations* decorations = connection.decorations()) {
+            auto decorated = std::make_unique<DecoratedToplevel>(connection, *decorations, surface, title, minWidth,
+                                                                 minHeight, events);
+            if (decorated->ok()) return decorated;
+        }
+    return std::make_unique<XdgToplevel>(connection, surface, title, minWidth, minHeight, events);
 }
 
 }  // namespace wl

@@ -10,7 +10,35 @@
 #include <memory>
 #include <string>
 
+struct libdecor;
+
 namespace wl {
+
+class Connection;
+
+// libdecor, for a compositor that draws no decorations.
+class Decorations {
+public:
+    // Null when libdecor cannot be had.
+    static std::unique_ptr<Decorations> create(wl_display* display);
+    // Lets go of libdecor, unless its set-up is still unanswered (its plugin
+    // destroys what it has not yet got, and crashes): then the process's end
+    // does.
+    ~Decorations();
+    Decorations(const Decorations&) = delete;
+    Decorations& operator=(const Decorations&) = delete;
+
+    libdecor* context() const { return mContext; }
+    // Its set-up has been answered.
+    bool ready() const { return mReady; }
+
+private:
+    Decorations() = default;
+    static void answered(void* data, wl_callback* callback, uint32_t time);
+    libdecor* mContext = nullptr;
+    wl_callback* mSync = nullptr;
+    bool mReady = false;
+};
 
 class Toplevel {
 public:
@@ -27,13 +55,10 @@ public:
         ~Events() = default;
     };
 
-    static std::unique_ptr<Toplevel> create(wl_surface* surface, const std::string& title, int minWidth,
-                                            int minHeight, Events& events);
+    static std::unique_ptr<Toplevel> create(Connection& connection, wl_surface* surface, const std::string& title,
+                                            int minWidth, int minHeight, Events& events);
     virtual ~Toplevel() = default;
     virtual void setFullscreen(bool fullscreen) = 0;
 };
-
-// The connection is closing: the decoration library lets go of it.
-void closeShell();
 
 }  // namespace wl

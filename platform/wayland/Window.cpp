@@ -7,19 +7,12 @@
 #include "Connection.h"
 
 namespace wl {
-namespace {
-// The live windows, which the connection must reach before it closes.
-std::vector<Window*> gWindows;
-}  // namespace
 
-void detachAllWindows() {
-    for (Window* w : gWindows) w->detach();
-}
-Window::Window(int width, int height, std::string title, display::WindowListener& listener)
-    : mWidth(width), mHeight(height), mWindowWidth(width), mWindowHeight(height), mFloatingWidth(width),
+Window::Window(Connection& connection, int width, int height, std::string title, display::WindowListener& listener)
+    : mLink(connection.link()), mWidth(width), mHeight(height), mWindowWidth(width), mWindowHeight(height), mFloatingWidth(width),
       mFloatingHeight(height), mTitle(std::move(title)),
-      mListener(listener), mFit(display::unscaled(width, height)), mFrames(width, height) {
-    const Globals* g = globals();
+      mListener(listener), mFit(display::unscaled(width, height)), mFrames(mLink, width, height) {
+    const Globals* g = connection.globals();
     if (!g || width <= 0 || height <= 0) return;
     mSurface = wl_compositor_create_surface(g->compositor);
     mFrameSurface = wl_compositor_create_surface(g->compositor);
@@ -27,10 +20,11 @@ Window::Window(int width, int height, std::string title, display::WindowListener
     if (g->viewporter) {
         mViewport = wp_viewporter_get_viewport(g->viewporter, mSurface);
         mFrameViewport = wp_viewporter_get_viewport(g->viewporter, mFrameSurface);
-        mBlack = createBlack();
+        mBlack = createBlack(mLink);
     } else {
         // Nothing scales: the window is the frame's size, black where no frame is yet.
-        mBlack = createBuffer(width, height, width * 4, WL_SHM_FORMAT_XRGB8888, static_cast<size_t>(width) * height * 4);
+        mBlack = createBuffer(mLink, width, height, width * 4, WL_SHM_FORMAT_XRGB8888,
+                              static_cast<size_t>(width) * height * 4);
     }
     // The frame is opaque: the compositor need not draw what lies under it.
     if (wl_region* region = wl_compositor_create_region(g->compositor)) {
@@ -38,20 +32,24 @@ Window::Window(int width, int height, std::string title, display::WindowListener
         wl_surface_set_opaque_region(mFrameSurface, region);
         wl_region_destroy(region);
     }
-    addInputSurface(mSurface, this);
-    addInputSurface(mFrameSurface, this);
-    gWindows.push_back(this);
+    if (Seat* s = seat()) {
+        s->addInputSurface(mSurface, this);
+        s->addInputSurface(mFrameSurface, this);
+    }
+    mLink->windows.push_back(this);
 }
 
 Window::~Window() {
-    std::erase(gWindows, this);
+    std::erase(mLink->windows, this);
     detach();  // with the connection gone, only forgets what it held
 }
 
+Seat* Window::seat() const { return mLink->connection ? mLink->connection->seat() : nullptr; }
+
 void Window::detach() {
-    removeInputTarget(this);
+    if (Seat* s = seat()) s->removeInputTarget(this);
     mToplevel.reset();
-    bool alive = globals() != nullptr;
+    bool alive = mLink->globals() != nullptr;
     if (mFrameCallback && alive) wl_callback_destroy(mFrameCallback);
     if (alive) {
         if (mFrameViewport) wp_viewport_destroy(mFrameViewport);
@@ -72,7 +70,9 @@ void Window::setShown(bool shown) {
     if (!ok() || shown == mShown) return;
     mShown = shown;
     if (shown) {
-        mToplevel = Toplevel::create(mSurface, mTitle, std::max(mWidth / 4, 1), std::max(mHeight / 4, 1), *this);
+        if (!mLink->connection) return;
+        mToplevel = Toplevel::create(*mLink->connection, mSurface, mTitle, std::max(mWidth / 4, 1),
+                                     std::max(mHeight / 4, 1), *this);
         if (mToplevel && mFullscreen) mToplevel->setFullscreen(true);
         return;
     }

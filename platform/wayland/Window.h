@@ -21,9 +21,11 @@ namespace wl {
 
 class Window final : public display::Window, Toplevel::Events, InputTarget {
 public:
-    Window(int width, int height, std::string title, display::WindowListener& listener);
+    Window(Connection& connection, int width, int height, std::string title, display::WindowListener& listener);
     ~Window() override;
     bool ok() const { return mSurface && mFrameSurface; }
+    // Lets go of its protocol objects (the connection is closing, or it goes).
+    void detach();
 
     // display::Window
     void setShown(bool shown) override;
@@ -40,12 +42,11 @@ private:
     // InputTarget
     display::WindowListener& listener() override { return mListener; }
     void toFrame(wl_surface* surface, double& x, double& y) const override;
-    // Lets go of its protocol objects (the connection is closing, or it goes).
-    void detach();
-    friend void detachAllWindows();
+    Seat* seat() const;
 
     static void frameDone(void* data, wl_callback* callback, uint32_t time);
 
+    std::shared_ptr<Link> mLink;
     int mWidth, mHeight;  // the frame's
     int mWindowWidth, mWindowHeight;
     int mFloatingWidth, mFloatingHeight;  // its size when last neither full screen nor maximised
@@ -65,8 +66,5 @@ private:
     bool mConfigured = false;
     bool mFullscreen = false;
 };
-
-// The connection is closing: every window lets go of its protocol objects.
-void detachAllWindows();
 
 }  // namespace wl
