@@ -16,19 +16,20 @@
 namespace x11 {
 namespace {
 
-class X11Window;
-std::vector<X11Window*> gWindows;
-
-class X11Window final : public display::Window {
+class X11Window final : public display::Window, public EventTarget {
 public:
-    X11Window(display::WindowListener& listener) : mListener(listener) { gWindows.push_back(this); }
+    X11Window(std::shared_ptr<Link> link, display::WindowListener& listener)
+        : mLink(std::move(link)), mListener(listener) {
+        mLink->windows.push_back(this);
+    }
     ~X11Window() override {
-        gWindows.erase(std::remove(gWindows.begin(), gWindows.end(), this), gWindows.end());
+        std::erase(mLink->windows, static_cast<EventTarget*>(this));
         destroyWindow(mWindow);
     }
     bool create(int x, int y, int width, int height, const std::string& title) {
-        return createWindow(mWindow, x, y, width, height, title);
+        return createWindow(mLink, mWindow, x, y, width, height, title);
     }
+    ::Window id() const override { return mWindow.id; }
     void setShown(bool shown) override { mapWindow(mWindow, shown); }
     void raise() override { raiseWindow(mWindow); }
     void setFullscreen(bool fullscreen) override { x11::setFullscreen(mWindow, fullscreen); }
@@ -40,55 +41,38 @@ public:
     void setIcon(const std::vector<uint32_t>& argb, int width, int height) override {
         x11::setIcon(mWindow, argb, width, height);
     }
+    // The connection's event for this window.
+    void handle(XEvent& event) { translate(mWindow, event, mListener); }
+    void handleTouch(const XIDeviceEvent& event) { translateTouch(mWindow, event, mListener); }
 
+private:
+    std::shared_ptr<Link> mLink;
     x11::Window mWindow;
     display::WindowListener& mListener;
 };
-
-X11Window* windowWithId(::Window id) {
-    for (X11Window* w : gWindows)
-        if (w->mWindow.id == id) return w;
-    return nullptr;
-}
-
-void route(XEvent& event) {
-    const Features& f = features();
-    if (event.type == GenericEvent && event.xcookie.extension == f.xiOpcode) {
-        if (XGetEventData(event.xany.display, &event.xcookie)) {
-            auto* d = static_cast<XIDeviceEvent*>(event.xcookie.data);
-            if (X11Window* w = windowWithId(d->event)) translateTouch(w->mWindow, *d, w->mListener);
-            XFreeEventData(event.xany.display, &event.xcookie);
-        }
-        return;
-    }
-    // A completion has done its work by being read: it told which requests
-    // the server has done.
-    if (f.shmCompletion >= 0 && event.type == f.shmCompletion) return;
-    if (X11Window* w = windowWithId(event.xany.window)) translate(w->mWindow, event, w->mListener);
-}
 
 class X11Backend final : public display::Backend {
 public:
     const char* name() const override { return "x11"; }
     bool open(display::EventLoop& loop) override {
-        if (!x11::open(loop)) return false;
-        setEventHandler(route);
-        return true;
+        if (!mConnection) mConnection = Connection::open(loop, [this](XEvent& event) { route(event); });
+        return mConnection != nullptr;
     }
     std::string openFailure() const override {
         const char* name = std::getenv("DISPLAY");
         return std::string("cannot open display \"") + (name ? name : "") + "\"";
     }
-    void close() override { x11::close(); }
+    void close() override { mConnection.reset(); }
     std::unique_ptr<display::Window> createWindow(int x, int y, int width, int height, const std::string& title,
                                                   display::WindowListener& listener) override {
-        auto window = std::make_unique<X11Window>(listener);
+        if (!mConnection) return nullptr;
+        auto window = std::make_unique<X11Window>(mConnection->link(), listener);
         if (!window->create(x, y, width, height, title)) return nullptr;
         return window;
     }
     display::EglPlatform eglPlatform() const override { return display::EglPlatform::X11; }
     unsigned long createPixmap(int width, int height) override {
-        Display* dpy = display();
+        Display* dpy = mConnection ? mConnection->display() : nullptr;
         if (!dpy) return 0;
         Pixmap pixmap = XCreatePixmap(dpy, DefaultRootWindow(dpy), static_cast<unsigned>(width),
                                       static_cast<unsigned>(height), 16);
@@ -97,16 +81,40 @@ public:
         return pixmap;
     }
     void freePixmap(unsigned long pixmap) override {
-        if (Display* dpy = display(); dpy && pixmap) XFreePixmap(dpy, pixmap);
+        if (Display* dpy = mConnection ? mConnection->display() : nullptr; dpy && pixmap) XFreePixmap(dpy, pixmap);
     }
     std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t) override {
-        return x11::createFrameMemory(width, height, pitch);
+        return mConnection ? x11::createFrameMemory(mConnection->link(), width, height, pitch) : nullptr;
     }
-    void dispatchPending() override { dispatchQueued(); }
-    void flush() override { x11::flush(); }
+    void dispatchPending() override {
+        if (mConnection) mConnection->dispatchQueued();
+    }
+    void flush() override {
+        if (mConnection) mConnection->flush();
+    }
     void sync() override {
-        if (Display* dpy = display()) XSync(dpy, False);
+        if (Display* dpy = mConnection ? mConnection->display() : nullptr) XSync(dpy, False);
     }
+
+private:
+    X11Window* windowWithId(::Window id) const { return static_cast<X11Window*>(mConnection->link()->windowWithId(id)); }
+    void route(XEvent& event) {
+        const Features& f = mConnection->features();
+        if (event.type == GenericEvent && event.xcookie.extension == f.xiOpcode) {
+            if (XGetEventData(event.xany.display, &event.xcookie)) {
+                auto* d = static_cast<XIDeviceEvent*>(event.xcookie.data);
+                if (X11Window* w = windowWithId(d->event)) w->handleTouch(*d);
+                XFreeEventData(event.xany.display, &event.xcookie);
+            }
+            return;
+        }
+        // A completion has done its work by being read: it told which
+        // requests the server has done.
+        if (f.shmCompletion >= 0 && event.type == f.shmCompletion) return;
+        if (X11Window* w = windowWithId(event.xany.window)) w->handle(event);
+    }
+
+    std::unique_ptr<Connection> mConnection;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "Connection.h"
 
 #include <X11/Xresource.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrender.h>
@@ -20,54 +21,14 @@
 namespace x11 {
 namespace {
 
-Display* gDisplay = nullptr;
-bool gLost = false;
-int gErrors = 0;
-int gExpected = 0;
-// Where the connection is served, and its token there.
-struct Source {
-    display::EventLoop* loop = nullptr;
-    int token = 0;
-} gSource;
-EventHandler gHandler = nullptr;
-Features gFeatures;
-
-int onError(Display* dpy, XErrorEvent* e) {
-    ++gErrors;
-    if (gExpected && e->error_code == gExpected) return 0;
-    char text[256] = {0};
-    XGetErrorText(dpy, e->error_code, text, sizeof text);
-    std::fprintf(stderr, "X error: %s (request %d.%d, resource 0x%lx)\n", text, e->request_code,
-                 e->minor_code, e->resourceid);
-    return 0;
-}
-
-// Xlib calls this instead of exit() when the connection breaks.
-void onConnectionLost(Display*, void* loop) {
-    if (gLost) return;
-    gLost = true;
-    std::fprintf(stderr, "display connection lost\n");
-    static_cast<display::EventLoop*>(loop)->stop(1);
+// Where a display's connection is found from Xlib's process-wide error
+// handler (the display's own context store holds it).
+XContext connectionContext() {
+    static const XContext context = XUniqueContext();
+    return context;
 }
 
 int onIOError(Display*) { return 0; }
-
-void deliver(XEvent& event) {
-    if (gHandler) gHandler(event);
-}
-
-void serve() {
-    if (!gDisplay || gLost) return;
-    while (!gLost && XPending(gDisplay) > 0) {
-        XEvent event;
-        XNextEvent(gDisplay, &event);
-        deliver(event);
-    }
-    if (gLost && gSource.token) {
-        gSource.loop->removeSource(gSource.token);
-        gSource.token = 0;
-    }
-}
 
 double resourceDpi(Display* dpy) {
     double dpi = 0;
@@ -86,68 +47,105 @@ double resourceDpi(Display* dpy) {
 
 }  // namespace
 
-bool open(display::EventLoop& loop, const char* name) {
-    if (gDisplay) return true;
+Display* Link::display() const { return connection ? connection->display() : nullptr; }
+
+EventTarget* Link::windowWithId(::Window id) const {
+    for (EventTarget* w : windows)
+        if (w->id() == id) return w;
+    return nullptr;
+}
+
+int Connection::onError(Display* dpy, XErrorEvent* e) {
+    XPointer found = nullptr;
+    auto* self = XFindContext(dpy, DefaultRootWindow(dpy), connectionContext(), &found) == 0
+                     ? reinterpret_cast<Connection*>(found)
+                     : nullptr;
+    if (self) {
+        ++self->mErrors;
+        if (self->mExpected && e->error_code == self->mExpected) return 0;
+    }
+    char text[256] = {0};
+    XGetErrorText(dpy, e->error_code, text, sizeof text);
+    std::fprintf(stderr, "X error: %s (request %d.%d, resource 0x%lx)\n", text, e->request_code,
+                 e->minor_code, e->resourceid);
+    return 0;
+}
+
+// Xlib calls this instead of exit() when the connection breaks.
+void Connection::onConnectionLost(Display*, void* data) {
+    auto* self = static_cast<Connection*>(data);
+    if (self->mLost) return;
+    self->mLost = true;
+    std::fprintf(stderr, "display connection lost\n");
+    self->mLoop.stop(1);
+}
+
+void Connection::serve() {
+    if (!mDisplay || mLost) return;
+    while (!mLost && XPending(mDisplay) > 0) {
+        XEvent event;
+        XNextEvent(mDisplay, &event);
+        mHandler(event);
+    }
+    if (mLost && mSourceToken) {
+        mLoop.removeSource(mSourceToken);
+        mSourceToken = 0;
+    }
+}
+
+std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHandler handler, const char* name) {
     XSetErrorHandler(onError);
     XSetIOErrorHandler(onIOError);
-    gDisplay = XOpenDisplay(name);
-    if (!gDisplay) return false;
-    gLost = false;
-    XSetIOErrorExitHandler(gDisplay, onConnectionLost, &loop);
-    gFeatures = Features{};
+    Display* dpy = XOpenDisplay(name);
+    if (!dpy) return nullptr;
+    std::unique_ptr<Connection> c(new Connection(loop, std::move(handler)));
+    c->mDisplay = dpy;
+    c->mLink->connection = c.get();
+    XSaveContext(dpy, DefaultRootWindow(dpy), connectionContext(), reinterpret_cast<XPointer>(c.get()));
+    XSetIOErrorExitHandler(dpy, onConnectionLost, c.get());
+    Features& f = c->mFeatures;
     int opcode = 0, event = 0, error = 0, major = 2, minor = 2;
-    bool touch = XQueryExtension(gDisplay, "XInputExtension", &opcode, &event, &error) &&
-                 XIQueryVersion(gDisplay, &major, &minor) == Success &&
-                 (major > 2 || (major == 2 && minor >= 2));
-    gFeatures.xiOpcode = touch ? opcode : -1;
-    gFeatures.shmCompletion = XShmQueryExtension(gDisplay) ? XShmGetEventBase(gDisplay) + ShmCompletion : -1;
+    bool touch = XQueryExtension(dpy, "XInputExtension", &opcode, &event, &error) &&
+                 XIQueryVersion(dpy, &major, &minor) == Success && (major > 2 || (major == 2 && minor >= 2));
+    f.xiOpcode = touch ? opcode : -1;
+    f.shmCompletion = XShmQueryExtension(dpy) ? XShmGetEventBase(dpy) + ShmCompletion : -1;
     int renderEvent = 0, renderError = 0;
-    gFeatures.render = XRenderQueryExtension(gDisplay, &renderEvent, &renderError);
-    if (!gFeatures.render)
+    f.render = XRenderQueryExtension(dpy, &renderEvent, &renderError);
+    if (!f.render)
         std::fprintf(stderr, "the X server has no RENDER extension: frames are shown unscaled at the top left\n");
-    gFeatures.dpi = resourceDpi(gDisplay);
-    gSource = {&loop, loop.addSource(ConnectionNumber(gDisplay), serve, false)};
-    return true;
+    f.dpi = resourceDpi(dpy);
+    Connection* self = c.get();
+    c->mSourceToken = loop.addSource(ConnectionNumber(dpy), [self] { self->serve(); }, false);
+    return c;
 }
 
-void close() {
-    if (!gDisplay) return;
-    if (gSource.token) gSource.loop->removeSource(gSource.token);
-    gSource = {};
-    if (!gLost) XCloseDisplay(gDisplay);
-    gDisplay = nullptr;
+Connection::~Connection() {
+    if (mSourceToken) mLoop.removeSource(mSourceToken);
+    mLink->connection = nullptr;
+    mLink->windows.clear();
+    if (!mLost) XCloseDisplay(mDisplay);
 }
 
-Display* display() { return gLost ? nullptr : gDisplay; }
-
-const Features& features() { return gFeatures; }
-
-void setEventHandler(EventHandler handler) { gHandler = handler; }
-
-int errorCount() { return gErrors; }
-
-void expectError(int code) { gExpected = code; }
-
-void flush() {
+void Connection::flush() {
     if (!display()) return;
     // XFlush would also read whatever the server has sent; sending is all a
     // frame needs, and the next pass reads if there is anything.
-    LockDisplay(gDisplay);
-    _XSend(gDisplay, nullptr, 0);
-    UnlockDisplay(gDisplay);
+    LockDisplay(mDisplay);
+    _XSend(mDisplay, nullptr, 0);
+    UnlockDisplay(mDisplay);
 }
 
-void dispatchQueued() {
+void Connection::dispatchQueued() {
     if (!display()) return;
     // The connection is read only when the server has sent something (most
     // frames it has not); events an earlier read brought are in the queue.
-    pollfd connection{ConnectionNumber(gDisplay), POLLIN, 0};
+    pollfd connection{ConnectionNumber(mDisplay), POLLIN, 0};
     int mode = poll(&connection, 1, 0) > 0 ? QueuedAfterReading : QueuedAlready;
-    while (!gLost && XEventsQueued(gDisplay, mode) > 0) {
+    while (!mLost && XEventsQueued(mDisplay, mode) > 0) {
         mode = QueuedAlready;
         XEvent event;
-        XNextEvent(gDisplay, &event);
-        deliver(event);
+        XNextEvent(mDisplay, &event);
+        mHandler(event);
     }
 }
 

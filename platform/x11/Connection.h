@@ -1,20 +1,21 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The X backend's one connection: opening it, its errors, its extensions, and
-// serving its events on the main run loop.
+// The X backend's connection: opening it, its errors, its extensions, and
+// serving its events on the run loop.
 
 #include <X11/Xlib.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
 
 #include "DisplayBackend.h"
 
 namespace x11 {
 
-// Opens the display named by $DISPLAY (or `name`), installs error handlers
-// that report and carry on, and serves its events on `loop`.
-bool open(display::EventLoop& loop, const char* name = nullptr);
-void close();
-Display* display();  // null when not open or lost
+class Connection;
+struct Image;
 
 // What the server offers, learnt when the connection opens.
 struct Features {
@@ -23,21 +24,71 @@ struct Features {
     bool render = false;      // the server scales frames (RENDER)
     double dpi = 0;           // Xft.dpi; 0: not set
 };
-const Features& features();
 
-// Where the connection's events go (the window layer's routing).
-using EventHandler = void (*)(XEvent& event);
-void setEventHandler(EventHandler handler);
+// A window, as the connection's events see it.
+class EventTarget {
+public:
+    virtual ::Window id() const = 0;
 
-// The number of protocol errors reported so far (they do not end the process).
-int errorCount();
-// Errors with this code from the request that follows are expected and not
-// reported (they are still counted); 0 reports them all again.
-void expectError(int code);
+protected:
+    ~EventTarget() = default;
+};
 
-void flush();
-// Reads what the server has sent, without waiting, and hands every event to
-// the handler.
-void dispatchQueued();
+// What windows and images keep of the connection they were made on, which
+// they may outlive: the connection while it is open (null after).
+struct Link {
+    Connection* connection = nullptr;
+    std::vector<EventTarget*> windows;
+    std::vector<Image*> images;
+    // Null once closed or lost.
+    Display* display() const;
+    EventTarget* windowWithId(::Window id) const;
+};
+
+class Connection {
+public:
+    using EventHandler = std::function<void(XEvent& event)>;
+    // Opens the display named by $DISPLAY (or `name`), installs error
+    // handlers that report and carry on, and serves its events on `loop`,
+    // each handed to `handler`; null when it cannot be opened.
+    static std::unique_ptr<Connection> open(display::EventLoop& loop, EventHandler handler,
+                                            const char* name = nullptr);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    Display* display() const { return mLost ? nullptr : mDisplay; }  // null once lost
+    const Features& features() const { return mFeatures; }
+    const std::shared_ptr<Link>& link() const { return mLink; }
+    // The number of protocol errors reported so far (they do not end the process).
+    int errorCount() const { return mErrors; }
+    // Errors with this code from the request that follows are expected and
+    // not reported (they are still counted); 0 reports them all again.
+    void expectError(int code) { mExpected = code; }
+    // Once an attach has failed (a server in another IPC namespace), the
+    // next would too: later images go over the connection without asking.
+    bool shmRefused = false;
+
+    void flush();
+    // Reads what the server has sent, without waiting, and hands every event
+    // to the handler.
+    void dispatchQueued();
+
+private:
+    Connection(display::EventLoop& loop, EventHandler handler) : mLoop(loop), mHandler(std::move(handler)) {}
+    void serve();
+    static int onError(Display* dpy, XErrorEvent* e);
+    static void onConnectionLost(Display* dpy, void* data);
+
+    display::EventLoop& mLoop;
+    EventHandler mHandler;
+    Display* mDisplay = nullptr;
+    bool mLost = false;
+    int mErrors = 0;
+    int mExpected = 0;
+    int mSourceToken = 0;
+    Features mFeatures;
+    std::shared_ptr<Link> mLink = std::make_shared<Link>();
+};
 
 }  // namespace x11

@@ -15,10 +15,6 @@
 
 namespace x11 {
 namespace {
-std::vector<Image*> gImages;
-// Once an attach has failed (a server in another IPC namespace), the next
-// would too: later images go over the connection without asking.
-Display* gShmRefusedBy = nullptr;
 
 // A server in another IPC namespace attaches whatever segment has our id
 // there, which may be another program's: the server must show back a pixel
@@ -39,7 +35,9 @@ bool serverSeesOurSegment(Display* dpy, XImage* x, int depth) {
     return same;
 }
 
-bool attachShared(Image& image, Display* dpy, Visual* visual, int depth, int bpp, int height, size_t size) {
+bool attachShared(Connection& connection, Image& image, Visual* visual, int depth, int bpp, int height,
+                  size_t size) {
+    Display* dpy = connection.display();
     XImage* x = XShmCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &image.shm,
                                 static_cast<unsigned>(image.pitch / (bpp / 8)), static_cast<unsigned>(height));
     int id = x && x->bytes_per_line == image.pitch ? shmget(IPC_PRIVATE, size, IPC_CREAT | 0600) : -1;
@@ -48,15 +46,15 @@ bool attachShared(Image& image, Display* dpy, Visual* visual, int depth, int bpp
         image.shm.shmid = id;
         image.shm.shmaddr = x->data = static_cast<char*>(at);
         image.shm.readOnly = True;
-        int errorsBefore = errorCount();
+        int errorsBefore = connection.errorCount();
         // The server says BadAccess when it cannot reach the segment; the
         // connection still works, so that is no news to the user.
-        expectError(BadAccess);
+        connection.expectError(BadAccess);
         XShmAttach(dpy, &image.shm);
         XSync(dpy, False);
-        expectError(0);
+        connection.expectError(0);
         shmctl(id, IPC_RMID, nullptr);  // gone once both sides let go
-        bool attached = errorCount() == errorsBefore;
+        bool attached = connection.errorCount() == errorsBefore;
         if (attached && !serverSeesOurSegment(dpy, x, depth)) {
             XShmDetach(dpy, &image.shm);
             XSync(dpy, False);
@@ -68,7 +66,7 @@ bool attachShared(Image& image, Display* dpy, Visual* visual, int depth, int bpp
             image.shared = true;
             return true;
         }
-        gShmRefusedBy = dpy;
+        connection.shmRefused = true;
         shmdt(at);
     } else if (id >= 0) {
         shmctl(id, IPC_RMID, nullptr);
@@ -82,16 +80,19 @@ bool attachShared(Image& image, Display* dpy, Visual* visual, int depth, int bpp
 }
 }  // namespace
 
-bool createImage(Image& image, int depth, int bytesPerPixel, int width, int height, int pitch) {
+bool createImage(const std::shared_ptr<Link>& link, Image& image, int depth, int bytesPerPixel, int width,
+                 int height, int pitch) {
     image = Image{};
+    image.link = link;
     image.pitch = pitch;
     size_t size = static_cast<size_t>(pitch) * static_cast<size_t>(height);
-    Display* dpy = display();
+    Display* dpy = link->display();
     Visual* visual = dpy ? DefaultVisual(dpy, DefaultScreen(dpy)) : nullptr;
     int bpp = bytesPerPixel * 8;
-    if (dpy && features().shmCompletion >= 0 && gShmRefusedBy != dpy &&
-        attachShared(image, dpy, visual, depth, bpp, height, size)) {
-        gImages.push_back(&image);
+    Connection* c = link->connection;
+    if (dpy && c->features().shmCompletion >= 0 && !c->shmRefused &&
+        attachShared(*c, image, visual, depth, bpp, height, size)) {
+        link->images.push_back(&image);
         return true;
     }
     image.memory = static_cast<char*>(std::calloc(size, 1));
@@ -101,18 +102,19 @@ bool createImage(Image& image, int depth, int bytesPerPixel, int width, int heig
                                     static_cast<unsigned>(width), static_cast<unsigned>(height), bpp, pitch);
         if (image.ximage) image.ximage->byte_order = LSBFirst;
     }
-    gImages.push_back(&image);
+    link->images.push_back(&image);
     return true;
 }
 
 void destroyImage(Image& image) {
-    gImages.erase(std::remove(gImages.begin(), gImages.end(), &image), gImages.end());
+    if (!image.link) return;
+    std::erase(image.link->images, &image);
     if (image.ximage) {
         image.ximage->data = nullptr;
         XDestroyImage(image.ximage);
     }
     if (image.shared) {
-        if (Display* dpy = display()) {
+        if (Display* dpy = image.link->display()) {
             XShmDetach(dpy, &image.shm);
             XSync(dpy, False);
         }
@@ -124,7 +126,8 @@ void destroyImage(Image& image) {
 }
 
 void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, int y, bool notify) {
-    Display* dpy = display();
+    Display* dpy = image.link ? image.link->display() : nullptr;
+    if (!dpy) return;
     if (image.shared) {
         image.request = NextRequest(dpy);
         XShmPutImage(dpy, to, gc, image.ximage, 0, 0, x, y, static_cast<unsigned>(width),
@@ -136,15 +139,16 @@ void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, in
 }
 
 bool idle(const Image& image) {
-    Display* dpy = display();
+    Display* dpy = image.link ? image.link->display() : nullptr;
     // Whatever the server sends (a reply, an event, an error) carries the
     // number of the last request it has done.
     return !image.request || !dpy || static_cast<long>(LastKnownRequestProcessed(dpy) - image.request) >= 0;
 }
 
 bool wantsNotice(const Image& image) {
+    if (!image.link) return true;
     int others = 0, idleOthers = 0;
-    for (const Image* other : gImages)
+    for (const Image* other : image.link->images)
         if (other != &image && image.ring && other->ring == image.ring) {
             ++others;
             idleOthers += idle(*other);
@@ -154,7 +158,7 @@ bool wantsNotice(const Image& image) {
 
 void waitIdle(Image& image) {
     if (idle(image)) return;
-    Display* dpy = display();
+    Display* dpy = image.link->display();
     XEventsQueued(dpy, QueuedAfterReading);
     if (!idle(image)) XSync(dpy, False);
 }
@@ -166,9 +170,9 @@ namespace {
 // connection read for it while another is known to be).
 class SharedFrameMemory final : public display::RingFrameMemory {
 public:
-    SharedFrameMemory(int width, int height, int pitch)
-        : RingFrameMemory(3, static_cast<size_t>(pitch) * height, std::chrono::seconds(1)), mWidth(width),
-          mHeight(height), mPitch(pitch) {}
+    SharedFrameMemory(std::shared_ptr<Link> link, int width, int height, int pitch)
+        : RingFrameMemory(3, static_cast<size_t>(pitch) * height, std::chrono::seconds(1)), mLink(std::move(link)),
+          mWidth(width), mHeight(height), mPitch(pitch) {}
     ~SharedFrameMemory() override {
         for (auto& image : mImages) destroyImage(*image);
     }
@@ -181,7 +185,7 @@ public:
     bool held(size_t block) override { return !idle(*mImages[block]); }
     bool grow() override {
         auto image = std::make_unique<Image>();
-        if (!createImage(*image, 16, 2, mWidth, mHeight, mPitch) || !image->shared) {
+        if (!createImage(mLink, *image, 16, 2, mWidth, mHeight, mPitch) || !image->shared) {
             destroyImage(*image);
             return false;
         }
@@ -192,7 +196,7 @@ public:
     void waitForRelease(display::FrameRing::Clock::time_point) override {
         // What the server has said so far; then, if that frees nothing, a
         // round trip, after which it has read them all.
-        Display* dpy = display();
+        Display* dpy = mLink->display();
         if (!dpy) return;
         XEventsQueued(dpy, QueuedAfterReading);
         for (auto& image : mImages)
@@ -201,6 +205,7 @@ public:
     }
 
 private:
+    std::shared_ptr<Link> mLink;
     int mWidth, mHeight, mPitch;
     std::vector<std::unique_ptr<Image>> mImages;
 };
@@ -211,14 +216,15 @@ Image* sharedImageOf(display::FrameMemory* lent) {
     return memory ? memory->current() : nullptr;
 }
 
-std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch) {
-    Display* dpy = display();
-    if (!dpy || features().shmCompletion < 0) return nullptr;
+std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Link>& link, int width, int height,
+                                                        int pitch) {
+    Display* dpy = link->display();
+    if (!dpy || link->connection->features().shmCompletion < 0) return nullptr;
     Visual* v = DefaultVisual(dpy, DefaultScreen(dpy));
     bool native565 = DefaultDepth(dpy, DefaultScreen(dpy)) == 16 && v->c_class == TrueColor &&
                      v->red_mask == 0xf800 && v->green_mask == 0x7e0 && v->blue_mask == 0x1f;
     if (!native565) return nullptr;
-    auto memory = std::make_unique<SharedFrameMemory>(width, height, pitch);
+    auto memory = std::make_unique<SharedFrameMemory>(link, width, height, pitch);
     if (!memory->grow()) return nullptr;
     return memory;
 }

@@ -12,11 +12,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "Connection.h"
 #include "DisplayBackend.h"
 
 namespace x11 {
 
 struct Image {
+    std::shared_ptr<Link> link;  // while it exists
     char* memory = nullptr;
     int pitch = 0;
     XImage* ximage = nullptr;
@@ -27,7 +29,8 @@ struct Image {
 };
 
 // Zeroed memory for a ZPixmap of the given depth, `pitch` bytes a row.
-bool createImage(Image& image, int depth, int bytesPerPixel, int width, int height, int pitch);
+bool createImage(const std::shared_ptr<Link>& link, Image& image, int depth, int bytesPerPixel, int width,
+                 int height, int pitch);
 void destroyImage(Image& image);
 // Draws the image's top-left width x height onto `to` at (x, y). With
 // `notify`, the server sends word once it has read it (MIT-SHM's completion
@@ -50,6 +53,7 @@ Image* sharedImageOf(display::FrameMemory* lent);
 
 // Surface-buffer memory in shared images the server reads as they are, where
 // the screen is 5-6-5 and shares memory; null otherwise.
-std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch);
+std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Link>& link, int width, int height,
+                                                        int pitch);
 
 }  // namespace x11

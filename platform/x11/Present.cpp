@@ -47,8 +47,8 @@ bool scaled(const Window& w) { return w.fit.scale != 1 && w.framePicture; }
 }  // namespace
 
 void preparePresentation(Window& w) {
-    Display* dpy = display();
-    if (features().render)
+    Display* dpy = displayOf(w);
+    if (featuresOf(w)->render)
         if (XRenderPictFormat* format = XRenderFindVisualFormat(dpy, w.visual)) {
             w.frame = XCreatePixmap(dpy, w.id, static_cast<unsigned>(w.width), static_cast<unsigned>(w.height),
                                     static_cast<unsigned>(w.depth));
@@ -57,7 +57,7 @@ void preparePresentation(Window& w) {
         }
     applyFit(w);
     for (Image& image : w.staging) {
-        createImage(image, w.depth, w.bytesPerPixel, w.width, w.height, w.width * w.bytesPerPixel);
+        createImage(w.link, image, w.depth, w.bytesPerPixel, w.width, w.height, w.width * w.bytesPerPixel);
         image.ring = w.staging;
     }
     if (!w.native565) {
@@ -71,7 +71,7 @@ void preparePresentation(Window& w) {
 }
 
 void applyFit(Window& w) {
-    Display* dpy = display();
+    Display* dpy = displayOf(w);
     if (!dpy || !w.framePicture || w.fit.scale == 1) return;
     // Destination to source; a whole scale makes each pixel an exact block.
     double inverse = 1 / w.fit.scale;
@@ -84,7 +84,7 @@ void applyFit(Window& w) {
 void putImage565(Window& w, const display::Frame& frame, Image* shared, int x, int y) {
     const uint8_t* pixels = frame.pixels;
     int width = frame.width, height = frame.height, pitch = frame.pitch;
-    if (!display() || !w.id || !pixels) return;
+    if (!displayOf(w) || !w.id || !pixels) return;
     int cw = std::min(width, w.width);
     int ch = std::min(height, w.height);
     if (cw <= 0 || ch <= 0) return;
@@ -130,7 +130,7 @@ void putImage565(Window& w, const display::Frame& frame, Image* shared, int x, i
 }
 
 void present(Window& w) {
-    Display* dpy = display();
+    Display* dpy = displayOf(w);
     if (!dpy || !scaled(w)) return;
     XRenderComposite(dpy, PictOpSrc, w.framePicture, 0, w.windowPicture, 0, 0, 0, 0, w.fit.x, w.fit.y,
                      static_cast<unsigned>(w.fit.width), static_cast<unsigned>(w.fit.height));

@@ -59,7 +59,7 @@ void describe(Display* dpy, Window& w, const std::string& title) {
 }  // namespace
 
 void setIcon(Window& w, const std::vector<uint32_t>& argb, int width, int height) {
-    Display* dpy = display();
+    Display* dpy = displayOf(w);
     if (!dpy || !w.id || argb.size() != static_cast<size_t>(width) * height) return;
     // Format 32 travels as longs.
     std::vector<long> data{width, height};
@@ -68,15 +68,24 @@ void setIcon(Window& w, const std::vector<uint32_t>& argb, int width, int height
                     reinterpret_cast<unsigned char*>(data.data()), static_cast<int>(data.size()));
 }
 
-bool createWindow(Window& w, int x, int y, int width, int height, const std::string& title) {
-    Display* dpy = display();
+Display* displayOf(const Window& w) { return w.link ? w.link->display() : nullptr; }
+
+const Features* featuresOf(const Window& w) {
+    return w.link && w.link->connection ? &w.link->connection->features() : nullptr;
+}
+
+bool createWindow(const std::shared_ptr<Link>& link, Window& w, int x, int y, int width, int height,
+                  const std::string& title) {
+    w.link = link;
+    Display* dpy = displayOf(w);
     if (!dpy || width <= 0 || height <= 0) return false;
+    const Features& features = *featuresOf(w);
     int screen = DefaultScreen(dpy);
     w.width = width;
     w.height = height;
     // On a screen of many dots per inch, a whole multiple of the frame's size
     // that still fits the screen.
-    int scale = display::scaleForDpi(features().dpi, width, height, DisplayWidth(dpy, screen),
+    int scale = display::scaleForDpi(features.dpi, width, height, DisplayWidth(dpy, screen),
                                      DisplayHeight(dpy, screen));
     scale = std::max(1, std::min({scale, 32767 / width, 32767 / height}));
     w.firstScale = scale;
@@ -101,7 +110,7 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
                          static_cast<unsigned>(w.windowHeight), 0, w.depth, InputOutput, w.visual,
                          CWBackPixel | CWEventMask, &attrs);
     describe(dpy, w, title);
-    if (features().xiOpcode >= 0) {
+    if (features.xiOpcode >= 0) {
         unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {0};
         XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
         XISetMask(bits, XI_TouchBegin);
@@ -116,7 +125,7 @@ bool createWindow(Window& w, int x, int y, int width, int height, const std::str
 
 void destroyWindow(Window& w) {
     for (Image& image : w.staging) destroyImage(image);
-    if (Display* dpy = display()) {
+    if (Display* dpy = displayOf(w)) {
         if (w.framePicture) XRenderFreePicture(dpy, w.framePicture);
         if (w.windowPicture) XRenderFreePicture(dpy, w.windowPicture);
         if (w.frame) XFreePixmap(dpy, w.frame);
@@ -127,7 +136,7 @@ void destroyWindow(Window& w) {
 }
 
 void mapWindow(Window& w, bool shown) {
-    Display* dpy = display();
+    Display* dpy = displayOf(w);
     if (!dpy || !w.id) return;
     if (shown)
         XMapWindow(dpy, w.id);
@@ -149,7 +158,7 @@ bool windowManagerSpeaksEwmh(Display* dpy) {
 }  // namespace
 
 void setFullscreen(Window& w, bool fullscreen) {
-    Display* dpy = display();
+    Display* dpy = displayOf(w);
     if (!dpy || !w.id || fullscreen == w.fullscreen) return;
     w.fullscreen = fullscreen;
     Atom state = XInternAtom(dpy, "_NET_WM_STATE", False), full = XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False);
@@ -185,7 +194,7 @@ void setFullscreen(Window& w, bool fullscreen) {
 }
 
 void raiseWindow(Window& w) {
-    if (Display* dpy = display(); dpy && w.id) XRaiseWindow(dpy, w.id);
+    if (Display* dpy = displayOf(w); dpy && w.id) XRaiseWindow(dpy, w.id);
 }
 
 void resized(Window& w, int width, int height) {
@@ -196,7 +205,7 @@ void resized(Window& w, int width, int height) {
     applyFit(w);
     // A frame shown at the old size before this news came may lie where the
     // border now is.
-    if (Display* dpy = display()) XClearWindow(dpy, w.id);
+    if (Display* dpy = displayOf(w)) XClearWindow(dpy, w.id);
 }
 
 display::Fit shownFit(const Window& w) { return w.framePicture ? w.fit : display::unscaled(w.width, w.height); }

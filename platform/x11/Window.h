@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "Connection.h"
 #include "Image.h"
 #include "WindowGeometry.h"
 
 namespace x11 {
 
 struct Window {
+    std::shared_ptr<Link> link;  // null: not made on a connection
     ::Window id = 0;
     int width = 0;  // the frame's size
     int height = 0;
@@ -48,7 +50,12 @@ struct Window {
     uint32_t red[32] = {}, green[64] = {}, blue[32] = {};
 };
 
-bool createWindow(Window& window, int x, int y, int width, int height, const std::string& title);
+// The connection the window was made on, while it is open; null otherwise.
+Display* displayOf(const Window& window);
+const Features* featuresOf(const Window& window);
+
+bool createWindow(const std::shared_ptr<Link>& link, Window& window, int x, int y, int width, int height,
+                  const std::string& title);
 void destroyWindow(Window& window);
 void mapWindow(Window& window, bool shown);
 void raiseWindow(Window& window);
