@@ -516,7 +516,7 @@ TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
         {320, 480, true, 100, 240}, {800, 960, true, 280, 480}, {640, 960, false, 100, 240},
     };
     for (const Case& c : cases) {
-        x11::Window w;
+        x11::WindowState w;
         w.width = 320;
         w.height = 480;
         w.windowWidth = c.width;
@@ -542,7 +542,7 @@ TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
         }
     }
     // A change of width alone fits the frame anew.
-    x11::Window w;
+    x11::WindowState w;
     w.width = 320;
     w.height = 480;
     w.windowWidth = 640;

@@ -11,6 +11,7 @@
 #include "DisplayBackend.h"
 #include "Image.h"
 #include "Input.h"
+#include "Present.h"
 #include "Window.h"
 
 namespace x11 {
@@ -47,7 +48,7 @@ public:
 
 private:
     std::shared_ptr<Link> mLink;
-    x11::Window mWindow;
+    WindowState mWindow;
     display::WindowListener& mListener;
 };
 

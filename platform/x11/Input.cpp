@@ -25,7 +25,7 @@ void key(const XKeyEvent& e, display::WindowListener& listener) {
 }
 }  // namespace
 
-void translate(Window& w, const XEvent& e, display::WindowListener& listener) {
+void translate(WindowState& w, const XEvent& e, display::WindowListener& listener) {
     switch (e.type) {
     case Expose:
         if (e.xexpose.count == 0) listener.windowExposed();
@@ -69,7 +69,7 @@ void translate(Window& w, const XEvent& e, display::WindowListener& listener) {
                               held);
 }
 
-void translateTouch(Window& w, const XIDeviceEvent& d, display::WindowListener& listener) {
+void translateTouch(WindowState& w, const XIDeviceEvent& d, display::WindowListener& listener) {
     display::Touch phase = d.evtype == XI_TouchBegin    ? display::Touch::Begin
                            : d.evtype == XI_TouchUpdate ? display::Touch::Update
                                                         : display::Touch::End;

@@ -12,7 +12,7 @@
 
 namespace x11 {
 
-void translate(Window& window, const XEvent& event, display::WindowListener& listener);
-void translateTouch(Window& window, const XIDeviceEvent& event, display::WindowListener& listener);
+void translate(WindowState& window, const XEvent& event, display::WindowListener& listener);
+void translateTouch(WindowState& window, const XIDeviceEvent& event, display::WindowListener& listener);
 
 }  // namespace x11

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Showing 5-6-5 frames in an X window: converted to the window's format in
-// memory the server reads, scaled by the server (RENDER) where the window is
-// not the frame's size.
+#include "Present.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -43,10 +42,10 @@ unsigned long place(unsigned value, int fromBits, unsigned long mask) {
 
 // At scale 1 straight into the window; otherwise into the frame's pixmap,
 // which present() scales.
-bool scaled(const Window& w) { return w.fit.scale != 1 && w.framePicture; }
+bool scaled(const WindowState& w) { return w.fit.scale != 1 && w.framePicture; }
 }  // namespace
 
-void preparePresentation(Window& w) {
+void preparePresentation(WindowState& w) {
     Display* dpy = displayOf(w);
     if (featuresOf(w)->render)
         if (XRenderPictFormat* format = XRenderFindVisualFormat(dpy, w.visual)) {
@@ -70,7 +69,7 @@ void preparePresentation(Window& w) {
     }
 }
 
-void applyFit(Window& w) {
+void applyFit(WindowState& w) {
     Display* dpy = displayOf(w);
     if (!dpy || !w.framePicture || w.fit.scale == 1) return;
     // Destination to source; a whole scale makes each pixel an exact block.
@@ -81,7 +80,7 @@ void applyFit(Window& w) {
     XRenderSetPictureFilter(dpy, w.framePicture, whole ? FilterNearest : FilterBilinear, nullptr, 0);
 }
 
-void putImage565(Window& w, const display::Frame& frame, Image* shared, int x, int y) {
+void putImage565(WindowState& w, const display::Frame& frame, Image* shared, int x, int y) {
     const uint8_t* pixels = frame.pixels;
     int width = frame.width, height = frame.height, pitch = frame.pitch;
     if (!displayOf(w) || !w.id || !pixels) return;
@@ -129,7 +128,7 @@ void putImage565(Window& w, const display::Frame& frame, Image* shared, int x, i
     putImage(out, to, w.gc, cw, ch, x, y, wantsNotice(out));
 }
 
-void present(Window& w) {
+void present(WindowState& w) {
     Display* dpy = displayOf(w);
     if (!dpy || !scaled(w)) return;
     XRenderComposite(dpy, PictOpSrc, w.framePicture, 0, w.windowPicture, 0, 0, 0, 0, w.fit.x, w.fit.y,

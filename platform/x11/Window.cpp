@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "Connection.h"
+#include "Present.h"
 
 namespace x11 {
 namespace {
@@ -27,7 +28,7 @@ int bytesPerPixelOf(Display* dpy, int depth) {
 
 // What window managers and tools read: name, class, host, process, sizes, and
 // that closing is asked, not forced.
-void describe(Display* dpy, Window& w, const std::string& title) {
+void describe(Display* dpy, WindowState& w, const std::string& title) {
     XStoreName(dpy, w.id, title.c_str());
     XClassHint hint{};
     std::string res = "orvanel", cls = "Orvanel";
@@ -58,7 +59,7 @@ void describe(Display* dpy, Window& w, const std::string& title) {
 }
 }  // namespace
 
-void setIcon(Window& w, const std::vector<uint32_t>& argb, int width, int height) {
+void setIcon(WindowState& w, const std::vector<uint32_t>& argb, int width, int height) {
     Display* dpy = displayOf(w);
     if (!dpy || !w.id || argb.size() != static_cast<size_t>(width) * height) return;
     // Format 32 travels as longs.
@@ -68,13 +69,13 @@ void setIcon(Window& w, const std::vector<uint32_t>& argb, int width, int height
                     reinterpret_cast<unsigned char*>(data.data()), static_cast<int>(data.size()));
 }
 
-Display* displayOf(const Window& w) { return w.link ? w.link->display() : nullptr; }
+Display* displayOf(const WindowState& w) { return w.link ? w.link->display() : nullptr; }
 
-const Features* featuresOf(const Window& w) {
+const Features* featuresOf(const WindowState& w) {
     return w.link && w.link->connection ? &w.link->connection->features() : nullptr;
 }
 
-bool createWindow(const std::shared_ptr<Link>& link, Window& w, int x, int y, int width, int height,
+bool createWindow(const std::shared_ptr<Link>& link, WindowState& w, int x, int y, int width, int height,
                   const std::string& title) {
     w.link = link;
     Display* dpy = displayOf(w);
@@ -123,7 +124,7 @@ bool createWindow(const std::shared_ptr<Link>& link, Window& w, int x, int y, in
     return true;
 }
 
-void destroyWindow(Window& w) {
+void destroyWindow(WindowState& w) {
     for (Image& image : w.staging) destroyImage(image);
     if (Display* dpy = displayOf(w)) {
         if (w.framePicture) XRenderFreePicture(dpy, w.framePicture);
@@ -132,10 +133,10 @@ void destroyWindow(Window& w) {
         if (w.gc) XFreeGC(dpy, w.gc);
         if (w.id) XDestroyWindow(dpy, w.id);
     }
-    w = Window{};
+    w = WindowState{};
 }
 
-void mapWindow(Window& w, bool shown) {
+void mapWindow(WindowState& w, bool shown) {
     Display* dpy = displayOf(w);
     if (!dpy || !w.id) return;
     if (shown)
@@ -157,7 +158,7 @@ bool windowManagerSpeaksEwmh(Display* dpy) {
 }
 }  // namespace
 
-void setFullscreen(Window& w, bool fullscreen) {
+void setFullscreen(WindowState& w, bool fullscreen) {
     Display* dpy = displayOf(w);
     if (!dpy || !w.id || fullscreen == w.fullscreen) return;
     w.fullscreen = fullscreen;
@@ -193,11 +194,11 @@ void setFullscreen(Window& w, bool fullscreen) {
     }
 }
 
-void raiseWindow(Window& w) {
+void raiseWindow(WindowState& w) {
     if (Display* dpy = displayOf(w); dpy && w.id) XRaiseWindow(dpy, w.id);
 }
 
-void resized(Window& w, int width, int height) {
+void resized(WindowState& w, int width, int height) {
     if (width == w.windowWidth && height == w.windowHeight) return;
     w.windowWidth = width;
     w.windowHeight = height;
@@ -208,14 +209,14 @@ void resized(Window& w, int width, int height) {
     if (Display* dpy = displayOf(w)) XClearWindow(dpy, w.id);
 }
 
-display::Fit shownFit(const Window& w) { return w.framePicture ? w.fit : display::unscaled(w.width, w.height); }
+display::Fit shownFit(const WindowState& w) { return w.framePicture ? w.fit : display::unscaled(w.width, w.height); }
 
-void trackVisibility(Window& w, const XEvent& e) {
+void trackVisibility(WindowState& w, const XEvent& e) {
     if (e.type == MapNotify) w.mapped = true;
     if (e.type == UnmapNotify) w.mapped = false;
     if (e.type == VisibilityNotify) w.obscured = e.xvisibility.state == VisibilityFullyObscured;
 }
 
-bool isVisible(const Window& w) { return w.mapped && !w.obscured; }
+bool isVisible(const WindowState& w) { return w.mapped && !w.obscured; }
 
 }  // namespace x11

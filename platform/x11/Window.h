@@ -17,7 +17,7 @@
 
 namespace x11 {
 
-struct Window {
+struct WindowState {
     std::shared_ptr<Link> link;  // null: not made on a connection
     ::Window id = 0;
     int width = 0;  // the frame's size
@@ -51,38 +51,26 @@ struct Window {
 };
 
 // The connection the window was made on, while it is open; null otherwise.
-Display* displayOf(const Window& window);
-const Features* featuresOf(const Window& window);
+Display* displayOf(const WindowState& window);
+const Features* featuresOf(const WindowState& window);
 
-bool createWindow(const std::shared_ptr<Link>& link, Window& window, int x, int y, int width, int height,
+bool createWindow(const std::shared_ptr<Link>& link, WindowState& window, int x, int y, int width, int height,
                   const std::string& title);
-void destroyWindow(Window& window);
-void mapWindow(Window& window, bool shown);
-void raiseWindow(Window& window);
+void destroyWindow(WindowState& window);
+void mapWindow(WindowState& window, bool shown);
+void raiseWindow(WindowState& window);
 // _NET_WM_ICON: what window managers show in task bars and switchers.
-void setIcon(Window& window, const std::vector<uint32_t>& argb, int width, int height);
+void setIcon(WindowState& window, const std::vector<uint32_t>& argb, int width, int height);
 // Through the window manager where there is one; otherwise the window covers
 // the screen itself, and goes back to its size on leaving.
-void setFullscreen(Window& window, bool fullscreen);
+void setFullscreen(WindowState& window, bool fullscreen);
 // Keeps `mapped` and `obscured` up to date from the window's own events.
-void trackVisibility(Window& window, const XEvent& event);
-bool isVisible(const Window& window);
+void trackVisibility(WindowState& window, const XEvent& event);
+bool isVisible(const WindowState& window);
 // The window's new size (from ConfigureNotify): the frame is fitted anew.
-void resized(Window& window, int width, int height);
+void resized(WindowState& window, int width, int height);
 // Where the frame is shown: fitted where the server scales, else unscaled at
 // the top left.
-display::Fit shownFit(const Window& window);
-
-// Presentation (Present.cpp).
-// Sets up what showing frames needs once the window exists.
-void preparePresentation(Window& window);
-// Tells the server how the frame is scaled into the window now.
-void applyFit(Window& window);
-// Draws the frame at (x, y) in the window, converted to its format (15, 16,
-// 24 or 30 bits); from `shared`, the image its pixels are in, as it is where
-// the window is 5-6-5.
-void putImage565(Window& window, const display::Frame& frame, Image* shared, int x, int y);
-// Shows what the puts since the last present drew, scaled to the window.
-void present(Window& window);
+display::Fit shownFit(const WindowState& window);
 
 }  // namespace x11
