@@ -502,13 +502,13 @@ TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
         std::string said;
         bool textured;
     } cases[] = {
-        {{true}, "\nPicture file /private/var/tesmor.raw is short: read 0 of 49152 bytes" + glVersionLine(), false},
-        {{false, true}, reachableSample, true},
+        {{.pictureAtPath = true}, "\nPicture file /private/var/tesmor.raw is short: read 0 of 49152 bytes" + glVersionLine(), false},
+        {{.pictureAtPath = false, .unprivileged = true}, reachableSample, true},
         {{.pictureAtPath = false, .closedAtStart = 1}, "", true},
         {{.pictureAtPath = false, .closedAtStart = 0}, sample, true},
         {{.pictureAtPath = false, .closedAtStart = 2}, sample, true},
-        {{false, false, false, "surfaceless"}, sample, true},
-        {{false, false, false, "wayland"}, sample, true},
+        {{.pictureAtPath = false, .eglPlatform = "surfaceless"}, sample, true},
+        {{.pictureAtPath = false, .eglPlatform = "wayland"}, sample, true},
         {{.pictureAtPath = false, .readerGone = true}, "", true},
         {{.pictureAtPath = false, .ownIpc = true}, sample, true},
         // The compositor named is gone: X, as DISPLAY says.
@@ -777,7 +777,7 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
     // sends it) once it draws.
     for (int ms : {0, 1, 10, 30, 60, 400, 400, 400}) {
         int out = -1;
-        pid_t pid = launch({}, out, {false});
+        pid_t pid = launch({}, out, {.pictureAtPath = false});
         EXPECT_TRUE(catches(pid, SIGTERM)) << "SIGTERM never caught";
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         if (ms > 100) kill(pid, SIGTERM);
@@ -787,7 +787,7 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
     // An X server that does not answer does not hold it.
     {
         int out = -1;
-        pid_t pid = launch({}, out, {false});
+        pid_t pid = launch({}, out, {.pictureAtPath = false});
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
         kill(server->pid(), SIGSTOP);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -797,7 +797,7 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
     }
     // A hang-up is not caught, and still the log holds every finished line.
     int out = -1;
-    pid_t pid = launch({}, out, {false});
+    pid_t pid = launch({}, out, {.pictureAtPath = false});
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     kill(pid, SIGHUP);
     std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
@@ -808,7 +808,7 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
 
 TEST_F(EndToEnd, UnmappedItDrawsNothingAndMappedAgainItDrawsOn) {
     int out = -1;
-    pid_t pid = launch({}, out, {false});
+    pid_t pid = launch({}, out, {.pictureAtPath = false});
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     Display* dpy = XOpenDisplay(nullptr);
     ::Window window = findWindow(dpy, "Orvanel");
@@ -1022,7 +1022,7 @@ TEST_F(EndToEnd, QuitKeysFollowTheActiveLayoutAndIgnoreDesktopShortcuts) {
     if (std::system(("setxkbmap -display " + server->name() + " -layout us,ru 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "setxkbmap (x11-xkb-utils) cannot set the layout";
     int out = -1;
-    pid_t pid = launch({}, out, {false});
+    pid_t pid = launch({}, out, {.pictureAtPath = false});
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     ::Window window = findWindow(dpy, "Orvanel");
     ASSERT_NE(window, 0u);
@@ -1040,7 +1040,7 @@ TEST_F(EndToEnd, QuitKeysFollowTheActiveLayoutAndIgnoreDesktopShortcuts) {
     press({alt, q});
     EXPECT_FALSE(endsWithin(pid, std::chrono::milliseconds(500))) << "closed by a key that is not q, or by Alt-q";
     close(out);
-    pid = launch({}, out, {false});
+    pid = launch({}, out, {.pictureAtPath = false});
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     window = findWindow(dpy, "Orvanel");
     XSetInputFocus(dpy, window, RevertToParent, CurrentTime);

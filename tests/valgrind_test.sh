@@ -24,7 +24,7 @@ hide=()
 [[ -e /private/var && $(id -u) -eq 0 ]] &&
   hide=(unshare -m sh -c 'mount -t tmpfs tmpfs /private/var && exec "$@"' sh)
 XDG_DATA_HOME=$work/data "${hide[@]}" valgrind --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
-  --num-callers=40 --log-file="$work/log" "$program" >/dev/null &
+  --num-callers=40 --fullpath-after= --log-file="$work/log" "$program" >/dev/null &
 vg=$!
 # Wait for frames (the clear colour at the corner), then let it draw a while.
 for _ in $(seq 1 120); do
@@ -39,16 +39,18 @@ status=0
 wait "$vg" || status=$?
 vg=
 echo "program exited with status $status"
-ours='(UIGLView|UIGLCameraView|TestGLView|DrawCube|OrvanelApp|main|CoreSurface|CoreFoundation|Foundation|UIKit|LayerKit|PixmapResolve|PointerInput|GraphicsServices|DisplayBackend|KeyCommands|WindowGeometry|Connection|Window|Present|Image|Input|Backend|Buffers|Shell)\.(cpp|h):'
+# Ours: a frame in a file under the project's source tree (valgrind names
+# each file by its full path, as it was compiled).
+root=$(cd "$(dirname "$0")/.." && pwd)/
 # One block per report (valgrind marks each line "==PID== " and parts them
 # with a line of just that). It is ours when its first frame past valgrind's own
 # replacements (malloc, memcpy and the like) is in the project's code.
-bad=$(sed -E 's/^==[0-9]+== ?//' "$work/log" | awk -v RS= -v ours="$ours" '
+bad=$(sed -E 's/^==[0-9]+== ?//' "$work/log" | awk -v RS= -v root="$root" '
   /Invalid (read|write)|uninitialised|definitely lost in/ {
     n = split($0, lines, "\n")
     for (i = 1; i <= n; i++) {
       if (lines[i] !~ /(at|by) 0x/ || lines[i] ~ /vg_replace_|vgpreload/) continue
-      if (lines[i] ~ ours) print $0 "\n"
+      if (index(lines[i], root) > 0) print $0 "\n"
       break
     }
   }')
