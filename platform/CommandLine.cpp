@@ -30,6 +30,8 @@ const char kUsage[] =
     "  --screenshot FILE   at the end, write the last frame shown to FILE as a PNG\n"
     "  --fullscreen        start full screen (F11 toggles it)\n"
     "  --offscreen         draw with no display at all (for --screenshot)\n"
+    "  --stats[=json]      at the end, say what the frames cost: the time between\n"
+    "                      them, CPU per frame, late ticks, frames presented\n"
     "  --help              show this help and end\n"
     "  --version           show the version and end\n"
     "\n"
@@ -117,7 +119,11 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
             parsed.text = std::string("orvanel ") + ORVANEL_VERSION + "\n";
             return parsed;
         }
-        if (arg == "--fullscreen" || arg == "--offscreen") {
+        if (arg == "--stats") {
+            if (inlineValue && value != "json")
+                return usageError("option '--stats' takes no value or 'json', not '" + value + "'");
+            o.stats = inlineValue ? Options::Stats::Json : Options::Stats::Line;
+        } else if (arg == "--fullscreen" || arg == "--offscreen") {
             (arg == "--fullscreen" ? o.fullscreen : o.offscreen) = true;
         } else if (arg == "--picture" || arg == "--screenshot") {
             if (!takesValue() || value.empty()) return usageError("option '" + arg + "' needs a FILE");

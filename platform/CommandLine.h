@@ -16,6 +16,7 @@ struct Options {
     std::string screenshot;   // --screenshot FILE: the last frame, as a PNG
     bool fullscreen = false;  // --fullscreen
     bool offscreen = false;   // --offscreen: no display at all
+    enum class Stats { None, Line, Json } stats = Stats::None;  // --stats[=json]: what the run cost
 };
 
 // What the command line asks for: a run with these options, or an answer

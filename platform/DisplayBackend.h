@@ -89,6 +89,8 @@ public:
     virtual void put(const Frame& frame, int x, int y) = 0;
     // Shows what the puts since the last present drew.
     virtual void present() = 0;
+    // Frames the window system has said it showed (or has done with) so far.
+    virtual long framesPresented() const { return 0; }
     // The program's icon for the desktop's task bar: ARGB, top row first.
     // Where the desktop finds it by the program's name, nothing is done.
     virtual void setIcon(const std::vector<uint32_t>& argb, int width, int height) {

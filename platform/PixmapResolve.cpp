@@ -29,6 +29,11 @@
 #include "SurfaceBufferInternal.h"
 
 namespace {
+std::string& rendererName() {
+    static std::string name;
+    return name;
+}
+
 std::set<__CoreSurfaceBuffer*>& liveBuffers() {
     static std::set<__CoreSurfaceBuffer*> live;
     return live;
@@ -42,6 +47,8 @@ __CoreSurfaceBuffer* bufferDrawnBy(EGLSurface surface) {
     return nullptr;
 }
 }  // namespace
+
+const std::string& CoreSurfaceRendererName() { return rendererName(); }
 
 __CoreSurfaceBuffer* CoreSurfaceBufferFromNative(uintptr_t value) {
     auto* candidate = reinterpret_cast<__CoreSurfaceBuffer*>(value);
@@ -118,6 +125,8 @@ void readInto(__CoreSurfaceBuffer* buffer) {
     }
     streamCopyDone();
     if (row % 4 != 0) glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+    if (rendererName().empty())
+        if (const GLubyte* name = glGetString(GL_RENDERER)) rendererName() = reinterpret_cast<const char*>(name);
     buffer->stale = false;
     ++buffer->framesRead;
 }

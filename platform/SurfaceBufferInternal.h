@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "CoreSurface.h"
 #include "DisplayBackend.h"
@@ -35,6 +36,9 @@ struct __CoreSurfaceBuffer : __CFType {
     EGLContext readContext = EGL_NO_CONTEXT;
 };
 
+// GL_RENDERER of the context that drew the first frame read back; empty
+// before.
+const std::string& CoreSurfaceRendererName();
 // Copies what GL drew on the buffer's EGL surface into its memory, unless
 // that was done since the buffer was locked.
 void CoreSurfaceBufferResolve(__CoreSurfaceBuffer* buffer);

@@ -21,6 +21,7 @@
 #include "LayerTree.h"
 #include "Picture.h"
 #include "PointerInput.h"
+#include "RunStats.h"
 #include "Screenshot.h"
 #include "SurfaceBufferInternal.h"
 
@@ -35,6 +36,7 @@ int gSignalToken = 0;
 bool gStarted = false;
 long gFramesShown = 0;
 long gFramesDrawn = 0;  // of those, the ones GL drew
+std::unique_ptr<UIKitPlatform::RunStats> gStats;  // with --stats
 volatile sig_atomic_t gProcessPrepared = false;  // by the program's own start: handlers stay to the end
 
 // While the screenshot is written: its temporary file, if any.
@@ -296,13 +298,18 @@ void UIWindow::setContentView(UIView* view) {
 
 display::WindowListener& UIWindow::_windowSystemInput() { return *mNative; }
 
+long UIWindow::_framesPresented() const { return mNative && mNative->window ? mNative->window->framesPresented() : 0; }
+
 void UIWindow::displayIfNeeded() {
     if (mHidden || !mContentView || !mContentView->needsDisplay()) return;
     // Nobody would see it: the view stays marked and is drawn once shown.
     if (mNative && mNative->window && !mNative->window->wantsFrame()) return;
     unsigned long long before = framesRead(mContentView);
     mContentView->displayIfNeeded();
-    if (framesRead(mContentView) != before) ++gFramesDrawn;
+    if (framesRead(mContentView) != before) {
+        ++gFramesDrawn;
+        if (gStats) gStats->frameShown(NSRunLoop::mainRunLoop()->now());
+    }
     composite();
     long wanted = UIKitPlatform::options().frames;
     if (++gFramesShown == wanted) NSRunLoop::mainRunLoop()->stop(0);
@@ -425,6 +432,25 @@ public:
     long long lateBefore = NSRunLoop::mainRunLoop()->lateTicks();
 };
 
+// --stats: one line, or one JSON object on a line of its own.
+void printStats(UIKitPlatform::Options::Stats how, UIKitPlatform::RunStats::Summary s, double started,
+                long long lateBefore) {
+    NSRunLoop* loop = NSRunLoop::mainRunLoop();
+    display::Backend* backend = display::current();
+    // What the window system has done by now is all it will say it showed.
+    if (backend) backend->sync();
+    s.seconds = loop->now() - started;
+    s.lateTicks = loop->lateTicks() - lateBefore;
+    for (UIWindow* w : UIWindow::windows()) s.presented += w->_framesPresented();
+    // A window shown again after it was covered is no new frame.
+    s.presented = std::min(s.presented, s.frames);
+    s.backend = backend ? backend->name() : "none";
+    s.renderer = CoreSurfaceRendererName();
+    std::string text = how == UIKitPlatform::Options::Stats::Json ? UIKitPlatform::RunStats::json(s)
+                                                                   : UIKitPlatform::RunStats::line(s);
+    std::printf("%s\n", text.c_str());
+}
+
 // What EGL says of itself when nothing could be drawn.
 std::string whyNothingWasDrawn() {
     EGLDisplay display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
@@ -480,6 +506,9 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
         return 1;
     }
     gFramesShown = gFramesDrawn = 0;
+    if (options.stats != UIKitPlatform::Options::Stats::None) gStats = std::make_unique<UIKitPlatform::RunStats>();
+    double runStarted = NSRunLoop::mainRunLoop()->now();
+    long long lateBefore = NSRunLoop::mainRunLoop()->lateTicks();
     RunSummary* summary = nullptr;
     if (options.frames || options.duration) {
         summary = alloc<RunSummary>();
@@ -499,6 +528,10 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
         std::printf("orvanel: %ld frames shown in %.2f s, %lld late\n", gFramesDrawn, loop->now() - summary->started,
                     loop->lateTicks() - summary->lateBefore);
         summary->release();
+    }
+    if (gStats) {
+        printStats(options.stats, gStats->summary(), runStarted, lateBefore);
+        gStats.reset();
     }
     // The view carries on when GL cannot draw, as on the device; the run
     // does not count as one that worked, and leaves no picture of nothing.

@@ -105,6 +105,8 @@ public:
 
     // What the window system tells this window (its input, close requests).
     display::WindowListener& _windowSystemInput();
+    // Frames the window system has said it showed.
+    long _framesPresented() const;
 
 protected:
     ~UIWindow() override;

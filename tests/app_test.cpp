@@ -171,6 +171,7 @@ TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
         {{"--picture"}, 2, "", "orvanel: option '--picture' needs a FILE\n"},
         {{"--screenshot="}, 2, "", "orvanel: option '--screenshot' needs a FILE\n"},
         {{"--offscreen=yes"}, 2, "", "orvanel: option '--offscreen' takes no value\n"},
+        {{"--stats=yes"}, 2, "", "orvanel: option '--stats' takes no value or 'json', not 'yes'\n"},
         {{"--frames", "3", "--help"}, 0, "usage: orvanel", ""},
         {{"--", "--help"}, 1, "", "orvanel: cannot read --help: No such file or directory\n"},
     };

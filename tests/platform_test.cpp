@@ -10,6 +10,7 @@
 #include "Foundation.h"
 #include "LayerKit.h"
 #include "PointerInput.h"
+#include "RunStats.h"
 #include "UIKit.h"
 #include "DisplayBackend.h"
 #include "FrameRing.h"
@@ -345,6 +346,41 @@ TEST(FrameRing, NeverHandsOutABlockTheReaderHoldsAndKeepsTheFrameWhenAsked) {
             EXPECT_FALSE(memory.block()) << "a reader that never lets go: memory of its own";
         }
     }
+}
+
+// --stats: percentiles by the nearest rank over the intervals between
+// frames, long intervals exact.
+TEST(RunStats, PercentilesOfTheIntervalsBetweenFrames) {
+    struct Case {
+        std::vector<double> intervalsMs;
+        double p50, p95, p99, max;
+    } cases[] = {
+        {{}, 0, 0, 0, 0},
+        {{33.3}, 33.305, 33.305, 33.305, 33.3},
+        {std::vector<double>(98, 10.0), 10.005, 10.005, 10.005, 10.0},
+        {[] {
+             std::vector<double> v(97, 10.0);
+             v.insert(v.end(), {50.0, 60.0, 2500.0});
+             return v;
+         }(),
+         10.005, 10.005, 60.005, 2500},
+    };
+    for (const Case& c : cases) {
+        UIKitPlatform::RunStats stats;
+        double t = 100;
+        stats.frameShown(t);
+        for (double ms : c.intervalsMs) stats.frameShown(t += ms / 1000);
+        UIKitPlatform::RunStats::Summary s = stats.summary();
+        SCOPED_TRACE(c.intervalsMs.size());
+        EXPECT_EQ(s.frames, static_cast<long>(c.intervalsMs.size()) + 1);
+        EXPECT_NEAR(s.p50, c.p50, 0.011);  // to the 10-microsecond bin
+        EXPECT_NEAR(s.p95, c.p95, 0.011);
+        EXPECT_NEAR(s.p99, c.p99, 0.011);
+        EXPECT_NEAR(s.max, c.max, 0.002);
+    }
+    UIKitPlatform::RunStats::Summary s;
+    s.renderer = "a \"quoted\" name";
+    EXPECT_NE(UIKitPlatform::RunStats::json(s).find("\"renderer\":\"a \\\"quoted\\\" name\"}"), std::string::npos);
 }
 
 TEST(Mouse, ButtonsAreButtonNumbersAndClickCountsAreDeltaX) {

@@ -49,6 +49,14 @@ LIBGL_DRIVERS_PATH=/nonexistent __EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json
 grep -q "^orvanel: 0 frames shown" out || { echo "no renderer: said $(cat out)"; fail=1; }
 grep -q "^orvanel: no frame could be drawn: " err || { echo "no renderer: said $(cat err)"; fail=1; }
 
+# --stats=json: one object on a line of its own, with every key.
+"$program" --offscreen --frames 60 --stats=json >out 2>err </dev/null || { echo "stats: status $?"; fail=1; }
+json=$(grep '^{' out || true)
+for key in '"frames":60,' '"seconds":' '"late_ticks":' '"frame_ms":{"p50":' '"p95":' '"p99":' '"max":' \
+           '"cpu_us_per_frame":{"user":' '"system":' '"presented":' '"backend":"offscreen"' '"renderer":"'; do
+  [[ $json == *"$key"* ]] || { echo "stats: no $key in: $json"; fail=1; }
+done
+
 # A FIFO nobody opens: a signal's deadline ends the wait with status 1 and a line.
 mkfifo fifo
 "$program" --offscreen --screenshot fifo >out 2>err </dev/null &

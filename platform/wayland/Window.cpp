@@ -145,6 +145,7 @@ void Window::frameDone(void* data, wl_callback* callback, uint32_t) {
     auto* self = static_cast<Window*>(data);
     wl_callback_destroy(callback);
     if (self->mFrameCallback == callback) self->mFrameCallback = nullptr;
+    ++self->mPresented;
 }
 
 void Window::toFrame(wl_surface* surface, double& x, double& y) const {

@@ -32,6 +32,7 @@ public:
     void raise() override {}  // a compositor decides what is on top
     void setFullscreen(bool fullscreen) override;
     bool wantsFrame() const override;
+    long framesPresented() const override { return mPresented; }
     void put(const display::Frame& frame, int x, int y) override;
     void present() override;
 
@@ -62,6 +63,7 @@ private:
     FrameBuffers mFrames;
     std::unique_ptr<Toplevel> mToplevel;
     wl_callback* mFrameCallback = nullptr;  // the compositor has not yet asked for the next frame
+    long mPresented = 0;  // frames after which the compositor asked for the next
     bool mShown = false;
     bool mConfigured = false;
     bool mFullscreen = false;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <deque>
 #include <vector>
 
 #include "Connection.h"
@@ -38,7 +39,23 @@ public:
     void put(const display::Frame& frame, int x, int y) override {
         putImage565(mWindow, frame, sharedImageOf(frame.lent), x, y);
     }
-    void present() override { x11::present(mWindow); }
+    void present() override {
+        x11::present(mWindow);
+        // The frame is shown once the server has done the requests so far.
+        Display* dpy = displayOf(mWindow);
+        if (!dpy) return;
+        while (!mShown.empty() && static_cast<long>(LastKnownRequestProcessed(dpy) - mShown.front()) >= 0) {
+            mShown.pop_front();
+            ++mPresented;
+        }
+        mShown.push_back(NextRequest(dpy) - 1);
+    }
+    long framesPresented() const override {
+        long done = mPresented;
+        if (Display* dpy = displayOf(mWindow))
+            for (unsigned long request : mShown) done += static_cast<long>(LastKnownRequestProcessed(dpy) - request) >= 0;
+        return done;
+    }
     void setIcon(const std::vector<uint32_t>& argb, int width, int height) override {
         x11::setIcon(mWindow, argb, width, height);
     }
@@ -49,6 +66,8 @@ public:
 private:
     std::shared_ptr<Link> mLink;
     WindowState mWindow;
+    std::deque<unsigned long> mShown;  // the last request of each frame the server has not yet done
+    long mPresented = 0;
     display::WindowListener& mListener;
 };
 

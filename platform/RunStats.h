@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// What a run cost, for --stats: the time between frames shown, the CPU they
+// took, and what the window system said it showed.
+
+#include <string>
+#include <vector>
+
+namespace UIKitPlatform {
+
+class RunStats {
+public:
+    struct Summary {
+        long frames = 0;
+        double seconds = 0;
+        long long lateTicks = 0;
+        double p50 = 0, p95 = 0, p99 = 0, max = 0;  // ms between frames shown
+        double userUs = 0, systemUs = 0;            // CPU per frame, microseconds
+        long presented = 0;                          // frames the window system said it showed
+        std::string backend, renderer;
+    };
+
+    // Starts counting now: the process's CPU time so far is not the frames'.
+    RunStats();
+    // A frame drawn and shown at `now` (seconds).
+    void frameShown(double now);
+    // The intervals' percentiles, the frames and the CPU since the start.
+    Summary summary() const;
+
+    static std::string line(const Summary& s);
+    static std::string json(const Summary& s);
+
+private:
+    // Intervals in 10-microsecond bins up to a second; longer ones counted
+    // exactly. A day at 30 frames a second costs no more memory than a minute.
+    static constexpr int kBinsPerMs = 100;
+    std::vector<unsigned> mBins = std::vector<unsigned>(1000 * kBinsPerMs);
+    std::vector<double> mLong;
+    double mLast = -1, mMax = 0;
+    long mFrames = 0;
+    double mUserStart = 0, mSystemStart = 0;
+};
+
+}  // namespace UIKitPlatform
