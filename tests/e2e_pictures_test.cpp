@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+// Pictures of the user's own, shown and screenshotted.
+#include "EndToEndFrames.h"
+#include "EndToEndHarness.h"
+
+namespace e2e {
+namespace {
+
+// A picture of the user's own, as a PNG or as the raw file the picture tool
+// makes of it, shown for 40 frames on X and with no display at all: the same
+// screenshot, and a closing line.
+TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOffscreen) {
+    std::string dir = std::string(testing::TempDir()) + "orvanel_shots_XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir.data()));
+    // 64 x 48, not square: each axis scaled by its own length.
+    std::vector<unsigned char> photo(64 * 48 * 3);
+    for (size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<unsigned char>((i / 3 % 64) * 4 + (i % 3) * 60);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 64;
+    image.height = 48;
+    image.format = PNG_FORMAT_RGB;
+    ASSERT_TRUE(png_image_write_to_file(&image, (dir + "/photo.png").c_str(), 0, photo.data(), 0, nullptr));
+    auto quoted = [](const std::string& path) { return "'" + path + "'"; };  // a clone's path may hold a space
+    auto run = [&](const std::string& command) {
+        int status = std::system(("cd " + quoted(dir) + " && XDG_DATA_HOME=" + quoted(dir + "/data") + " " + command +
+                                  " >out.txt 2>&1")
+                                     .c_str());
+        std::ifstream in(dir + "/out.txt");
+        std::string said((std::istreambuf_iterator<char>(in)), {});
+        return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+    };
+    const std::string program = quoted(ORVANEL_BINARY), tool = quoted(ORVANEL_PICTURE_TOOL);
+    ASSERT_EQ(run(tool + " photo.png photo.raw").first, 0);
+    auto [xStatus, xSaid] = run("WAYLAND_DISPLAY= " + program + " --picture photo.png --frames 40 --screenshot x.png");
+    EXPECT_EQ(xStatus, 0) << xSaid;
+    EXPECT_EQ(xSaid.rfind(glVersionLine() + "orvanel: 40 frames shown in ", 0), 0u) << xSaid;
+    // The raw picture, named alone; the PNG, made the user's own by the tool.
+    ASSERT_EQ(run(tool + " photo.png").first, 0);
+    for (std::string shown : {"DISPLAY= " + program + " --offscreen photo.raw --frames=40 --screenshot=o.png",
+                              "DISPLAY= " + program + " --offscreen --frames=40 --screenshot=u.png"}) {
+        auto [status, said] = run(shown);
+        EXPECT_EQ(status, 0) << shown << ": " << said;
+        EXPECT_EQ(said.rfind(glVersionLine(), 0), 0u) << shown << ": " << said;  // no message of the fixed path
+    }
+    int xw = 0, xh = 0, ow = 0, oh = 0, uw = 0, uh = 0;
+    std::vector<unsigned char> x = pngPixels(dir + "/x.png", xw, xh), o = pngPixels(dir + "/o.png", ow, oh),
+                               u = pngPixels(dir + "/u.png", uw, uh);
+    EXPECT_EQ(std::vector<int>({xw, xh, ow, oh, uw, uh}), std::vector<int>({320, 480, 320, 480, 320, 480}));
+    EXPECT_TRUE(x == o) << "the frames differ";
+    EXPECT_TRUE(x == u) << "the user's own picture is not the one shown";
+    size_t coloured = 0;
+    for (size_t i = 0; i + 2 < x.size(); i += 3) coloured += x[i] != 74 || x[i + 1] != 77 || x[i + 2] != 99;
+    EXPECT_GT(coloured, 10000u) << "no cube in the screenshot";
+    // A picture named that cannot be shown ends the run before anything is drawn.
+    auto [badStatus, badSaid] = run("DISPLAY= " + program + " --offscreen --picture missing.png --frames 2");
+    EXPECT_EQ(badStatus, 1);
+    EXPECT_EQ(badSaid, "orvanel: cannot read missing.png: No such file or directory\n");
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace e2e

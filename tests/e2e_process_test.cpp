@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+// The process: what it runs on and says, signals, a lost display, keys and drags.
+#include "EndToEndFrames.h"
+#include "EndToEndHarness.h"
+
+namespace e2e {
+namespace {
+
+// An unusable picture at the fixed path is reported and the cube is drawn
+// without it (black: the texture is zeros); with nothing there at all, the
+// sample installed beside the program is shown, also to an ordinary user.
+// With no standard output, or an environment that asks EGL for another
+// platform, the frames reach the X screen all the same.
+TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
+    auto sampleAt = [](const std::string& path) {
+        return "\nCannot open picture file /private/var/tesmor.raw: No such file or directory"
+               "\nShowing the sample picture " + path + " instead\n" + glVersionLine();
+    };
+    const std::string sample = sampleAt(SAMPLE_PICTURE);
+    // Another user runs a copy it can reach, with the sample beside it.
+    const std::string reachableSample =
+        geteuid() == 0 ? sampleAt(reachableProgram().substr(0, gReachable.size()) + "/share/orvanel/tesmor.raw")
+                       : sample;
+    struct Case {
+        How how;
+        std::string said;
+        bool textured;
+    } cases[] = {
+        {{.pictureAtPath = true}, "\nPicture file /private/var/tesmor.raw is short: read 0 of 49152 bytes" + glVersionLine(), false},
+        {{.pictureAtPath = false, .unprivileged = true}, reachableSample, true},
+        {{.pictureAtPath = false, .closedAtStart = 1}, "", true},
+        {{.pictureAtPath = false, .closedAtStart = 0}, sample, true},
+        {{.pictureAtPath = false, .closedAtStart = 2}, sample, true},
+        {{.pictureAtPath = false, .eglPlatform = "surfaceless"}, sample, true},
+        {{.pictureAtPath = false, .eglPlatform = "wayland"}, sample, true},
+        {{.pictureAtPath = false, .readerGone = true}, "", true},
+        {{.pictureAtPath = false, .ownIpc = true}, sample, true},
+        // The compositor named is gone: X, as DISPLAY says.
+        {{.pictureAtPath = false, .env = {"XDG_RUNTIME_DIR=/tmp", "WAYLAND_DISPLAY=orvanel-gone"}}, sample, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.how.eglPlatform ? c.how.eglPlatform : "") +
+                     (c.how.closedAtStart >= 0 ? "descriptor closed: " + std::to_string(c.how.closedAtStart) : "") +
+                     (c.how.readerGone ? "reader gone" : "") + (c.how.ownIpc ? "own IPC namespace" : "") +
+                     (c.how.env.empty() ? "" : c.how.env.back()));
+        int out = -1;
+        pid_t pid = launch({}, out, c.how);  // an empty file, or none
+        EXPECT_TRUE(waitForFrame());
+        Screen s = grab();
+        size_t coloured = std::count_if(s.px.begin(), s.px.end(), [](uint16_t p) { return p != kClear && p != 0; });
+        EXPECT_EQ(coloured > 5000, c.textured) << coloured;
+        if (c.how.closedAtStart >= 0) {  // the null device is there, not its X connection
+            struct stat fd {}, null {};
+            stat(("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(c.how.closedAtStart)).c_str(), &fd);
+            stat("/dev/null", &null);
+            EXPECT_TRUE(S_ISCHR(fd.st_mode) && fd.st_rdev == null.st_rdev);
+        }
+        EXPECT_TRUE(endsCleanly(pid, SIGINT));
+        if (!c.how.readerGone) {
+            EXPECT_EQ(readAll(out), c.said);
+        }
+    }
+}
+
+TEST_F(EndToEnd, LosingTheDisplayEndsTheDemoWithinASecondAndSaysSo) {
+    int out = -1;
+    pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 90), out);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitForFrame());
+    std::string expected = glVersionLine() + "display connection lost\n";
+    server->kill();
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(1));
+    ASSERT_TRUE(ended) << "still running a second after the display went away";
+    int status = *ended;
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by a signal: " << status;
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    std::string printed = readAll(out);
+    // Each line is out as soon as it is finished.
+    EXPECT_EQ(printed, expected);
+}
+
+TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNeverLost) {
+    // At once and 1, 10, 30 and 60 ms after its own code has started (the
+    // moment it catches SIGTERM: before that the dynamic loader is still
+    // loading its libraries, and orvanel(6) says a signal then ends it as
+    // the signal's default does), then twice back to back (as timeout(1)
+    // sends it) once it draws.
+    for (int ms : {0, 1, 10, 30, 60, 400, 400, 400}) {
+        int out = -1;
+        pid_t pid = launch({}, out, {.pictureAtPath = false});
+        EXPECT_TRUE(catches(pid, SIGTERM)) << "SIGTERM never caught";
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        if (ms > 100) kill(pid, SIGTERM);
+        EXPECT_TRUE(endsCleanly(pid, SIGTERM, std::chrono::seconds(3))) << ms << " ms";
+        close(out);
+    }
+    // An X server that does not answer does not hold it.
+    {
+        int out = -1;
+        pid_t pid = launch({}, out, {.pictureAtPath = false});
+        ASSERT_TRUE(waitForFrame());
+        kill(server->pid(), SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(endsCleanly(pid, SIGTERM, std::chrono::seconds(2))) << "the X server stopped";
+        kill(server->pid(), SIGCONT);
+        EXPECT_NE(readAll(out).find(glVersionLine()), std::string::npos) << "a finished line was lost";
+    }
+    // A hang-up is not caught, and still the log holds every finished line.
+    int out = -1;
+    pid_t pid = launch({}, out, {.pictureAtPath = false});
+    ASSERT_TRUE(waitForFrame());
+    kill(pid, SIGHUP);
+    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFSIGNALED(*ended) && WTERMSIG(*ended) == SIGHUP) << *ended;
+    EXPECT_NE(readAll(out).find(glVersionLine()), std::string::npos);
+}
+
+// The closing keys are read from the active layout: with "us,ru" and the
+// Russian group active, the key at q's place does not close it, and Alt-q
+// never does; with the US group, q does.
+TEST_F(EndToEnd, QuitKeysFollowTheActiveLayoutAndIgnoreDesktopShortcuts) {
+    Display* dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr);
+    if (std::system(("setxkbmap -display " + server->name() + " -layout us,ru 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "setxkbmap (x11-xkb-utils) cannot set the layout";
+    int out = -1;
+    pid_t pid = launch({}, out, {.pictureAtPath = false});
+    ASSERT_TRUE(waitForFrame());
+    ::Window window = findWindow(dpy, "Orvanel");
+    ASSERT_NE(window, 0u);
+    XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
+    KeyCode q = XKeysymToKeycode(dpy, XK_q), alt = XKeysymToKeycode(dpy, XK_Alt_L);
+    auto press = [&](std::vector<KeyCode> keys) {
+        for (KeyCode k : keys) XTestFakeKeyEvent(dpy, k, True, CurrentTime);
+        for (auto k = keys.rbegin(); k != keys.rend(); ++k) XTestFakeKeyEvent(dpy, *k, False, CurrentTime);
+        XSync(dpy, False);
+    };
+    XkbLockGroup(dpy, XkbUseCoreKbd, 1);
+    press({q});
+    press({alt, q});
+    XkbLockGroup(dpy, XkbUseCoreKbd, 0);
+    press({alt, q});
+    EXPECT_FALSE(endsWithin(pid, std::chrono::milliseconds(500))) << "closed by a key that is not q, or by Alt-q";
+    close(out);
+    pid = launch({}, out, {.pictureAtPath = false});
+    ASSERT_TRUE(waitForFrame());
+    window = findWindow(dpy, "Orvanel");
+    XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
+    press({q});
+    EXPECT_TRUE(endsCleanly(pid, 0, std::chrono::seconds(1))) << "q in the US group";
+    close(out);
+    XCloseDisplay(dpy);
+}
+
+TEST_F(EndToEnd, DragsPanZoomAndADoubleClickPutsTheCameraBack) {
+    std::vector<uint8_t> picture(128 * 128 * 3, 200);
+    int out = -1;
+    pid_t pid = launch(picture, out);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitForFrame());
+    Pointer pointer;
+
+    Blob start = measure();
+    EXPECT_NEAR(start.x, 160, 12);
+
+    // Right button: 100 pixels right pans one unit, which at distance 7 is
+    // 3.2167604 / 7 x 160 = 73.5 pixels on screen.
+    pointer.drag(3, 100, 240, 200, 240);
+    Blob panned = measure();
+    EXPECT_NEAR(panned.x - start.x, 73.5, 12);
+    EXPECT_NEAR(panned.y, start.y, 12);
+
+    // Middle button: +300 in x and -460 in y zoom out by (0.75 + 1.15) x 4,
+    // from distance 7 to 14.6: the cube shrinks to about 0.48 of its size.
+    pointer.drag(2, 10, 470, 310, 10);
+    Blob zoomed = measure();
+    double ratio = zoomed.radius / start.radius;
+    EXPECT_GT(ratio, 0.3);
+    EXPECT_LT(ratio, 0.7);
+
+    // A double click: the starting pose again.
+    pointer.doubleClick(160, 240);
+    Blob back = measure();
+    EXPECT_NEAR(back.x, 160, 12);
+    EXPECT_GT(back.radius / start.radius, 0.8);
+    EXPECT_LT(back.radius / start.radius, 1.25);
+
+    EXPECT_TRUE(endsCleanly(pid, SIGTERM));
+    close(out);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Where the end-to-end tests expect the cube: each frame's pose, and the
+// cube's place and size on screen.
+
+#include "EndToEndHarness.h"
+
+namespace e2e {
+
+// The cube as the screen should show it: each face's corners, the one with
+// texture coordinate (0, 0) first, and the colour channels it lets through.
+struct Face {
+    float corner[4][3];
+    bool on[3];
+};
+
+inline const Face kFaces[6] = {
+    {{{-1, 1, -1}, {1, 1, -1}, {1, 1, 1}, {-1, 1, 1}}, {false, true, false}},      // green
+    {{{-1, -1, -1}, {1, -1, -1}, {1, -1, 1}, {-1, -1, 1}}, {true, false, true}},   // magenta
+    {{{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {-1, 1, 1}}, {false, false, true}},      // blue
+    {{{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1}}, {true, true, false}},   // yellow
+    {{{1, -1, -1}, {1, 1, -1}, {1, 1, 1}, {1, -1, 1}}, {true, false, false}},      // red
+    {{{-1, -1, -1}, {-1, 1, -1}, {-1, 1, 1}, {-1, -1, 1}}, {false, true, true}},   // cyan
+};
+
+struct Pose {
+    float theta = 45, phi = 30;
+    // Eye coordinates of a cube point (x right, y up, z toward the viewer).
+    void eye(const float v[3], double out[3], bool translate = true) const {
+        double t = theta * M_PI / 180, p = phi * M_PI / 180;
+        double x = v[0] * std::cos(t) - v[1] * std::sin(t);
+        double y = v[0] * std::sin(t) + v[1] * std::cos(t);
+        double y2 = y * std::cos(p) - v[2] * std::sin(p);
+        double z2 = y * std::sin(p) + v[2] * std::cos(p);
+        out[0] = x;
+        out[1] = z2;
+        out[2] = -(y2 + (translate ? 7 : 0));
+    }
+    std::pair<double, double> screen(const float v[3]) const {
+        double e[3];
+        eye(v, e);
+        double f = 1 / std::tan(25 * M_PI / 180), w = -e[2];
+        return {(f / (320.0 / 480.0) * e[0] / w + 1) / 2 * 320, (1 - f * e[1] / w) / 2 * 480};
+    }
+    bool facing(const Face& face) const {
+        float centre[3] = {0, 0, 0};
+        for (const auto& c : face.corner)
+            for (int k = 0; k < 3; ++k) centre[k] += c[k] / 4;
+        double e[3], n[3];
+        eye(centre, e);
+        eye(centre, n, false);  // the centre is along the face's normal
+        return n[0] * e[0] + n[1] * e[1] + n[2] * e[2] < 0;
+    }
+};
+
+inline Pose poseOfFrame(int n) {
+    Pose pose;
+    for (int k = 0; k < n; ++k) {
+        pose.theta += 5.94f;
+        pose.phi += 5.94f;
+    }
+    return pose;
+}
+
+inline bool insideQuad(const std::pair<double, double> q[4], double x, double y) {
+    int sign = 0;
+    for (int i = 0; i < 4; ++i) {
+        auto a = q[i], b = q[(i + 1) % 4];
+        double c = (b.first - a.first) * (y - a.second) - (b.second - a.second) * (x - a.first);
+        int s = c > 0 ? 1 : (c < 0 ? -1 : 0);
+        if (s && sign && s != sign) return false;
+        if (s) sign = s;
+    }
+    return true;
+}
+
+// How well frame n's pose explains the screen: the share of sampled pixels
+// whose colour channels are those of the face the pose puts there, or the
+// clear colour where it puts none.
+inline double poseScore(const Screen& s, const Pose& pose) {
+    std::vector<std::array<std::pair<double, double>, 4>> quads;
+    std::vector<const Face*> faces;
+    for (const Face& f : kFaces)
+        if (pose.facing(f)) {
+            std::array<std::pair<double, double>, 4> q;
+            for (int i = 0; i < 4; ++i) q[i] = pose.screen(f.corner[i]);
+            quads.push_back(q);
+            faces.push_back(&f);
+        }
+    int good = 0, total = 0;
+    for (int y = 2; y < 480; y += 6)
+        for (int x = 2; x < 320; x += 6) {
+            uint16_t p = s.at(x, y);
+            const Face* face = nullptr;
+            for (size_t i = 0; i < quads.size() && !face; ++i)
+                if (insideQuad(quads[i].data(), x, y)) face = faces[i];
+            ++total;
+            if (!face) {
+                good += p == kClear;
+                continue;
+            }
+            bool on[3] = {(p >> 11) > 3, ((p >> 5) & 63) > 7, (p & 31) > 3};
+            if (!on[0] && !on[1] && !on[2]) {
+                ++good;  // the black mark
+                continue;
+            }
+            good += on[0] == face->on[0] && on[1] == face->on[1] && on[2] == face->on[2];
+        }
+    return static_cast<double>(good) / total;
+}
+
+// Texel (0, 0) of a picture black over texels s, t < 16 lands on the corner of
+// each face with texture coordinate (0, 0): find the frame whose pose
+// explains the screen, then look there.
+inline void expectTexelZeroAtTheCorners(Screen second, const std::function<Screen()>& grab,
+                                 std::chrono::steady_clock::time_point launched) {
+    bool checked = false;
+    for (int attempt = 0; attempt < 40 && !checked; ++attempt) {
+        Screen s = attempt == 0 ? second : grab();
+        std::vector<std::pair<int, int>> black;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 320; ++x)
+                if (s.at(x, y) == 0) black.emplace_back(x, y);
+        if (black.size() < 20) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(37));
+            continue;
+        }
+        checked = true;
+        int best = 0;
+        double bestScore = 0;
+        // No more frames than periods since launch: a later pose can alias.
+        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - launched).count();
+        for (int n = 1; n <= static_cast<int>(elapsed / 0.033) + 2; ++n)
+            if (double score = poseScore(s, poseOfFrame(n)); score > bestScore) {
+                bestScore = score;
+                best = n;
+            }
+        ASSERT_GT(bestScore, 0.95) << "no frame's pose explains the screen (best " << best << ")";
+        Pose pose = poseOfFrame(best);
+        double worst = 0;
+        for (auto [x, y] : black) {
+            double nearest = 1e9;
+            for (const Face& f : kFaces)
+                if (pose.facing(f)) {
+                    auto [px, py] = pose.screen(f.corner[0]);
+                    nearest = std::min(nearest, std::hypot(px - x, py - y));
+                }
+            worst = std::max(worst, nearest);
+        }
+        // The mark covers an eighth of a face edge (about 20 px here); any other
+        // corner is a whole edge away.
+        EXPECT_LT(worst, 45.0) << "black texels are not at a (0, 0) corner of frame " << best;
+    }
+    EXPECT_TRUE(checked) << "texel (0, 0) never came into view";
+}
+
+// Where the cube is and how big: the centre of what differs from the clear
+// colour and the farthest such pixel from it, averaged over a few frames.
+struct Blob {
+    double x = 0, y = 0, radius = 0;
+};
+
+inline Blob blobOf(const std::vector<uint16_t>& px, int width) {
+    Blob b;
+    size_t count = 0;
+    for (size_t i = 0; i < px.size(); ++i)
+        if (px[i] != kClear) {
+            b.x += static_cast<double>(i % width);
+            b.y += static_cast<double>(i / width);
+            ++count;
+        }
+    b.x /= std::max<size_t>(count, 1);
+    b.y /= std::max<size_t>(count, 1);
+    for (size_t i = 0; i < px.size(); ++i)
+        if (px[i] != kClear) b.radius = std::max(b.radius, std::hypot(i % width - b.x, i / width - b.y));
+    return b;
+}
+
+// Averaged over a few frames of what `pixels` reads, `width` pixels a row.
+inline Blob measure(const std::function<std::vector<uint16_t>()>& pixels = [] { return grab().px; }, int width = 320) {
+    Blob sum;
+    const int frames = 6;
+    for (int k = 0; k < frames; ++k) {
+        Blob b = blobOf(pixels(), width);
+        sum.x += b.x / frames;
+        sum.y += b.y / frames;
+        sum.radius += b.radius / frames;
+        std::this_thread::sleep_for(std::chrono::milliseconds(45));
+    }
+    return sum;
+}
+
+}  // namespace e2e

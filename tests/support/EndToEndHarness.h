@@ -1,0 +1,464 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The end-to-end tests' harness: the built program run under a private X
+// server or compositor, with a known picture at its fixed path inside a
+// private mount namespace; what it shows, read back; input through XTest.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include <png.h>
+
+#include "Weston.h"
+#include "Xvfb.h"
+// After gtest: Xlib's None and Bool macros clash with its names.
+#include <EGL/egl.h>
+#include <X11/Xlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+
+namespace e2e {
+
+inline constexpr uint16_t kClear = 0x4A6C;
+
+struct Screen {
+    std::vector<uint16_t> px;  // 320 x 480, 5-6-5
+    uint16_t at(int x, int y) const { return px[static_cast<size_t>(y) * 320 + x]; }
+};
+
+// What a window shows, as 5-6-5 pixels (the screens here are 16-bit).
+inline std::vector<uint16_t> windowPixels(Display* dpy, ::Window window, int width, int height) {
+    XImage* image = XGetImage(dpy, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                              AllPlanes, ZPixmap);
+    std::vector<uint16_t> px(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            px[static_cast<size_t>(y) * width + x] = static_cast<uint16_t>(XGetPixel(image, x, y));
+    XDestroyImage(image);
+    return px;
+}
+
+inline Screen grab() {
+    Display* dpy = XOpenDisplay(nullptr);
+    Screen s{windowPixels(dpy, DefaultRootWindow(dpy), 320, 480)};
+    XCloseDisplay(dpy);
+    return s;
+}
+
+// In a mount namespace of its own (for an ordinary user, inside a user
+// namespace that maps only that user, so that the program runs as that user):
+// a root of the host's top-level folders bound as they are, with a /private
+// of its own for the fixed picture path, so that nothing reaches the host.
+// The root is a tmpfs over an empty scratch folder.
+// Made when first needed (listing the tests makes none), removed with the
+// suite.
+inline std::string gScratch;
+
+inline const std::string& scratch() {
+    if (gScratch.empty()) {
+        std::string dir = std::string(testing::TempDir()) + "orvanel_root_XXXXXX";
+        if (mkdtemp(dir.data())) gScratch = dir;
+    }
+    return gScratch;
+}
+
+inline bool writeFile(const char* path, const std::string& text) {
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) close(fd);
+    return ok;
+}
+
+inline bool enterPrivateNamespaces(int more = 0) {
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (uid == 0) return unshare(CLONE_NEWNS | more) == 0;
+    return unshare(CLONE_NEWUSER | CLONE_NEWNS | more) == 0 && writeFile("/proc/self/setgroups", "deny") &&
+           writeFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") &&
+           writeFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
+}
+
+inline bool enterPrivateRoot() {
+    const std::string& root = scratch();
+    if (root.empty() || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", root.c_str(), "tmpfs", 0, "size=8m,mode=0755") != 0)
+        return false;
+    for (const auto& entry : std::filesystem::directory_iterator("/")) {
+        std::string name = entry.path().filename(), to = root + "/" + name;
+        if (name == "private") continue;
+        if (entry.is_symlink()) {
+            if (symlink(std::filesystem::read_symlink(entry.path()).c_str(), to.c_str()) != 0) return false;
+        } else if (entry.is_directory()) {
+            if (mkdir(to.c_str(), 0755) != 0 ||
+                mount(entry.path().c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+                return false;
+        }
+    }
+    return mkdir((root + "/private").c_str(), 0755) == 0 && mkdir((root + "/private/var").c_str(), 0755) == 0 &&
+           chroot(root.c_str()) == 0 && chdir("/") == 0;
+}
+
+// Whether this machine lets the tests make such a root (a kernel may refuse
+// user namespaces to ordinary users).
+inline bool privateRootsWork() {
+    static const bool work = [] {
+        scratch();
+        pid_t pid = fork();
+        if (pid == 0) _exit(enterPrivateNamespaces() && enterPrivateRoot() ? 0 : 1);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }();
+    return work;
+}
+
+// A copy of the program and its sample that another user can reach (the
+// clone may be in a home folder no one else may enter).
+inline std::string gReachable;
+
+inline std::string reachableProgram() {
+    if (gReachable.empty()) {
+        std::string dir = std::string(testing::TempDir()) + "orvanel_copy_XXXXXX";
+        if (!mkdtemp(dir.data())) return ORVANEL_BINARY;
+        gReachable = dir;
+        namespace fs = std::filesystem;
+        fs::create_directories(dir + "/bin");
+        fs::create_directories(dir + "/share/orvanel");
+        fs::copy_file(ORVANEL_BINARY, dir + "/bin/orvanel");
+        fs::copy_file(SAMPLE_PICTURE, dir + "/share/orvanel/tesmor.raw");
+        for (const std::string& d : {dir, dir + "/bin", dir + "/share", dir + "/share/orvanel"}) chmod(d.c_str(), 0755);
+    }
+    return gReachable + "/bin/orvanel";
+}
+
+struct How {
+    bool pictureAtPath = true;  // otherwise nothing is there
+    bool unprivileged = false;  // run as nobody (as root), from a copy nobody can reach
+    int closedAtStart = -1;  // a standard descriptor closed when it starts
+    const char* eglPlatform = nullptr;  // EGL_PLATFORM in its environment
+    const Weston* wayland = nullptr;    // its display: this compositor and no X server
+    bool readerGone = false;            // its output is a pipe nobody reads
+    bool ownIpc = false;                // in an IPC namespace of its own: no shared memory with the server
+    std::vector<std::string> args = {};  // its command line
+    std::vector<std::string> env = {};   // NAME=VALUE added to its environment
+};
+
+// Runs the program with `picture` at its fixed path; returns its pid and the
+// read end of its standard output and error, once it has been executed.
+inline pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
+    std::string program = how.unprivileged && geteuid() == 0 ? reachableProgram() : ORVANEL_BINARY;
+    int fds[2], exec[2];
+    if (pipe(fds) != 0 || pipe2(exec, O_CLOEXEC) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        close(fds[0]);
+        close(fds[1]);
+        close(exec[0]);
+        if (how.closedAtStart >= 0) close(how.closedAtStart);
+        if (how.eglPlatform) setenv("EGL_PLATFORM", how.eglPlatform, 1);
+        setenv("XDG_DATA_HOME", "/private/data", 1);  // no picture of the user's own
+        unsetenv("WAYLAND_DISPLAY");
+        if (how.wayland) {
+            unsetenv("DISPLAY");
+            setenv("WAYLAND_DISPLAY", how.wayland->socket().c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", how.wayland->runtimeDir().c_str(), 1);
+        }
+        for (std::string& e : how.env) putenv(e.data());
+        if (!enterPrivateNamespaces(how.ownIpc ? CLONE_NEWIPC : 0) || !enterPrivateRoot()) _exit(90);
+        if (how.pictureAtPath) {
+            mkdir("/private", 0755);
+            mkdir("/private/var", 0755);
+            std::ofstream("/private/var/tesmor.raw", std::ios::binary)
+                .write(reinterpret_cast<const char*>(picture.data()), static_cast<std::streamsize>(picture.size()));
+        }
+        if (how.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(92);
+        std::vector<char*> argv{program.data()};
+        for (std::string& a : how.args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(91);
+    }
+    close(fds[1]);
+    close(exec[1]);
+    char byte;
+    while (read(exec[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    close(exec[0]);  // closed on exec: the program is running
+    out = fds[0];
+    if (how.readerGone) {
+        close(out);
+        out = -1;
+    }
+    return pid;
+}
+
+// The program's wait status once it has ended, or nothing (and it is killed)
+// when it is still running after `limit`.
+inline std::optional<int> endsWithin(pid_t pid, std::chrono::milliseconds limit) {
+    auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() - start > limit) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return status;
+}
+
+// Sends `sig` (none for 0) and checks that the program then ends with status
+// 0 within `limit`.
+inline ::testing::AssertionResult endsCleanly(pid_t pid, int sig = SIGTERM,
+                                       std::chrono::milliseconds limit = std::chrono::seconds(2)) {
+    if (sig) kill(pid, sig);
+    std::optional<int> ended = endsWithin(pid, limit);
+    if (!ended) return ::testing::AssertionFailure() << "still running after " << limit.count() << " ms";
+    if (!WIFEXITED(*ended) || WEXITSTATUS(*ended) != 0)
+        return ::testing::AssertionFailure() << "ended with wait status " << *ended;
+    return ::testing::AssertionSuccess();
+}
+
+// Whether the process catches `sig` (its own start has run), waiting up to
+// five seconds for it to.
+inline bool catches(pid_t pid, int sig) {
+    for (int tries = 0; tries < 10000; ++tries) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1)
+                return true;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return false;
+}
+
+// The first line the program prints: the version its EGL reports (asked
+// once, while a display is there).
+inline std::string glVersionLine() {
+    static const std::string line = [] {
+        EGLDisplay dpy = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+        EGLint major = 0, minor = 0;
+        if (!eglInitialize(dpy, &major, &minor)) return std::string("(EGL does not initialise)");
+        eglTerminate(dpy);
+        return "GL version " + std::to_string(major) + "." + std::to_string(minor) + "\n";
+    }();
+    return line;
+}
+
+inline std::string readAll(int fd) {
+    std::string s;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return s;
+}
+
+// A white picture, black over texels s, t < 16: black stays black under any
+// face colour and light, so it marks where texel (0, 0) lands.
+inline std::vector<uint8_t> markedPicture() {
+    std::vector<uint8_t> picture(128 * 128 * 3, 255);
+    for (int t = 0; t < 16; ++t)
+        for (int s = 0; s < 16; ++s)
+            for (int c = 0; c < 3; ++c) picture[(t * 128 + s) * 3 + c] = 0;
+    return picture;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!privateRootsWork())
+            GTEST_SKIP() << "needs a private mount namespace: run as root, or let ordinary users make user "
+                            "namespaces (sysctl kernel.unprivileged_userns_clone=1)";
+        server = std::make_unique<Xvfb>(16);
+    }
+    static void TearDownTestSuite() {
+        if (!gScratch.empty()) rmdir(gScratch.c_str());
+        gScratch.clear();
+        if (!gReachable.empty()) std::filesystem::remove_all(gReachable);
+        gReachable.clear();
+    }
+    std::unique_ptr<Xvfb> server;
+};
+
+inline bool showsAFrame(const Screen& s) {
+    for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {319, 0}, {0, 479}, {319, 479}})
+        if (s.at(x, y) != kClear) return false;
+    return s.at(160, 240) != kClear;
+}
+
+// The program's top-level window, found by its title.
+// Waits until `holds` does; false when it has not within `limit` (a bound
+// only a failure reaches).
+inline bool waitUntil(const std::function<bool()>& holds, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!holds()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Waits until the X screen shows a frame (the clear colour at the corners,
+// the cube in the middle).
+inline bool waitForFrame() {
+    return waitUntil([] { return showsAFrame(grab()); });
+}
+
+// Waits until the screen shows something other than `before`: the next
+// frame drawn.
+inline Screen nextFrame(const Screen& before) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    Screen now = grab();
+    while (now.px == before.px && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        now = grab();
+    }
+    return now;
+}
+
+inline ::Window findWindow(Display* dpy, const char* title) {
+    ::Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    ::Window found = 0;
+    if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && !found; ++i) {
+            char* name = nullptr;
+            if (XFetchName(dpy, children[i], &name) && name) {
+                if (std::string(name) == title) found = children[i];
+                XFree(name);
+            }
+        }
+        if (children) XFree(children);
+    }
+    return found;
+}
+
+class Pointer {
+public:
+    Pointer() : dpy(XOpenDisplay(nullptr)) {}
+    ~Pointer() { XCloseDisplay(dpy); }
+    void drag(int button, int x0, int y0, int x1, int y1) {
+        move(x0, y0);
+        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), True, CurrentTime);
+        sync();
+        for (int k = 1; k <= 10; ++k) move(x0 + (x1 - x0) * k / 10, y0 + (y1 - y0) * k / 10);
+        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), False, CurrentTime);
+        sync();
+    }
+    void doubleClick(int x, int y) {
+        move(x, y);
+        for (int k = 0; k < 2; ++k) {
+            XTestFakeButtonEvent(dpy, 1, True, CurrentTime);
+            XTestFakeButtonEvent(dpy, 1, False, CurrentTime);
+        }
+        sync();
+    }
+    void click(int button) {
+        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), True, CurrentTime);
+        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), False, CurrentTime);
+        sync();
+    }
+    void key(KeySym key) {
+        KeyCode code = XKeysymToKeycode(dpy, key);
+        XTestFakeKeyEvent(dpy, code, True, CurrentTime);
+        XTestFakeKeyEvent(dpy, code, False, CurrentTime);
+        sync();
+    }
+    void move(int x, int y) {
+        XTestFakeMotionEvent(dpy, 0, x, y, CurrentTime);
+        sync();
+    }
+
+private:
+    void sync() {
+        XSync(dpy, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Display* dpy;
+};
+
+// A compositor with no X server under it (weston's headless backend: no seat).
+inline std::unique_ptr<Weston> headlessWeston(int width, int height, const std::string& shell) {
+    std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    unsetenv("DISPLAY");
+    std::unique_ptr<Weston> weston;
+    try {
+        weston = std::make_unique<Weston>(width, height, shell);
+    } catch (const std::exception&) {
+    }
+    setenv("DISPLAY", display.c_str(), 1);
+    return weston;
+}
+
+// The frame on the compositor's 400 x 480 output, as the 5-6-5 pixels it was
+// given: 40 black columns each side of it.
+inline std::optional<Screen> compositorScreen(const Weston& weston) {
+    std::vector<unsigned char> rgb;
+    int width = 0, height = 0;
+    if (!weston.screenshot(rgb, width, height) || width != 400 || height != 480) return std::nullopt;
+    Screen s;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 400; ++x) {
+            const unsigned char* p = &rgb[(static_cast<size_t>(y) * 400 + x) * 3];
+            bool border = x < 40 || x >= 360;
+            if (border && (p[0] || p[1] || p[2])) return std::nullopt;
+            if (!border) s.px.push_back(static_cast<uint16_t>((p[0] >> 3) << 11 | (p[1] >> 2) << 5 | p[2] >> 3));
+        }
+    return s;
+}
+
+// A PNG's pixels as 8-bit RGB, or empty.
+inline std::vector<unsigned char> pngPixels(const std::string& path, int& width, int& height) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<unsigned char> rgb;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return rgb;
+    image.format = PNG_FORMAT_RGB;
+    rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) rgb.clear();
+    width = static_cast<int>(image.width);
+    height = static_cast<int>(image.height);
+    return rgb;
+}
+
+// CPU time of every thread of the process so far, in nanoseconds.
+inline long long cpuNs(pid_t pid) {
+    long long sum = 0;
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        long long ns = 0;
+        std::ifstream(task.path() / "schedstat") >> ns;
+        sum += ns;
+    }
+    return sum;
+}
+
+}  // namespace e2e
