@@ -61,8 +61,9 @@ RunStats::Summary RunStats::summary() const {
         if (!intervals) return 0.0;
         size_t rank = std::max<size_t>(1, static_cast<size_t>(p * static_cast<double>(intervals) + 0.999999));
         size_t seen = 0;
+        // A bin's middle, but never past the longest interval.
         for (size_t b = 0; b < mBins.size(); ++b)
-            if ((seen += mBins[b]) >= rank) return (static_cast<double>(b) + 0.5) / kBinsPerMs;
+            if ((seen += mBins[b]) >= rank) return std::min((static_cast<double>(b) + 0.5) / kBinsPerMs, mMax);
         return longOnes[rank - seen - 1];
     };
     s.p50 = percentile(0.50);

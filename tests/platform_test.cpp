@@ -356,8 +356,9 @@ TEST(RunStats, PercentilesOfTheIntervalsBetweenFrames) {
         double p50, p95, p99, max;
     } cases[] = {
         {{}, 0, 0, 0, 0},
-        {{33.3}, 33.305, 33.305, 33.305, 33.3},
-        {std::vector<double>(98, 10.0), 10.005, 10.005, 10.005, 10.0},
+        {{33.3}, 33.3, 33.3, 33.3, 33.3},
+        {std::vector<double>(98, 10.0), 10.0, 10.0, 10.0, 10.0},
+        {{30, 10, 20}, 20.005, 30, 30, 30},
         {[] {
              std::vector<double> v(97, 10.0);
              v.insert(v.end(), {50.0, 60.0, 2500.0});
