@@ -274,7 +274,8 @@ TimerRun runTimer(RealPath* path, double seconds) {
 
 // The baselines as programs of their own, drawing at the demo's pace until
 // they are ended: bare GL into a pbuffer, or a plain EGL program's window.
-int runPlainProgram(bool window) {
+// `frames` frames at the demo's pace, or for ever (0).
+int runPlainProgram(bool window, long frames) {
     std::vector<uint8_t> picture(128 * 128 * 3);
     for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 31);
     Display* x = nullptr;
@@ -290,7 +291,7 @@ int runPlainProgram(bool window) {
     eglMakeCurrent(gl.dpy, gl.surface, gl.surface, gl.context);
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
-    for (;;) {
+    for (long n = 0; frames == 0 || n < frames; ++n) {
         gl.frame();
         next.tv_nsec += 33000000;
         if (next.tv_nsec >= 1000000000) {
@@ -299,6 +300,7 @@ int runPlainProgram(bool window) {
         }
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
     }
+    return 0;
 }
 
 // CPU time of every thread of a process so far, in seconds.
@@ -350,7 +352,8 @@ const char kUsage[] =
     "  --quick          a short run\n"
     "  --startup        the start-up timings alone\n"
     "  --soak FRAMES    frames back to back, the resident set as it goes\n"
-    "(--plain-window and --bare-paced run the baselines themselves.)\n";
+    "(--plain-window [N] and --bare-paced [N] run the baselines themselves, for N\n"
+    "frames or for ever; scripts/count.sh counts their instructions.)\n";
 
 int main(int argc, char** argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -367,8 +370,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orvanel_bench: --soak needs a number of frames\n%s", kUsage);
         return 2;
     }
-    if (argc > 1 && std::strcmp(argv[1], "--plain-window") == 0) return runPlainProgram(true);
-    if (argc > 1 && std::strcmp(argv[1], "--bare-paced") == 0) return runPlainProgram(false);
+    long baselineFrames = argc > 2 ? std::atol(argv[2]) : 0;
+    if (argc > 1 && std::strcmp(argv[1], "--plain-window") == 0) return runPlainProgram(true, baselineFrames);
+    if (argc > 1 && std::strcmp(argv[1], "--bare-paced") == 0) return runPlainProgram(false, baselineFrames);
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     long soakOnly = argc > 2 && std::strcmp(argv[1], "--soak") == 0 ? std::atol(argv[2]) : 0;
     const int frames = quick ? 300 : 3000;

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Counts what a frame costs, exactly enough to compare one commit with the
+# next: user-space instructions and callgrind's estimated cycles (its
+# instructions plus simulated cache misses: Ir + 10 x L1 misses + 100 x
+# last-level misses), system calls and context switches. Each is the
+# difference between a LONG-frame and a SHORT-frame run, over LONG - SHORT,
+# so that start-up and exit cancel out. Programs: the demo offscreen, on a
+# private 16-bit Xvfb and on a headless weston (pixman); bare GL (the same GL
+# calls into a surfaceless pbuffer, glFinish); a plain EGL X window program
+# (eglSwapBuffers). Usage: scripts/count.sh [SHORT LONG] (default 60 260).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+ensure_packages "${build_packages[@]}" "${test_packages[@]}" strace time
+run_as_clone_owner "$@"
+scripts/setup.sh build >/dev/null
+short=${1:-60}
+long=${2:-260}
+((long > short && short > 0)) || { echo "count: LONG must exceed SHORT, both above 0" >&2; exit 2; }
+
+work=$(mktemp -d)
+finish() {
+  if [[ -n ${weston:-} ]]; then kill "$weston" 2>/dev/null || true; wait "$weston" 2>/dev/null || true; fi
+  if [[ -n ${xvfb:-} ]]; then kill "$xvfb" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap finish EXIT
+. scripts/xvfb.sh
+start_xvfb
+x11=$DISPLAY
+unset DISPLAY WAYLAND_DISPLAY
+mkdir -m 0700 "$work/run"
+XDG_RUNTIME_DIR=$work/run weston --backend=headless-backend.so --use-pixman --socket=count \
+  --width=320 --height=480 --idle-time=0 >"$work/weston.log" 2>&1 &
+weston=$!
+for _ in $(seq 100); do [[ -S $work/run/count ]] && break; sleep 0.1; done
+
+demo=build/app/orvanel
+bench=build/bench/orvanel_bench
+# One thread of llvmpipe for all, as the demo asks for itself; no picture of
+# the user's own; the same environment otherwise.
+common=(env LP_NUM_THREADS=0 XDG_DATA_HOME="$work/none")
+declare -A how=(
+  [demo-offscreen]="--offscreen --frames"
+  [demo-x11]="--frames"
+  [demo-wayland]="--frames"
+  [bare-gl]="--bare-paced"
+  [plain-x11]="--plain-window"
+)
+run() {  # NAME FRAMES TOOL...: runs one program for FRAMES frames under TOOL
+  local name=$1 frames=$2
+  shift 2
+  local program=$demo place=()
+  case $name in
+    bare-gl) program=$bench; place=(EGL_PLATFORM=surfaceless) ;;
+    plain-x11) program=$bench; place=(DISPLAY="$x11") ;;
+    demo-x11) place=(DISPLAY="$x11") ;;
+    demo-wayland) place=(WAYLAND_DISPLAY=count XDG_RUNTIME_DIR="$work/run") ;;
+  esac
+  # shellcheck disable=SC2086
+  "${common[@]}" "${place[@]}" "$@" "$program" ${how[$name]} "$frames" >/dev/null 2>&1
+}
+# Events of callgrind's summary line, by name.
+summary() {  # FILE EVENT...
+  awk -v want="${*:2}" '
+    /^events:/ { for (i = 2; i <= NF; i++) col[$i] = i - 1 }
+    /^(summary|totals):/ { split(want, w, " "); s = 0; for (k in w) s += $(col[w[k]] + 1) * (w[k] ~ /^(I1mr|D1mr|D1mw)$/ ? 10 : w[k] ~ /^(ILmr|DLmr|DLmw)$/ ? 100 : 1); print s; exit }' "$1"
+}
+count() {  # NAME FRAMES: "instructions cycles calls switches"
+  local name=$1 frames=$2 out=$work/cg
+  rm -f "$out".*
+  run "$name" "$frames" valgrind --tool=callgrind --cache-sim=yes --callgrind-out-file="$out.%p"
+  local file
+  file=$(ls "$out".* | head -1)
+  local ir cycles calls switches
+  ir=$(summary "$file" Ir)
+  cycles=$(summary "$file" Ir I1mr D1mr D1mw ILmr DLmr DLmw)
+  run "$name" "$frames" strace -f -c -o "$work/strace"
+  calls=$(awk '$NF == "total" { print $4 }' "$work/strace")
+  run "$name" "$frames" /usr/bin/time -f "%w %c" -o "$work/time"
+  switches=$(awk 'NF == 2 && $1 ~ /^[0-9]+$/ { print $1 + $2 }' "$work/time")
+  echo "$ir $cycles $calls $switches"
+}
+
+span=$((long - short))
+echo "Per frame, the difference of a $long-frame and a $short-frame run over $span ($(lscpu | sed -n 's/^Model name: *//p'))"
+echo
+echo "| program | instructions | estimated cycles | system calls | context switches |"
+echo "|---|---|---|---|---|"
+declare -A ir
+for name in demo-offscreen demo-x11 demo-wayland bare-gl plain-x11; do
+  read -r i1 c1 s1 w1 <<< "$(count "$name" "$short")"
+  read -r i2 c2 s2 w2 <<< "$(count "$name" "$long")"
+  ir[$name]=$(((i2 - i1) / span))
+  printf '| %s | %d | %d | %.1f | %.1f |\n' "$name" "${ir[$name]}" $(((c2 - c1) / span)) \
+    "$(echo "($s2 - $s1) / $span" | bc -l)" "$(echo "($w2 - $w1) / $span" | bc -l)"
+done
+echo
+for name in demo-offscreen demo-x11 demo-wayland; do
+  printf '%s to bare GL, instructions: %.4f\n' "$name" "$(echo "${ir[$name]} / ${ir[bare-gl]}" | bc -l)"
+done
