@@ -160,7 +160,10 @@ TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsI
         ::Window window = 0;
         ASSERT_TRUE(waitUntil([&] {
             window = findWindow(dpy, "Orvanel");
-            return window && windowPixels(dpy, window, 1, 1)[0] == kClear;
+            XWindowAttributes seen{};
+            // Only a window on screen can be read.
+            return window && XGetWindowAttributes(dpy, window, &seen) && seen.map_state == IsViewable &&
+                   windowPixels(dpy, window, 1, 1)[0] == kClear;
         })) << "no frame in a window titled Orvanel";
         if (key == XK_Escape) {
             XWindowAttributes attrs;
