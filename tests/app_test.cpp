@@ -110,6 +110,7 @@ TEST_F(AppTest, MainReportsAMissingDisplayAndReturnsTheLoopsStatus) {
          "cannot connect to the Wayland compositor \"orvanel-silent\" (no answer within 3 s); cannot open display "
          "\":65000\""},
         {"wayland", "", ":65000", "cannot connect to the Wayland compositor \"wayland-0\""},
+        {"x11", "", "", "no X display (DISPLAY is not set)"},
         {"gdi", "", ":65000", "ORVANEL_BACKEND is \"gdi\"; it can be x11 or wayland"},
     };
     setenv("XDG_RUNTIME_DIR", testing::TempDir().c_str(), 1);

@@ -80,7 +80,8 @@ public:
     }
     std::string openFailure() const override {
         const char* name = std::getenv("DISPLAY");
-        return std::string("cannot open display \"") + (name ? name : "") + "\"";
+        if (!name || !*name) return "no X display (DISPLAY is not set)";
+        return std::string("cannot open display \"") + name + "\"";
     }
     void close() override { mConnection.reset(); }
     std::unique_ptr<display::Window> createWindow(int x, int y, int width, int height, const std::string& title,

@@ -294,6 +294,12 @@ inline std::vector<uint8_t> markedPicture() {
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
+        // A protocol error in the test's own X requests fails the test, as
+        // Xlib's default would end the whole test process.
+        XSetErrorHandler([](Display*, XErrorEvent* e) {
+            ADD_FAILURE() << "X error " << int(e->error_code) << " on request " << int(e->request_code);
+            return 0;
+        });
         if (!privateRootsWork())
             GTEST_SKIP() << "needs a private mount namespace: run as root, or let ordinary users make user "
                             "namespaces (sysctl kernel.unprivileged_userns_clone=1)";
