@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "Buffers.h"
 
-#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -51,21 +50,7 @@ public:
         return true;
     }
     void waitForRelease(display::FrameRing::Clock::time_point until) override {
-        const Globals* g = mLink->globals();
-        if (!g) return;
-        wl_display* d = g->display;
-        wl_event_queue* queue = g->releases;
-        while (wl_display_prepare_read_queue(d, queue) != 0)
-            if (wl_display_dispatch_queue_pending(d, queue) < 0) return;
-        wl_display_flush(d);
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(until - display::FrameRing::Clock::now());
-        pollfd p{wl_display_get_fd(d), POLLIN, 0};
-        if (left.count() > 0 && poll(&p, 1, static_cast<int>(left.count())) > 0) {
-            wl_display_read_events(d);
-            wl_display_dispatch_queue_pending(d, queue);
-        } else {
-            wl_display_cancel_read(d);
-        }
+        if (const Globals* g = mLink->globals()) serveBy(g->display, g->releases, until);
     }
 
 private:

@@ -43,32 +43,9 @@ bool roundtripBy(wl_display* d, std::chrono::steady_clock::time_point deadline, 
     bool done = false;
     wl_callback* callback = wl_display_sync(d);
     wl_callback_add_listener(callback, &kSyncListener, &done);
-    // Reads once what the compositor sent before the deadline; false when it
-    // cannot (the connection failed, or nothing came in time).
-    auto readOnce = [&] {
-        while (wl_display_prepare_read(d) != 0)
-            if (wl_display_dispatch_pending(d) < 0) return false;
-        if (done) {
-            wl_display_cancel_read(d);
-            return true;
-        }
-        int ready = -1;
-        if (wl_display_flush(d) >= 0 || errno == EAGAIN) {
-            do {
-                auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-                pollfd p{wl_display_get_fd(d), POLLIN, 0};
-                ready = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
-            } while (ready < 0 && errno == EINTR);
-        }
-        if (ready <= 0) {
-            wl_display_cancel_read(d);
-            timedOut = ready == 0;
-            return false;
-        }
-        return wl_display_read_events(d) >= 0 && wl_display_dispatch_pending(d) >= 0;
-    };
     while (!done)
-        if (!readOnce()) {
+        if (int read = serveBy(d, nullptr, deadline); read <= 0) {
+            timedOut = read == 0;
             if (!done) wl_callback_destroy(callback);
             return false;
         }
@@ -76,6 +53,33 @@ bool roundtripBy(wl_display* d, std::chrono::steady_clock::time_point deadline, 
 }
 
 }  // namespace
+
+int serveBy(wl_display* d, wl_event_queue* queue, std::chrono::steady_clock::time_point deadline) {
+    auto prepare = [&] { return queue ? wl_display_prepare_read_queue(d, queue) : wl_display_prepare_read(d); };
+    auto dispatch = [&] { return queue ? wl_display_dispatch_queue_pending(d, queue) : wl_display_dispatch_pending(d); };
+    bool served = false;
+    while (prepare() != 0) {
+        if (dispatch() < 0) return -1;
+        served = true;
+    }
+    if (served) {
+        wl_display_cancel_read(d);
+        return 1;
+    }
+    int ready = -1;
+    if (wl_display_flush(d) >= 0 || errno == EAGAIN) {
+        do {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd p{wl_display_get_fd(d), POLLIN, 0};
+            ready = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
+        } while (ready < 0 && errno == EINTR);
+    }
+    if (ready <= 0) {
+        wl_display_cancel_read(d);
+        return ready == 0 ? 0 : -1;
+    }
+    return wl_display_read_events(d) >= 0 && dispatch() >= 0 ? 1 : -1;
+}
 
 const Globals* Link::globals() const { return connection ? connection->globals() : nullptr; }
 

@@ -6,6 +6,7 @@
 
 #include <wayland-client.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,12 @@ struct Link {
     // Its globals; null once lost or closed.
     const Globals* globals() const;
 };
+
+// Serves what is queued for `queue` (null: the display's own queue), or
+// else waits until `deadline` for the compositor to send more and serves
+// that: 1 when something was served, 0 when nothing came in time, -1 when
+// the connection failed.
+int serveBy(wl_display* display, wl_event_queue* queue, std::chrono::steady_clock::time_point deadline);
 
 class Connection {
 public:
