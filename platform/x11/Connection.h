@@ -65,9 +65,11 @@ public:
     // Errors with this code from the request that follows are expected and
     // not reported (they are still counted); 0 reports them all again.
     void expectError(int code) { mExpected = code; }
-    // Once an attach has failed (a server in another IPC namespace), the
-    // next would too: later images go over the connection without asking.
-    bool shmRefused = false;
+    // Whether the server reaches our shared memory. Known after the first
+    // attach: where it fails (a server in another IPC namespace) the next
+    // would too, and later images go over the connection without asking;
+    // where it works, later segments need no probe.
+    enum class SharedMemory { Untried, Works, Refused } sharedMemory = SharedMemory::Untried;
 
     void flush();
     // Reads what the server has sent, without waiting, and hands every event

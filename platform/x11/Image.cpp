@@ -55,18 +55,20 @@ bool attachShared(Connection& connection, Image& image, Visual* visual, int dept
         connection.expectError(0);
         shmctl(id, IPC_RMID, nullptr);  // gone once both sides let go
         bool attached = connection.errorCount() == errorsBefore;
-        if (attached && !serverSeesOurSegment(dpy, x, depth)) {
+        if (attached && connection.sharedMemory == Connection::SharedMemory::Untried &&
+            !serverSeesOurSegment(dpy, x, depth)) {
             XShmDetach(dpy, &image.shm);
             XSync(dpy, False);
             attached = false;
         }
         if (attached) {
+            connection.sharedMemory = Connection::SharedMemory::Works;
             image.memory = image.shm.shmaddr;
             image.ximage = x;
             image.shared = true;
             return true;
         }
-        connection.shmRefused = true;
+        connection.sharedMemory = Connection::SharedMemory::Refused;
         shmdt(at);
     } else if (id >= 0) {
         shmctl(id, IPC_RMID, nullptr);
@@ -90,7 +92,7 @@ bool createImage(const std::shared_ptr<Link>& link, Image& image, int depth, int
     Visual* visual = dpy ? DefaultVisual(dpy, DefaultScreen(dpy)) : nullptr;
     int bpp = bytesPerPixel * 8;
     Connection* c = link->connection;
-    if (dpy && c->features().shmCompletion >= 0 && !c->shmRefused &&
+    if (dpy && c->features().shmCompletion >= 0 && c->sharedMemory != Connection::SharedMemory::Refused &&
         attachShared(*c, image, visual, depth, bpp, height, size)) {
         link->images.push_back(&image);
         return true;
