@@ -103,6 +103,15 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_TRUE(endsCleanly(pid, SIGTERM, std::chrono::seconds(2))) << "the X server stopped";
         kill(server->pid(), SIGCONT);
+        // Its frames wait for the server there: the shared memory it was
+        // making them goes with it.
+        std::ifstream segments("/proc/sysvipc/shm");
+        std::string line;
+        std::getline(segments, line);  // the heading
+        for (long key, id, perms, size, creator; segments >> key >> id >> perms >> size >> creator;) {
+            EXPECT_NE(creator, pid) << "shared memory segment " << id << " left behind";
+            std::getline(segments, line);
+        }
         EXPECT_NE(readAll(out).find(glVersionLine()), std::string::npos) << "a finished line was lost";
     }
     // A hang-up is not caught, and still the log holds every finished line.

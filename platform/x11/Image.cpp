@@ -42,6 +42,11 @@ bool attachShared(Connection& connection, Image& image, Visual* visual, int dept
                                 static_cast<unsigned>(image.pitch / (bpp / 8)), static_cast<unsigned>(height));
     int id = x && x->bytes_per_line == image.pitch ? shmget(IPC_PRIVATE, size, IPC_CREAT | 0600) : -1;
     void* at = id >= 0 ? shmat(id, nullptr, 0) : reinterpret_cast<void*>(-1);
+    // Marked for removal at once, while attached: Linux lets the server
+    // attach it all the same, and it goes with the last of us to let go,
+    // however the process ends (a server that stops answering during the
+    // attach below ends it by the signal's deadline).
+    if (id >= 0) shmctl(id, IPC_RMID, nullptr);
     if (at != reinterpret_cast<void*>(-1)) {
         image.shm.shmid = id;
         image.shm.shmaddr = x->data = static_cast<char*>(at);
@@ -53,7 +58,6 @@ bool attachShared(Connection& connection, Image& image, Visual* visual, int dept
         XShmAttach(dpy, &image.shm);
         XSync(dpy, False);
         connection.expectError(0);
-        shmctl(id, IPC_RMID, nullptr);  // gone once both sides let go
         bool attached = connection.errorCount() == errorsBefore;
         if (attached && connection.sharedMemory == Connection::SharedMemory::Untried &&
             !serverSeesOurSegment(dpy, x, depth)) {
@@ -70,8 +74,6 @@ bool attachShared(Connection& connection, Image& image, Visual* visual, int dept
         }
         connection.sharedMemory = Connection::SharedMemory::Refused;
         shmdt(at);
-    } else if (id >= 0) {
-        shmctl(id, IPC_RMID, nullptr);
     }
     if (x) {
         x->data = nullptr;
