@@ -3,7 +3,6 @@
 
 #include <EGL/egl.h>
 #include <fcntl.h>
-#include <png.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -144,20 +143,17 @@ unsigned long long framesRead(UIView* view) {
 std::vector<uint32_t> programIcon(int& width, int& height) {
     // The resources are share/orvanel; the icons share/icons.
     std::string path = NSBundle::mainBundle()->pathForResource("../icons/hicolor/64x64/apps/orvanel", "png");
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
+    picture::Pixels image;
+    std::string error;
     std::vector<uint32_t> argb;
-    if (path.empty() || !png_image_begin_read_from_file(&image, path.c_str())) return argb;
-    image.format = PNG_FORMAT_BGRA;  // as 32-bit words on a little-endian machine: ARGB
-    argb.resize(static_cast<size_t>(image.width) * image.height);
-    if (image.width > 256 || image.height > 256 ||
-        !png_image_finish_read(&image, nullptr, argb.data(), 0, nullptr)) {
-        png_image_free(&image);
-        argb.clear();
+    if (path.empty() || !picture::readImage(path, image, error) || image.width > 256 || image.height > 256)
         return argb;
+    for (size_t i = 0; i < image.rgba.size(); i += 4) {
+        const uint8_t* p = &image.rgba[i];
+        argb.push_back(uint32_t{p[3]} << 24 | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]);
     }
-    width = static_cast<int>(image.width);
-    height = static_cast<int>(image.height);
+    width = image.width;
+    height = image.height;
     return argb;
 }
 
@@ -428,8 +424,6 @@ namespace {
 class RunSummary : public NSObject {
 public:
     void finish() { NSRunLoop::mainRunLoop()->stop(0); }
-    double started = NSRunLoop::mainRunLoop()->now();
-    long long lateBefore = NSRunLoop::mainRunLoop()->lateTicks();
 };
 
 // --stats: one line, or one JSON object on a line of its own.
@@ -497,8 +491,11 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
         std::fprintf(stderr, "orvanel: %s\n", error.c_str());
         return 1;
     }
-    if (struct stat st {}; picture.empty() && !picture::userPath().empty() && lstat(picture::userPath().c_str(), &st) == 0)
-        picture = picture::userPath();
+    if (picture.empty()) {
+        std::string own = picture::userPath();
+        struct stat st {};
+        if (!own.empty() && lstat(own.c_str(), &st) == 0) picture = own;
+    }
     if (!picture.empty()) NSUserDefaults::standardUserDefaults()->_setStringForKey(picture, "picture");
     std::string error;
     if (!UIKitPlatform::start(&error)) {
@@ -525,8 +522,8 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     int status = NSRunLoop::mainRunLoop()->run();
     if (summary) {
         NSRunLoop* loop = NSRunLoop::mainRunLoop();
-        std::printf("orvanel: %ld frames shown in %.2f s, %lld late\n", gFramesDrawn, loop->now() - summary->started,
-                    loop->lateTicks() - summary->lateBefore);
+        std::printf("orvanel: %ld frames shown in %.2f s, %lld late\n", gFramesDrawn, loop->now() - runStarted,
+                    loop->lateTicks() - lateBefore);
         summary->release();
     }
     if (gStats) {
