@@ -50,17 +50,40 @@ bool readImage(const std::string& path, Pixels& out, std::string& error) {
     return true;
 }
 
-bool writePng(const std::string& path, const Pixels& pixels, std::string& error) {
+bool isPng(int fd) {
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    unsigned char head[8] = {};
+    return pread(fd, head, sizeof head, 0) == sizeof head && std::memcmp(head, kSignature, sizeof head) == 0;
+}
+
+std::vector<uint8_t> encodePng(int width, int height, uint32_t format, const void* rows, std::string& error) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(pixels.width);
-    image.height = static_cast<png_uint_32>(pixels.height);
-    image.format = PNG_FORMAT_RGBA;
-    if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.rgba.data(), 0, nullptr)) {
-        error = "cannot write " + path + ": " + image.message;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = format;
+    // In memory: libpng's own file writer removes the path it was given on
+    // any error, a device node or a link included.
+    png_alloc_size_t size = 0;
+    std::vector<uint8_t> png;
+    if (png_image_write_to_memory(&image, nullptr, &size, 0, rows, 0, nullptr)) {
+        png.resize(size);
+        if (png_image_write_to_memory(&image, png.data(), &size, 0, rows, 0, nullptr)) {
+            png.resize(size);
+            return png;
+        }
+    }
+    error = image.message;
+    return {};
+}
+
+bool writePng(const std::string& path, const Pixels& pixels, std::string& error) {
+    std::vector<uint8_t> png = encodePng(pixels.width, pixels.height, PNG_FORMAT_RGBA, pixels.rgba.data(), error);
+    if (png.empty()) {
+        error = "cannot write " + path + ": " + error;
         return false;
     }
-    return true;
+    return files::writeFile(path, png, error);
 }
 
 namespace {
@@ -144,10 +167,7 @@ bool usable(const std::string& path, std::string& error) {
     }
     struct stat st {};
     bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    unsigned char head[8] = {};
-    bool png = regular && pread(fd, head, sizeof head, 0) == sizeof head &&
-               std::memcmp(head, kSignature, sizeof head) == 0;
+    bool png = regular && isPng(fd);
     close(fd);
     if (!regular) {
         error = path + " is not a regular file";

@@ -25,7 +25,13 @@ struct Pixels {
 
 // Reads a PNG of any kind (palette, grey, 16-bit, with or without alpha).
 bool readImage(const std::string& path, Pixels& out, std::string& error);
-// Writes an RGBA image as a PNG (for the sample picture and the tests).
+// Whether the open file starts as a PNG does.
+bool isPng(int fd);
+// Rows of `width` x `height` pixels in libpng's PNG_FORMAT_`format` (RGB,
+// RGBA), encoded in memory; empty, with libpng's reason, when it cannot be.
+std::vector<uint8_t> encodePng(int width, int height, uint32_t format, const void* rows, std::string& error);
+// Writes an RGBA image as a PNG by files::writeFile's rules (for the sample
+// picture and the tests).
 bool writePng(const std::string& path, const Pixels& image, std::string& error);
 // The picture bytes for an image.
 std::vector<uint8_t> toPicture(const Pixels& image);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "LayerTree.h"
+#include "Picture.h"
 #include "SurfaceBufferInternal.h"
 #include "UIKit.h"
 #include "WriteFile.h"
@@ -38,24 +39,11 @@ bool writePng565(const std::string& path, const std::vector<uint16_t>& pixels, i
         rgb[i * 3 + 1] = static_cast<uint8_t>(g << 2 | g >> 4);
         rgb[i * 3 + 2] = static_cast<uint8_t>(b << 3 | b >> 2);
     }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGB;
-    // Encoded in memory first: libpng's own file writer removes the path it
-    // was given on any error, a device node or a link included.
-    png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), 0, nullptr)) {
-        error = "cannot write " + path + ": " + image.message;
+    std::vector<uint8_t> png = picture::encodePng(width, height, PNG_FORMAT_RGB, rgb.data(), error);
+    if (png.empty()) {
+        error = "cannot write " + path + ": " + error;
         return false;
     }
-    std::vector<uint8_t> png(size);
-    if (!png_image_write_to_memory(&image, png.data(), &size, 0, rgb.data(), 0, nullptr)) {
-        error = "cannot write " + path + ": " + image.message;
-        return false;
-    }
-    png.resize(size);
     return files::writeFile(path, png, error, temporary);
 }
 

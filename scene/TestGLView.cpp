@@ -37,13 +37,6 @@ FILE* openPng(const char* path) {
     return fmemopen(converted.data(), converted.size(), "rb");
 }
 
-bool isPng(int fd) {
-    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    unsigned char head[8] = {};
-    bool png = pread(fd, head, sizeof head, 0) == sizeof head && std::memcmp(head, kSignature, sizeof head) == 0;
-    return png;
-}
-
 // Opens read-only in binary mode. Without O_NONBLOCK a FIFO with no writer
 // would hang start-up, so only a regular file is taken. A PNG is taken only
 // where the user named the file.
@@ -59,7 +52,7 @@ FILE* openPicture(const char* path, bool pngToo = false) {
         close(fd);
         return nullptr;
     }
-    if (pngToo && isPng(fd)) {
+    if (pngToo && picture::isPng(fd)) {
         close(fd);
         return openPng(path);
     }
