@@ -20,13 +20,13 @@ long=${2:-260}
 ((long > short && short > 0)) || { echo "count: LONG must exceed SHORT, both above 0" >&2; exit 2; }
 
 work=$(mktemp -d)
+. scripts/xvfb.sh
 finish() {
   if [[ -n ${weston:-} ]]; then kill "$weston" 2>/dev/null || true; wait "$weston" 2>/dev/null || true; fi
-  if [[ -n ${xvfb:-} ]]; then kill "$xvfb" 2>/dev/null || true; fi
+  stop_xvfb
   rm -rf "$work"
 }
 trap finish EXIT
-. scripts/xvfb.sh
 start_xvfb
 x11=$DISPLAY
 unset DISPLAY WAYLAND_DISPLAY

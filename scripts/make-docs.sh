@@ -10,9 +10,10 @@ scripts/setup.sh build >/dev/null
 [[ -x /usr/bin/convert ]] || ensure_packages imagemagick
 
 work=$(mktemp -d)
+. scripts/xvfb.sh
 finish() {
   if [[ -n ${demo:-} ]]; then kill -TERM "$demo" 2>/dev/null || true; wait "$demo" 2>/dev/null || true; fi
-  if [[ -n ${xvfb:-} ]]; then kill "$xvfb" 2>/dev/null || true; fi
+  stop_xvfb
   rm -rf "$work"
 }
 trap finish EXIT
@@ -24,7 +25,6 @@ hide=()
 [[ -e /private/var && $(id -u) -eq 0 ]] &&
   hide=(unshare -m sh -c 'mount -t tmpfs tmpfs /private/var && exec "$@"' sh)
 
-. scripts/xvfb.sh
 start_xvfb
 "${hide[@]}" build/app/orvanel >/dev/null &
 demo=$!

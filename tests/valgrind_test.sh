@@ -9,14 +9,16 @@ program=$1
 screenshot=$2
 if ! command -v valgrind >/dev/null; then echo "valgrind is not installed"; exit 1; fi
 work=$(mktemp -d)
+. "$(dirname "$0")/../scripts/xvfb.sh"
 finish() {
   if [[ -n ${vg:-} ]]; then kill -TERM "$vg" 2>/dev/null || true; wait "$vg" 2>/dev/null || true; fi
-  if [[ -n ${xvfb:-} ]]; then kill "$xvfb" 2>/dev/null || true; fi
+  stop_xvfb
   rm -rf "$work"
 }
 trap finish EXIT
-. "$(dirname "$0")/../scripts/xvfb.sh"
 start_xvfb
+# Until the server answers.
+for _ in $(seq 100); do "$screenshot" --pixel 0 0 >/dev/null 2>&1 && break; sleep 0.05; done
 # Nothing at the picture path, so the sample beside the program is shown; as
 # root, a picture of the machine's own there is hidden in a private mount
 # namespace.
