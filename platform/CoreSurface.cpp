@@ -23,6 +23,15 @@ bool readInt(CFDictionaryRef properties, CFStringRef key, int32_t& out) {
     auto* number = static_cast<CFNumberRef>(CFDictionaryGetValue(properties, key));
     return number && CFNumberGetValue(number, kCFNumberSInt32Type, &out);
 }
+
+// Zeroed, and aligned for the read-back's widest stores.
+uint8_t* ownMemory(size_t size) {
+    constexpr size_t kAlign = 64;
+    size_t rounded = (size + kAlign - 1) / kAlign * kAlign;
+    auto* memory = static_cast<uint8_t*>(std::aligned_alloc(kAlign, rounded));
+    if (memory) std::memset(memory, 0, rounded);
+    return memory;
+}
 }  // namespace
 
 __CoreSurfaceBuffer::~__CoreSurfaceBuffer() {
@@ -54,7 +63,7 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
     auto* buffer = new __CoreSurfaceBuffer;
     display::Backend* backend = display::current();
     if (backend) buffer->shared = backend->createFrameMemory(width, height, pitch, size);
-    buffer->memory = buffer->shared ? buffer->shared->pixels() : static_cast<uint8_t*>(std::calloc(size, 1));
+    buffer->memory = buffer->shared ? buffer->shared->pixels() : ownMemory(size);
     if (!buffer->memory) {
         delete buffer;
         return nullptr;

@@ -19,7 +19,6 @@
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 
-#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string_view>
@@ -99,16 +98,15 @@ void CoreSurfaceBufferDetachEGL(__CoreSurfaceBuffer* buffer) {
 
 namespace {
 // Reads the current context's drawing into the buffer's memory, top row
-// first. GL's rows come bottom-up: they are read a strip at a time into a
-// scratch small enough to stay in the cache, and each row goes straight to
-// its place, so that the frame crosses memory once (the buffer's memory may
-// be what a display server reads next).
+// first. GL's rows come bottom-up: the frame is read in one call into a
+// scratch (each call costs Mesa a set-up worth many rows), and each row goes
+// to its place with streaming stores, so that the buffer's memory (what a
+// display server may read next) is crossed once.
 void readInto(__CoreSurfaceBuffer* buffer) {
-    constexpr int kStrip = 32;
     int w = buffer->width, h = buffer->height;
     size_t row = static_cast<size_t>(w) * 2;
     static std::vector<uint8_t> scratch;
-    scratch.resize(row * kStrip);
+    scratch.resize(row * static_cast<size_t>(h));
     // Rows of a width that is not a multiple of two pixels are not 4-byte
     // aligned: only then is the packing changed (and put back).
     GLint alignment = 4;
@@ -116,13 +114,10 @@ void readInto(__CoreSurfaceBuffer* buffer) {
         glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
         glPixelStorei(GL_PACK_ALIGNMENT, 2);
     }
-    for (int y = 0; y < h; y += kStrip) {
-        int rows = std::min(kStrip, h - y);
-        glReadPixels(0, y, w, rows, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, scratch.data());
-        for (int r = 0; r < rows; ++r)
-            streamCopy(buffer->memory + static_cast<size_t>(h - 1 - y - r) * buffer->pitch,
-                       scratch.data() + static_cast<size_t>(r) * row, row);
-    }
+    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, scratch.data());
+    for (int y = 0; y < h; ++y)
+        streamCopy(buffer->memory + static_cast<size_t>(h - 1 - y) * buffer->pitch,
+                   scratch.data() + static_cast<size_t>(y) * row, row);
     streamCopyDone();
     if (row % 4 != 0) glPixelStorei(GL_PACK_ALIGNMENT, alignment);
     if (rendererName().empty())

@@ -11,11 +11,38 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
+#endif
+
+#if defined(__SSE2__) && defined(__GNUC__)
+// Twice the width and four at a time where the processor has it, chosen when
+// the copy runs (the build targets the baseline): a quarter of the plain
+// loop's instructions, which were a third of the platform's cost a frame.
+__attribute__((target("avx"))) inline void streamCopyWide(void* to, const void* from, size_t bytes) {
+    auto* out = static_cast<__m256i*>(to);
+    auto* in = static_cast<const __m256i*>(from);
+    size_t n = bytes / 32, i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m256i a = _mm256_loadu_si256(in + i), b = _mm256_loadu_si256(in + i + 1);
+        __m256i c = _mm256_loadu_si256(in + i + 2), d = _mm256_loadu_si256(in + i + 3);
+        _mm256_stream_si256(out + i, a);
+        _mm256_stream_si256(out + i + 1, b);
+        _mm256_stream_si256(out + i + 2, c);
+        _mm256_stream_si256(out + i + 3, d);
+    }
+    for (; i < n; ++i) _mm256_stream_si256(out + i, _mm256_loadu_si256(in + i));
+}
 #endif
 
 inline void streamCopy(void* to, const void* from, size_t bytes) {
 #if defined(__SSE2__)
+#if defined(__GNUC__)
+    static const bool wide = __builtin_cpu_supports("avx");
+    if (wide && reinterpret_cast<uintptr_t>(to) % 32 == 0 && bytes % 32 == 0) {
+        streamCopyWide(to, from, bytes);
+        return;
+    }
+#endif
     if (reinterpret_cast<uintptr_t>(to) % 16 == 0 && bytes % 16 == 0) {
         auto* out = static_cast<__m128i*>(to);
         auto* in = static_cast<const __m128i*>(from);
