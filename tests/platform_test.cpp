@@ -561,17 +561,18 @@ TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
         w.fit = display::fitFrame(320, 480, c.width, c.height);
         w.framePicture = c.render ? 1 : 0;
         Listener l;
+        x11::Input input(w, l);
         XEvent e{};
         e.type = ButtonPress;
         e.xbutton.button = 1;
         e.xbutton.x = static_cast<int>(c.x);
         e.xbutton.y = static_cast<int>(c.y);
-        x11::translate(w, e, l);
+        input.handle(e);
         XIDeviceEvent touch{};
         touch.evtype = XI_TouchBegin;
         touch.event_x = c.x;
         touch.event_y = c.y;
-        x11::translateTouch(w, touch, l);
+        input.handleTouch(touch);
         ASSERT_EQ(l.at.size(), 2u);
         for (auto [x, y] : l.at) {
             EXPECT_DOUBLE_EQ(x, 100) << c.width << "x" << c.height << (c.render ? "" : " without RENDER");

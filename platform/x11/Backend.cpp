@@ -21,7 +21,7 @@ namespace {
 class X11Window final : public display::Window, public EventTarget {
 public:
     X11Window(std::shared_ptr<Link> link, display::WindowListener& listener)
-        : mLink(std::move(link)), mListener(listener) {
+        : mLink(std::move(link)), mInput(mWindow, listener) {
         mLink->windows.push_back(this);
     }
     ~X11Window() override {
@@ -60,15 +60,23 @@ public:
         x11::setIcon(mWindow, argb, width, height);
     }
     // The connection's event for this window.
-    void handle(XEvent& event) { translate(mWindow, event, mListener); }
-    void handleTouch(const XIDeviceEvent& event) { translateTouch(mWindow, event, mListener); }
+    void handle(const XEvent& event) {
+        switch (event.type) {
+        case ConfigureNotify: resized(mWindow, event.xconfigure.width, event.xconfigure.height); return;
+        case MapNotify:
+        case UnmapNotify:
+        case VisibilityNotify: trackVisibility(mWindow, event); return;
+        default: mInput.handle(event);
+        }
+    }
+    void handleTouch(const XIDeviceEvent& event) { mInput.handleTouch(event); }
 
 private:
     std::shared_ptr<Link> mLink;
     WindowState mWindow;
     std::deque<unsigned long> mShown;  // the last request of each frame the server has not yet done
     long mPresented = 0;
-    display::WindowListener& mListener;
+    Input mInput;
 };
 
 class X11Backend final : public display::Backend {

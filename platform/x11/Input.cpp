@@ -7,8 +7,7 @@
 #include "KeyCommands.h"
 
 namespace x11 {
-namespace {
-void key(const XKeyEvent& e, display::WindowListener& listener) {
+void Input::key(const XKeyEvent& e) {
     // The keysym of the active group and level, so that q is q on any layout.
     KeySym sym = NoSymbol;
     unsigned consumed = 0;
@@ -18,35 +17,26 @@ void key(const XKeyEvent& e, display::WindowListener& listener) {
     // Mod2 is Num Lock on every common layout, Lock is Caps Lock.
     m.other = e.state & (Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask);
     switch (display::commandForKey(static_cast<uint32_t>(sym), m)) {
-    case display::KeyCommand::Quit: listener.windowCloseRequested(); break;
-    case display::KeyCommand::ToggleFullscreen: listener.windowFullscreenToggled(); break;
+    case display::KeyCommand::Quit: mListener.windowCloseRequested(); break;
+    case display::KeyCommand::ToggleFullscreen: mListener.windowFullscreenToggled(); break;
     case display::KeyCommand::Nothing: break;
     }
 }
-}  // namespace
 
-void translate(WindowState& w, const XEvent& e, display::WindowListener& listener) {
+void Input::handle(const XEvent& e) {
     switch (e.type) {
     case Expose:
-        if (e.xexpose.count == 0) listener.windowExposed();
+        if (e.xexpose.count == 0) mListener.windowExposed();
         return;
     case ClientMessage:
         if (static_cast<Atom>(e.xclient.data.l[0]) == XInternAtom(e.xany.display, "WM_DELETE_WINDOW", False))
-            listener.windowCloseRequested();
+            mListener.windowCloseRequested();
         return;
     case DestroyNotify:
-        listener.windowCloseRequested();
-        return;
-    case ConfigureNotify:
-        resized(w, e.xconfigure.width, e.xconfigure.height);
+        mListener.windowCloseRequested();
         return;
     case KeyPress:
-        key(e.xkey, listener);
-        return;
-    case MapNotify:
-    case UnmapNotify:
-    case VisibilityNotify:
-        trackVisibility(w, e);
+        key(e.xkey);
         return;
     case ButtonPress:
     case ButtonRelease:
@@ -58,24 +48,24 @@ void translate(WindowState& w, const XEvent& e, display::WindowListener& listene
     // The frame may be scaled and centred: the view gets frame coordinates.
     double x = e.type == MotionNotify ? e.xmotion.x : e.xbutton.x;
     double y = e.type == MotionNotify ? e.xmotion.y : e.xbutton.y;
-    display::toFrame(shownFit(w), x, y);
+    display::toFrame(shownFit(mWindow), x, y);
     unsigned state = e.type == MotionNotify ? e.xmotion.state : e.xbutton.state;
     unsigned held = (state & Button1Mask ? display::kHeld[0] : 0) | (state & Button2Mask ? display::kHeld[1] : 0) |
                     (state & Button3Mask ? display::kHeld[2] : 0);
     if (e.type == MotionNotify)
-        listener.windowMotion(x, y, held);
+        mListener.windowMotion(x, y, held);
     else
-        listener.windowButton(static_cast<int>(e.xbutton.button), e.type == ButtonPress, x, y, e.xbutton.time,
+        mListener.windowButton(static_cast<int>(e.xbutton.button), e.type == ButtonPress, x, y, e.xbutton.time,
                               held);
 }
 
-void translateTouch(WindowState& w, const XIDeviceEvent& d, display::WindowListener& listener) {
+void Input::handleTouch(const XIDeviceEvent& d) {
     display::Touch phase = d.evtype == XI_TouchBegin    ? display::Touch::Begin
                            : d.evtype == XI_TouchUpdate ? display::Touch::Update
                                                         : display::Touch::End;
     double x = d.event_x, y = d.event_y;
-    display::toFrame(shownFit(w), x, y);
-    listener.windowTouch(phase, d.detail, x, y, d.time);
+    display::toFrame(shownFit(mWindow), x, y);
+    mListener.windowTouch(phase, d.detail, x, y, d.time);
 }
 
 }  // namespace x11

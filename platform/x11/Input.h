@@ -2,7 +2,7 @@
 #pragma once
 
 // Turns a window's X events into what the platform knows: pointer, touch,
-// key commands, close requests, exposure, size and visibility.
+// key commands, close requests and exposure.
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -12,7 +12,18 @@
 
 namespace x11 {
 
-void translate(WindowState& window, const XEvent& event, display::WindowListener& listener);
-void translateTouch(WindowState& window, const XIDeviceEvent& event, display::WindowListener& listener);
+// A window's input: its events, in frame coordinates, to its listener.
+class Input {
+public:
+    Input(const WindowState& window, display::WindowListener& listener) : mWindow(window), mListener(listener) {}
+    void handle(const XEvent& event);
+    void handleTouch(const XIDeviceEvent& event);
+
+private:
+    void key(const XKeyEvent& event);
+
+    const WindowState& mWindow;
+    display::WindowListener& mListener;
+};
 
 }  // namespace x11
