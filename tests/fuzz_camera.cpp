@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Random pointer-event sequences into the camera view. Every camera value must
-// be what the drag arithmetic gives, computed here on its own, and NaN only
-// where an event carried a value that was not finite. Built as a libFuzzer
-// target with clang (scripts/fuzz.sh), and otherwise as a program that feeds
-// it a fixed number of pseudo-random sequences.
+// Random pointer-event sequences into the camera view, and what must hold
+// for any of them as a user drags: a press moves nothing (a double click puts
+// the default pose back); a drag moves only what its button moves, the way
+// the pointer went from where the press was, and the points on the way do
+// not change where it ends; at the press point nothing has moved; a release
+// ends the drag; no NaN comes from finite input. Built as a libFuzzer target
+// with clang (scripts/fuzz.sh), and otherwise as a program that feeds it a
+// fixed number of pseudo-random sequences.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,53 +19,43 @@
 
 namespace {
 
-struct Model {
-    float theta = 45, phi = 30, distance = 7, offsetX = 0, offsetY = 0;
-    float startTheta = 0, startPhi = 0, startDistance = 0, startX = 0, startY = 0;
-    float downX = 0, downY = 0;
-    int32_t button = 0;
-
-    static int32_t toInt(float v) {
-        if (!(v >= -2147483648.0f && v < 2147483648.0f)) return 0;
-        return static_cast<int32_t>(v);
-    }
-    void reset() { *this = Model{.button = button}; }
-    void down(float x, float y, float deltaX, float deltaY) {
-        if (toInt(deltaX) == 2) reset();
-        downX = x;
-        downY = y;
-        button = toInt(deltaY);
-        startTheta = theta;
-        startPhi = phi;
-        startDistance = distance;
-        startX = offsetX;
-        startY = offsetY;
-    }
-    void drag(float x, float y, float deltaX, float deltaY) {
-        if (toInt(deltaY) != button) down(x, y, deltaX, deltaY);
-        volatile float dx = (x - downX) / 400.0f;
-        volatile float dy = (y - downY) / 400.0f;
-        if (button == 1) {
-            volatile float tx = dx * 180.0f, ty = dy * 180.0f;
-            theta = startTheta + tx;
-            phi = startPhi + ty;
-        } else if (button == 2) {
-            volatile float spread = dx - dy;
-            distance = static_cast<float>(static_cast<double>(startDistance) + static_cast<double>(spread) * 4.0);
-        } else if (button == 3) {
-            offsetX = static_cast<float>(static_cast<double>(startX) + static_cast<double>(dx) * 4.0);
-            offsetY = static_cast<float>(static_cast<double>(startY) + static_cast<double>(dy) * -4.0);
-        }
-    }
+// theta, phi, distance, offset x, offset y
+struct Pose {
+    float v[5];
 };
+
+Pose poseOf(const UIGLCameraView* view) {
+    return {{view->mCameraTheta, view->mCameraPhi, view->mCameraDistance, view->mCameraOffsetX,
+             view->mCameraOffsetY}};
+}
 
 bool same(float a, float b) {
     return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+bool same(const Pose& a, const Pose& b) {
+    for (int i = 0; i < 5; ++i)
+        if (!same(a.v[i], b.v[i])) return false;
+    return true;
+}
+
+void setPose(UIGLCameraView* view, const Pose& p) {
+    view->mCameraTheta = p.v[0];
+    view->mCameraPhi = p.v[1];
+    view->mCameraDistance = p.v[2];
+    view->mCameraOffsetX = p.v[3];
+    view->mCameraOffsetY = p.v[4];
+}
+
+bool finite(const Pose& p) {
+    for (float v : p.v)
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
 void check(bool ok, const char* what) {
     if (ok) return;
-    std::fprintf(stderr, "camera value differs from the arithmetic: %s\n", what);
+    std::fprintf(stderr, "camera: %s\n", what);
     std::abort();
 }
 
@@ -73,48 +66,85 @@ float take(const uint8_t*& p) {
     return v;
 }
 
+// The drag from the press at (ax, ay) with `button` held, now at (x, y),
+// moved each of the pose's values from `start` only as that button moves it.
+void checkDrag(int button, const Pose& start, const Pose& now, double ax, double ay, double x, double y) {
+    // What each button moves, and which way (the pointer's motion to the
+    // right, downwards): turning follows it, zooming goes out to the right
+    // and in downwards, panning follows it across and against it down.
+    static const double kWay[4][5][2] = {{},
+                                          {{1, 0}, {0, 1}},
+                                          {{}, {}, {1, -1}},
+                                          {{}, {}, {}, {1, 0}, {0, -1}}};
+    const auto& way = kWay[button >= 1 && button <= 3 ? button : 0];
+    for (int i = 0; i < 5; ++i) {
+        double motion = way[i][0] * (x - ax) + way[i][1] * (y - ay);
+        double moved = static_cast<double>(now.v[i]) - start.v[i];
+        if (way[i][0] == 0 && way[i][1] == 0)
+            check(moved == 0, "a value its button does not move moved");
+        else
+            check(moved * motion >= 0, "a value moved against the pointer");
+    }
+    if (x == ax && y == ay) check(same(now, start), "moved without the pointer moving");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    auto* view = alloc<UIGLCameraView>();  // no GL set-up: the handlers need none
-    view->mZUp = true;
-    view->resetView();
-    Model model;
-    bool wild = false;  // an event value that was not finite
+    // The view takes every event; the other takes the presses (from the
+    // view's pose) and every other drag, and must end each drag it sees
+    // where the first does.
+    UIGLCameraView* views[2] = {alloc<UIGLCameraView>(), alloc<UIGLCameraView>()};  // no GL set-up needed
+    for (UIGLCameraView* v : views) {
+        v->mZUp = true;
+        v->resetView();
+    }
+    UIGLCameraView* view = views[0];
+    const Pose home = poseOf(view);
+    Pose start = home;
+    float ax = 0, ay = 0;
+    bool wild = false, skip = false;  // wild: an event value that was not finite
     constexpr size_t kRecord = 1 + 4 * 4;
     for (const uint8_t* p = data; p + kRecord <= data + size;) {
         uint8_t kind = *p++ % 4;
         float x = take(p), y = take(p), deltaX = take(p), deltaY = take(p);
         wild = wild || !std::isfinite(x) || !std::isfinite(y);
         __GSEvent e{CGRectMake(x, y, 0, 0), deltaX, deltaY};
-        switch (kind) {
-        case 0:
-            view->mouseDown(&e);
-            model.down(x, y, deltaX, deltaY);
-            break;
-        case 1:
-        case 2:
+        const Pose before = poseOf(view);
+        const int32_t held = view->mButtonDown;
+        const bool press = kind == 0 || (kind < 3 && UIGLCameraEventInt(deltaY) != held);
+        if (press) {
+            // A drag with another button starts a drag of its own there.
+            Pose pressed = UIGLCameraEventInt(deltaX) == 2 ? home : before;
+            start = pressed;
+            ax = x;
+            ay = y;
+            setPose(views[1], before);  // a skipped drag's end stays where it was
+            for (UIGLCameraView* v : views) kind == 0 ? v->mouseDown(&e) : v->mouseDragged(&e);
+            check(same(poseOf(view), kind == 0 ? pressed : poseOf(view)), "a press moved the camera");
+            check(view->mButtonDown == UIGLCameraEventInt(deltaY), "the button held");
+            skip = false;
+        } else if (kind < 3) {
             view->mouseDragged(&e);
-            model.drag(x, y, deltaX, deltaY);
-            break;
-        default:
-            view->mouseUp(&e);
-            model.button = 0;
-            break;
+            if (!skip) {
+                views[1]->mouseDragged(&e);
+                // (Without a button that moves the camera, a drag leaves
+                // the pose as the skipped one put it.)
+                if (held >= 1 && held <= 3)
+                    check(same(poseOf(views[1]), poseOf(view)), "the points on a drag's way changed where it ends");
+            }
+            skip = !skip;
+        } else {
+            for (UIGLCameraView* v : views) v->mouseUp(&e);
+            check(view->mButtonDown == 0, "a release left a button held");
+            start = poseOf(view);  // from here on, moving turns nothing
         }
-        check(view->mButtonDown == model.button, "button");
-        check(same(view->mCameraTheta, model.theta), "theta");
-        check(same(view->mCameraPhi, model.phi), "phi");
-        check(same(view->mCameraDistance, model.distance), "distance");
-        check(same(view->mCameraOffsetX, model.offsetX), "offset x");
-        check(same(view->mCameraOffsetY, model.offsetY), "offset y");
-        check(same(view->mMouseDownX, model.downX) && same(view->mMouseDownY, model.downY), "anchor");
-        for (float v : {view->mCameraTheta, view->mCameraPhi, view->mCameraDistance, view->mCameraOffsetX,
-                        view->mCameraOffsetY})
-            check(!std::isnan(v) || wild, "NaN from finite input");
-        check(view->mCameraFOV == 50.0f && view->mZUp, "untouched fields");
+        if (kind > 0 && kind < 3 && !wild && finite(start))
+            checkDrag(view->mButtonDown, start, poseOf(view), ax, ay, x, y);
+        for (float v : poseOf(view).v) check(!std::isnan(v) || wild, "NaN from finite input");
+        check(view->mCameraFOV == 50.0f && view->mZUp, "fields no drag touches");
     }
-    view->release();
+    for (UIGLCameraView* v : views) v->release();
     return 0;
 }
 
@@ -151,7 +181,7 @@ int main(int argc, char** argv) {
         }
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
-    std::printf("%ld event sequences: every camera value as the arithmetic gives it\n", runs);
+    std::printf("%ld event sequences: every drag moved the camera as a drag does\n", runs);
     return 0;
 }
 #endif
