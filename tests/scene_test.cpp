@@ -253,6 +253,9 @@ TEST_F(PictureTest, EmptyFileDirectoryAndFifoNeverHang) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     std::string out = output();
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6) << out;  // one diagnostic per file
+    // The folder and the FIFO are refused by what they are, not read.
+    EXPECT_NE(out.find(dir + ": not a regular file"), std::string::npos) << out;
+    EXPECT_NE(out.find(fifo + ": not a regular file"), std::string::npos) << out;
     rmdir(dir.c_str());
     unlink(fifo.c_str());
 }
