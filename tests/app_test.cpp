@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -145,6 +146,9 @@ TEST_F(AppTest, MainReportsAMissingDisplayAndReturnsTheLoopsStatus) {
 // value one line naming it and a hint on standard error with status 2, and
 // nothing of the application runs.
 TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
+    // A FIFO named as the picture is refused by what it is, never waited on.
+    const std::string fifo = std::string(testing::TempDir()) + "orvanel_fifo_" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -158,6 +162,7 @@ TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
         {{"photo.png"}, 1, "", "orvanel: cannot read photo.png: No such file or directory\n"},
         {{"--", "--frames"}, 1, "", "orvanel: cannot read --frames: No such file or directory\n"},
         {{"--picture=/"}, 1, "", "orvanel: / is not a regular file\n"},
+        {{fifo}, 1, "", "orvanel: " + fifo + " is not a regular file\n"},
         {{"--picture", "/proc/self/cmdline"}, 1, "", "orvanel: /proc/self/cmdline is neither a PNG image nor"},
         {{"a.png", "--picture=b.png"}, 2, "", "orvanel: one picture only: 'a.png' and 'b.png'\n"},
         {{"--version=1"}, 2, "", "orvanel: option '--version' takes no value\n"},
@@ -194,6 +199,7 @@ TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
         EXPECT_EQ(err.empty(), c.err.empty()) << what;
         EXPECT_TRUE(rec::calls.empty()) << what;
     }
+    unlink(fifo.c_str());
 }
 
 }  // namespace
