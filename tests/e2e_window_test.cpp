@@ -253,4 +253,44 @@ TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsI
 }
 
 }  // namespace
+// Under a window manager that speaks EWMH (the test is one: it maps what
+// asks to be mapped and hears what is sent to the root), F11 asks it for full
+// screen and F11 again for the window back.
+TEST_F(EndToEnd, UnderAWindowManagerF11AsksForFullScreenAndBack) {
+    Display* dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr);
+    ::Window root = DefaultRootWindow(dpy), check = XCreateSimpleWindow(dpy, root, 0, 0, 1, 1, 0, 0, 0);
+    XChangeProperty(dpy, root, XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False), XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&check), 1);
+    XSelectInput(dpy, root, SubstructureRedirectMask);
+    XSync(dpy, False);
+    const Atom state = XInternAtom(dpy, "_NET_WM_STATE", False);
+    const long full = static_cast<long>(XInternAtom(dpy, "_NET_WM_STATE_FULLSCREEN", False));
+    std::vector<std::pair<long, long>> asked;  // each _NET_WM_STATE request: what to do, to which state
+    auto serve = [&] {
+        while (XPending(dpy)) {
+            XEvent e;
+            XNextEvent(dpy, &e);
+            if (e.type == MapRequest) XMapWindow(dpy, e.xmaprequest.window);
+            if (e.type == ClientMessage && e.xclient.message_type == state)
+                asked.push_back({e.xclient.data.l[0], e.xclient.data.l[1]});
+        }
+    };
+    int out = -1;
+    pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 90), out);
+    ASSERT_TRUE(waitUntil([&] { return serve(), showsAFrame(grab()); })) << "no frame under the window manager";
+    Pointer pointer;
+    pointer.move(160, 240);
+    pointer.key(XK_F11);
+    EXPECT_TRUE(waitUntil([&] { return serve(), asked.size() == 1; })) << "F11 asked nothing";
+    pointer.key(XK_F11);
+    EXPECT_TRUE(waitUntil([&] { return serve(), asked.size() == 2; })) << "the second F11 asked nothing";
+    EXPECT_EQ(asked, (std::vector<std::pair<long, long>>{{1, full}, {0, full}}));
+    pointer.key(XK_Escape);
+    EXPECT_TRUE(endsCleanly(pid, 0)) << "Esc";
+    ::close(out);
+    XDestroyWindow(dpy, check);
+    XCloseDisplay(dpy);
+}
+
 }  // namespace e2e
