@@ -49,6 +49,9 @@ TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOff
     EXPECT_EQ(std::vector<int>({xw, xh, ow, oh, uw, uh}), std::vector<int>({320, 480, 320, 480, 320, 480}));
     EXPECT_TRUE(x == o) << "the frames differ";
     EXPECT_TRUE(x == u) << "the user's own picture is not the one shown";
+    // The clear colour's 5-6-5 value, each channel widened by repeating its top bits.
+    ASSERT_GE(x.size(), 3u);
+    EXPECT_EQ(std::vector<unsigned char>(x.begin(), x.begin() + 3), (std::vector<unsigned char>{74, 77, 99}));
     size_t coloured = 0;
     for (size_t i = 0; i + 2 < x.size(); i += 3) coloured += x[i] != 74 || x[i + 1] != 77 || x[i + 2] != 99;
     EXPECT_GT(coloured, 10000u) << "no cube in the screenshot";
