@@ -350,11 +350,17 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
 TEST_F(PictureToolTest, LinksFifosAndDevicesAreWrittenThroughNotReplaced) {
     std::string error;
     std::vector<uint8_t> bytes(49152, 9);
-    fs::create_symlink(path("real.raw"), path("link.raw"));
-    ASSERT_TRUE(picture::writePicture(path("link.raw"), bytes, error)) << error;  // dangling: made through it
-    ASSERT_TRUE(picture::writePicture(path("link.raw"), bytes, error)) << error;  // then replaced through it
-    EXPECT_TRUE(fs::is_symlink(path("link.raw")));
+    // A link naming its target whole, and one naming it from the link's own
+    // folder (into a folder only that one has).
+    fs::create_directory(path("sub"));
+    for (auto [link, target] : {std::pair{path("link.raw"), path("real.raw")}, {path("rel.raw"), "sub/real.raw"}}) {
+        fs::create_symlink(target, link);
+        ASSERT_TRUE(picture::writePicture(link, bytes, error)) << error;  // dangling: made through it
+        ASSERT_TRUE(picture::writePicture(link, bytes, error)) << error;  // then replaced through it
+        EXPECT_TRUE(fs::is_symlink(link));
+    }
     EXPECT_EQ(fs::file_size(path("real.raw")), 49152u);
+    EXPECT_EQ(fs::file_size(path("sub/real.raw")), 49152u);
 
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
     std::vector<uint8_t> got;
