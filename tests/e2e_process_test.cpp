@@ -109,14 +109,19 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
         EXPECT_TRUE(endsCleanly(pid, SIGTERM, std::chrono::milliseconds(500))) << "the X server stopped";
         kill(server->pid(), SIGCONT);
         // Its frames wait for the server there: the shared memory it was
-        // making them goes with it.
-        std::ifstream segments("/proc/sysvipc/shm");
-        std::string line;
-        std::getline(segments, line);  // the heading
-        for (long key, id, perms, size, creator; segments >> key >> id >> perms >> size >> creator;) {
-            EXPECT_NE(creator, pid) << "shared memory segment " << id << " left behind";
-            std::getline(segments, line);
-        }
+        // making them goes with it, once the server has let go of it too.
+        auto segmentsLeft = [pid] {
+            std::ifstream segments("/proc/sysvipc/shm");
+            std::string line;
+            std::getline(segments, line);  // the heading
+            int left = 0;
+            for (long key, id, perms, size, creator; segments >> key >> id >> perms >> size >> creator;) {
+                left += creator == pid;
+                std::getline(segments, line);
+            }
+            return left;
+        };
+        EXPECT_TRUE(waitUntil([&] { return segmentsLeft() == 0; })) << segmentsLeft() << " segments left behind";
         EXPECT_NE(readAll(out).find(glVersionLine()), std::string::npos) << "a finished line was lost";
     }
     // A hang-up is not caught, and still the log holds every finished line.
