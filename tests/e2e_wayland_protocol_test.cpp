@@ -60,18 +60,16 @@ bool answers(TestCompositor& compositor) {
                  [serial](const Facts& f) { return std::count(f.pongs.begin(), f.pongs.end(), serial) == 1; });
 }
 
-// The frame as 5-6-5 pixels, whatever the buffer's format.
+// The frame as 5-6-5 pixels, whatever the buffer's format (black where it has none).
 Screen screenOf(const Shot& shot) {
-    Screen s;
-    for (int y = 0; y < shot.height; ++y)
-        for (int x = 0; x < shot.width; ++x) {
-            const uint8_t* p = &shot.pixels[static_cast<size_t>(y) * shot.stride];
-            if (shot.format == WL_SHM_FORMAT_RGB565) {
-                s.px.push_back(static_cast<uint16_t>(p[2 * x] | p[2 * x + 1] << 8));
-            } else {
-                const uint8_t* bgrx = p + 4 * x;
-                s.px.push_back(static_cast<uint16_t>((bgrx[2] >> 3) << 11 | (bgrx[1] >> 2) << 5 | bgrx[0] >> 3));
-            }
+    Screen s{std::vector<uint16_t>(320 * 480)};
+    bool rgb565 = shot.format == WL_SHM_FORMAT_RGB565;
+    if (shot.stride < shot.width * (rgb565 ? 2 : 4) || shot.pixels.size() < static_cast<size_t>(shot.stride) * shot.height)
+        return s;
+    for (int y = 0; y < std::min(shot.height, 480); ++y)
+        for (int x = 0; x < std::min(shot.width, 320); ++x) {
+            const uint8_t* p = &shot.pixels[static_cast<size_t>(y) * shot.stride + x * (rgb565 ? 2 : 4)];
+            s.px[y * 320 + x] = static_cast<uint16_t>(rgb565 ? p[0] | p[1] << 8 : (p[2] >> 3) << 11 | (p[1] >> 2) << 5 | p[0] >> 3);
         }
     return s;
 }

@@ -80,6 +80,7 @@ struct TestCompositor::Impl {
     std::string dir = (std::filesystem::temp_directory_path() / "orvanel-compositor-XXXXXX").string();
     std::string socket = "wayland-test";
     int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    wl_event_source* waking = nullptr;
     std::atomic<bool> stopping{false};
     std::thread thread;
     std::list<Global> globals;
@@ -109,8 +110,8 @@ struct TestCompositor::Impl {
             });
         }
         // Only wakes the thread, to stop.
-        wl_event_loop_add_fd(wl_display_get_event_loop(display), wake, WL_EVENT_READABLE,
-                             [](int, uint32_t, void*) { return 0; }, nullptr);
+        waking = wl_event_loop_add_fd(wl_display_get_event_loop(display), wake, WL_EVENT_READABLE,
+                                      [](int, uint32_t, void*) { return 0; }, nullptr);
         thread = std::thread([this] { run(); });
     }
 
@@ -119,6 +120,7 @@ struct TestCompositor::Impl {
         uint64_t one = 1;
         if (write(wake, &one, sizeof one) < 0) std::terminate();  // the thread would never end
         thread.join();
+        if (waking) wl_event_source_remove(waking);
         wl_display_destroy_clients(display);
         wl_display_destroy(display);
         close(wake);
