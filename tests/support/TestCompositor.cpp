@@ -56,7 +56,7 @@ struct Surface {
     bool attached = false;
     wl_resource* current = nullptr;    // the buffer committed
     std::vector<wl_resource*> frames;  // callbacks for the next commit
-    bool window = false, sub = false;  // its role
+    bool sub = false;  // the frame's, a subsurface
     Rect place;  // its subsurface position and viewport destination
 };
 
@@ -79,8 +79,7 @@ struct TestCompositor::Impl {
     wl_display* display = wl_display_create();
     std::string dir = (std::filesystem::temp_directory_path() / "orvanel-compositor-XXXXXX").string();
     std::string socket = "wayland-test";
-    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    wl_event_source* waking = nullptr;
+    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // stops the thread
     std::atomic<bool> stopping{false};
     std::thread thread;
     std::list<Global> globals;
@@ -109,9 +108,6 @@ struct TestCompositor::Impl {
                 global->impl->bind(c, global->interface, v, id);
             });
         }
-        // Only wakes the thread, to stop.
-        waking = wl_event_loop_add_fd(wl_display_get_event_loop(display), wake, WL_EVENT_READABLE,
-                                      [](int, uint32_t, void*) { return 0; }, nullptr);
         thread = std::thread([this] { run(); });
     }
 
@@ -120,7 +116,6 @@ struct TestCompositor::Impl {
         uint64_t one = 1;
         if (write(wake, &one, sizeof one) < 0) std::terminate();  // the thread would never end
         thread.join();
-        if (waking) wl_event_source_remove(waking);
         wl_display_destroy_clients(display);
         wl_display_destroy(display);
         close(wake);
@@ -144,9 +139,9 @@ struct TestCompositor::Impl {
 
     void run() {
         wl_event_loop* loop = wl_display_get_event_loop(display);
-        pollfd ready{wl_event_loop_get_fd(loop), POLLIN, 0};
+        pollfd ready[] = {{wl_event_loop_get_fd(loop), POLLIN, 0}, {wake, POLLIN, 0}};
         while (!stopping) {
-            poll(&ready, 1, -1);
+            poll(ready, 2, -1);
             std::lock_guard<std::mutex> lock(mutex);
             wl_event_loop_dispatch(loop, 0);
             flush();
@@ -241,7 +236,6 @@ struct TestCompositor::Impl {
             facts.pongs.push_back(args[0].u);
         } else if (name == "xdg_wm_base.get_xdg_surface") {
             window = object(args[1]);
-            surfaces[window].window = true;
             xdgSurface = made[0];
         } else if (name == "xdg_surface.get_toplevel") {
             toplevel = made[0];
@@ -276,7 +270,7 @@ struct TestCompositor::Impl {
                 }
             }
         }
-        if (s.window) {
+        if (r == window) {
             if (configured != acked) ++facts.commitsBeforeAck;
             // The subsurface's state is applied with its parent's commit.
             facts.window = Rect{0, 0, s.place.width, s.place.height};
