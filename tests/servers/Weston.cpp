@@ -2,7 +2,6 @@
 #include "Weston.h"
 
 #include <fcntl.h>
-#include <png.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -15,6 +14,8 @@
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
+
+#include "PngRgb.h"
 
 namespace fs = std::filesystem;
 
@@ -41,17 +42,6 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     return pid;
 }
 
-bool readPng(const std::string& path, std::vector<unsigned char>& rgb, int& width, int& height) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-    image.format = PNG_FORMAT_RGB;
-    rgb.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return false;
-    width = static_cast<int>(image.width);
-    height = static_cast<int>(image.height);
-    return true;
-}
 }  // namespace
 
 Weston::Weston(int width, int height, const std::string& shell) {
@@ -91,7 +81,7 @@ bool Weston::screenshot(std::vector<unsigned char>& rgb, int& width, int& height
     int status = 0;
     waitpid(pid, &status, 0);
     for (const auto& entry : fs::directory_iterator(mRuntimeDir))
-        if (entry.path().extension() == ".png") return readPng(entry.path().string(), rgb, width, height);
+        if (entry.path().extension() == ".png") return readPngRgb(entry.path().string(), rgb, width, height);
     return false;
 }
 

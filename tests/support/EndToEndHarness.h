@@ -27,6 +27,7 @@
 #include <png.h>
 
 #include "Weston.h"
+#include "PngRgb.h"
 #include "Xvfb.h"
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <EGL/egl.h>
@@ -443,15 +444,8 @@ inline std::optional<Screen> compositorScreen(const Weston& weston) {
 
 // A PNG's pixels as 8-bit RGB, or empty.
 inline std::vector<unsigned char> pngPixels(const std::string& path, int& width, int& height) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
     std::vector<unsigned char> rgb;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return rgb;
-    image.format = PNG_FORMAT_RGB;
-    rgb.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) rgb.clear();
-    width = static_cast<int>(image.width);
-    height = static_cast<int>(image.height);
+    if (!readPngRgb(path, rgb, width, height)) rgb.clear();
     return rgb;
 }
 
