@@ -2,8 +2,9 @@
 // Measures what a frame costs, back to back and at the demo's own pace
 // against bare GL and a plain EGL window program, whether memory stays flat,
 // how soon the first frame shows and how well the 0.033 s timer keeps time, on
-// a private 16-bit Xvfb. Usage: orvanel_bench [--quick | --soak FRAMES |
-// --startup]; --plain-window and --bare-paced run the baselines themselves.
+// a private 16-bit Xvfb and a headless weston. Usage: orvanel_bench [--quick |
+// --soak FRAMES | --startup]; --plain-window, --plain-wayland and --bare-paced
+// run the baselines themselves.
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 #include <sched.h>
@@ -22,10 +23,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "DrawCube.h"
+#include "PlainWayland.h"
 #include "TestGLView.h"
 #include "UIKit.h"
 #include "Weston.h"
@@ -101,8 +104,8 @@ struct RealPath {
 };
 
 // The same GL calls into a pbuffer, ended with glFinish, with nothing around;
-// or, given an X window, into a window surface ended with eglSwapBuffers, as
-// a plain EGL program would draw.
+// or, given an X window or a Wayland one, into a window surface ended with
+// eglSwapBuffers, as a plain EGL program would draw.
 struct BareGL {
     EGLDisplay dpy = EGL_NO_DISPLAY;
     EGLSurface surface = EGL_NO_SURFACE;
@@ -113,16 +116,32 @@ struct BareGL {
 
     explicit BareGL(const uint8_t* pixels, unsigned long window = 0) : picture(pixels), swap(window != 0) {
         dpy = eglGetDisplay(EGL_DEFAULT_DISPLAY);
-        eglInitialize(dpy, nullptr, nullptr);
-        EGLConfig config = nullptr;
-        EGLint count = 0;
-        eglChooseConfig(dpy, UIGLView::configAttribs, &config, 1, &count);
+        EGLConfig config = setUp();
         const EGLint size[] = {EGL_WIDTH, 320, EGL_HEIGHT, 480, EGL_NONE};
         surface = window ? eglCreateWindowSurface(dpy, config, static_cast<EGLNativeWindowType>(window), nullptr)
                          : eglCreatePbufferSurface(dpy, config, size);
+    }
+    // On a Wayland connection's EGL display, into its wl_egl_window.
+    BareGL(const uint8_t* pixels, EGLDisplay display, void* window) : dpy(display), picture(pixels), swap(true) {
+        surface = eglCreatePlatformWindowSurface(dpy, setUp(), window, nullptr);
+    }
+    bool ok() const { return surface != EGL_NO_SURFACE && context != EGL_NO_CONTEXT; }
+    // The demo's pixel format and depth buffer, so that GL's work is alike;
+    // a window surface needs a config that can draw into windows, which the
+    // demo's pbuffer-only choice need not be.
+    EGLConfig setUp() {
+        eglInitialize(dpy, nullptr, nullptr);
+        std::vector<EGLint> attribs;
+        for (const EGLint* a = UIGLView::configAttribs; *a != EGL_NONE; a += 2)
+            attribs.insert(attribs.end(), {a[0], a[0] == EGL_SURFACE_TYPE && swap ? EGL_WINDOW_BIT : a[1]});
+        attribs.push_back(EGL_NONE);
+        EGLConfig config = nullptr;
+        EGLint count = 0;
+        eglChooseConfig(dpy, attribs.data(), &config, 1, &count);
         context = eglCreateContext(dpy, config, EGL_NO_CONTEXT, nullptr);
         camera->mZUp = true;
         camera->resetView();
+        return config;
     }
     void frame() {
         camera->mCameraTheta += 5.94f;
@@ -273,26 +292,42 @@ TimerRun runTimer(RealPath* path, double seconds) {
 }
 
 // The baselines as programs of their own, drawing at the demo's pace until
-// they are ended: bare GL into a pbuffer, or a plain EGL program's window.
-// `frames` frames at the demo's pace, or for ever (0).
-int runPlainProgram(bool window, long frames) {
+// they are ended: bare GL into a pbuffer, or a plain EGL program's window on
+// X or on Wayland. `frames` frames at the demo's pace, or for ever (0).
+enum class Plain { Pbuffer, XWindow, Wayland };
+
+int runPlainProgram(Plain kind, long frames) {
     std::vector<uint8_t> picture(128 * 128 * 3);
     for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 31);
     Display* x = nullptr;
     unsigned long id = 0;
-    if (window) {
+    if (kind == Plain::XWindow) {
         x = XOpenDisplay(nullptr);
         if (!x) return 1;
         id = XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 320, 480, 0, 0, 0);
         XMapWindow(x, id);
         XSync(x, False);
     }
-    BareGL gl(picture.data(), id);
-    eglMakeCurrent(gl.dpy, gl.surface, gl.surface, gl.context);
+    std::optional<PlainWaylandWindow> wayland;
+    if (kind == Plain::Wayland) {
+        wayland.emplace(320, 480);
+        if (!wayland->ok()) {
+            std::fprintf(stderr, "orvanel_bench: no Wayland window (WAYLAND_DISPLAY names no compositor with "
+                                 "xdg-shell?)\n");
+            return 1;
+        }
+    }
+    BareGL gl = wayland ? BareGL(picture.data(), wayland->eglDisplay(), wayland->eglWindow())
+                        : BareGL(picture.data(), id);
+    if (!gl.ok() || !eglMakeCurrent(gl.dpy, gl.surface, gl.surface, gl.context)) {
+        std::fprintf(stderr, "orvanel_bench: EGL could not draw there (0x%x)\n", eglGetError());
+        return 1;
+    }
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
     for (long n = 0; frames == 0 || n < frames; ++n) {
         gl.frame();
+        if (wayland && !wayland->serve()) return 1;
         next.tv_nsec += 33000000;
         if (next.tv_nsec >= 1000000000) {
             next.tv_nsec -= 1000000000;
@@ -352,15 +387,18 @@ const char kUsage[] =
     "  --quick          a short run\n"
     "  --startup        the start-up timings alone\n"
     "  --soak FRAMES    frames back to back, the resident set as it goes\n"
-    "(--plain-window [N] and --bare-paced [N] run the baselines themselves, for N\n"
-    "frames or for ever; scripts/count.sh counts their instructions.)\n";
+    "(--plain-window [N], --plain-wayland [N] and --bare-paced [N] run the\n"
+    "baselines themselves, for N frames or for ever: a plain EGL window program on\n"
+    "DISPLAY, the same on WAYLAND_DISPLAY, bare GL; scripts/count.sh counts their\n"
+    "instructions.)\n";
 
 int main(int argc, char** argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    static const char* const known[] = {"--plain-window", "--bare-paced", "--quick", "--startup", "--soak"};
+    static const char* const known[] = {"--plain-window", "--plain-wayland", "--bare-paced",
+                                        "--quick",        "--startup",       "--soak"};
     if (argc > 1 && std::none_of(std::begin(known), std::end(known),
                                  [&](const char* k) { return std::strcmp(argv[1], k) == 0; })) {
         std::fprintf(stderr, "orvanel_bench: unknown option '%s'\n%s", argv[1], kUsage);
@@ -371,8 +409,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     long baselineFrames = argc > 2 ? std::atol(argv[2]) : 0;
-    if (argc > 1 && std::strcmp(argv[1], "--plain-window") == 0) return runPlainProgram(true, baselineFrames);
-    if (argc > 1 && std::strcmp(argv[1], "--bare-paced") == 0) return runPlainProgram(false, baselineFrames);
+    const char* option = argc > 1 ? argv[1] : "";
+    if (std::strcmp(option, "--plain-window") == 0) return runPlainProgram(Plain::XWindow, baselineFrames);
+    if (std::strcmp(option, "--plain-wayland") == 0) return runPlainProgram(Plain::Wayland, baselineFrames);
+    if (std::strcmp(option, "--bare-paced") == 0) return runPlainProgram(Plain::Pbuffer, baselineFrames);
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     long soakOnly = argc > 2 && std::strcmp(argv[1], "--soak") == 0 ? std::atol(argv[2]) : 0;
     const int frames = quick ? 300 : 3000;
@@ -399,7 +439,7 @@ int main(int argc, char** argv) {
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     self[n > 0 ? n : 0] = '\0';
     const std::vector<const char*> demo{ORVANEL_BINARY, nullptr}, plain{self, "--plain-window", nullptr},
-        barePaced{self, "--bare-paced", nullptr};
+        plainWayland{self, "--plain-wayland", nullptr}, barePaced{self, "--bare-paced", nullptr};
 
     // One start-up is at the mercy of whatever else the machine is doing.
     std::vector<double> starts, plainStarts;
@@ -434,8 +474,9 @@ int main(int argc, char** argv) {
         pacedPlainServer.push_back(p.server);
     }
     // The same on Wayland (a headless weston drawing with pixman): the demo
-    // against bare GL on the surfaceless platform it runs EGL on there.
-    std::vector<double> waylandDemo, waylandCompositor, surfacelessBare;
+    // against bare GL on the surfaceless platform it runs EGL on there, and
+    // against a plain EGL program's wl_egl_window.
+    std::vector<double> waylandDemo, waylandCompositor, surfacelessBare, waylandPlain, waylandPlainCompositor;
     std::string waylandSkipped;
     {
         const char* display = std::getenv("DISPLAY");
@@ -449,9 +490,12 @@ int main(int argc, char** argv) {
                 double seconds = quick ? 2 : 6;
                 PacedCost d = pacedCost(demo, weston.pid(), seconds, onWayland);
                 PacedCost b = pacedCost(barePaced, weston.pid(), seconds, {"EGL_PLATFORM=surfaceless"});
+                PacedCost p = pacedCost(plainWayland, weston.pid(), seconds, onWayland);
                 waylandDemo.push_back(d.process);
                 waylandCompositor.push_back(d.server);
                 surfacelessBare.push_back(b.process);
+                waylandPlain.push_back(p.process);
+                waylandPlainCompositor.push_back(p.server);
             }
         } catch (const std::exception& e) {
             waylandSkipped = e.what();
@@ -543,12 +587,22 @@ int main(int argc, char** argv) {
                 "| %.0f / %.0f |\n",
                 (plainPct - barePct) * 330, median(pacedPlainServer) * 330);
     if (waylandSkipped.empty()) {
-        double wd = median(waylandDemo), wb = median(surfacelessBare);
+        double wd = median(waylandDemo), wb = median(surfacelessBare), wp = median(waylandPlain);
+        double wdc = median(waylandCompositor), wpc = median(waylandPlainCompositor);
         std::printf("| on Wayland at 0.033 s a frame, CPU (%% of one core): demo / compositor's share | %.2f / %.2f |\n",
-                    wd, median(waylandCompositor));
+                    wd, wdc);
         std::printf("| on Wayland at 0.033 s a frame: bare GL on the surfaceless platform | %.2f |\n", wb);
+        std::printf("| on Wayland at 0.033 s a frame: plain EGL Wayland program / compositor's share | %.2f / %.2f |\n",
+                    wp, wpc);
         std::printf("| on Wayland at 0.033 s a frame, ratio: demo to bare GL | %.3f |\n", wd / wb);
-        std::printf("| on Wayland, over bare GL (us of CPU a frame): demo | %.0f |\n", (wd - wb) * 330);
+        std::printf("| on Wayland at 0.033 s a frame, ratio: demo and compositor to plain EGL program and compositor "
+                    "| %.3f |\n",
+                    (wd + wdc) / (wp + wpc));
+        std::printf("| on Wayland, over bare GL (us of CPU a frame): demo / compositor's share | %.0f / %.0f |\n",
+                    (wd - wb) * 330, wdc * 330);
+        std::printf("| on Wayland, over bare GL (us of CPU a frame): plain EGL program / compositor's share "
+                    "| %.0f / %.0f |\n",
+                    (wp - wb) * 330, wpc * 330);
     } else {
         std::printf("| on Wayland | not measured: %s |\n", waylandSkipped.c_str());
     }
