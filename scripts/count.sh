@@ -7,8 +7,10 @@
 # difference between a LONG-frame and a SHORT-frame run, over LONG - SHORT,
 # so that start-up and exit cancel out. Programs: the demo offscreen, on a
 # private 16-bit Xvfb and on a headless weston (pixman); bare GL (the same GL
-# calls into a surfaceless pbuffer, glFinish); a plain EGL X window program
-# (eglSwapBuffers). Usage: scripts/count.sh [SHORT LONG] (default 60 260).
+# calls into a surfaceless pbuffer, glFinish); a plain EGL window program
+# (eglSwapBuffers) on X and on Wayland. For the two Wayland programs the
+# compositor's instructions are counted too, a weston of its own under
+# callgrind for each run. Usage: scripts/count.sh [SHORT LONG] (default 60 260).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -22,7 +24,8 @@ long=${2:-260}
 work=$(mktemp -d)
 . scripts/xvfb.sh
 finish() {
-  if [[ -n ${weston:-} ]]; then kill "$weston" 2>/dev/null || true; wait "$weston" 2>/dev/null || true; fi
+  local pid
+  for pid in ${weston:-} ${counted:-}; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   stop_xvfb
   rm -rf "$work"
 }
@@ -47,6 +50,7 @@ declare -A how=(
   [demo-wayland]="--frames"
   [bare-gl]="--bare-paced"
   [plain-x11]="--plain-window"
+  [plain-wayland]="--plain-wayland"
 )
 run() {  # NAME FRAMES TOOL...: runs one program for FRAMES frames under TOOL
   local name=$1 frames=$2
@@ -55,8 +59,9 @@ run() {  # NAME FRAMES TOOL...: runs one program for FRAMES frames under TOOL
   case $name in
     bare-gl) program=$bench; place=(EGL_PLATFORM=surfaceless) ;;
     plain-x11) program=$bench; place=(DISPLAY="$x11") ;;
+    plain-wayland) program=$bench; place=(WAYLAND_DISPLAY="${socket:-count}" XDG_RUNTIME_DIR="$work/run") ;;
     demo-x11) place=(DISPLAY="$x11") ;;
-    demo-wayland) place=(WAYLAND_DISPLAY=count XDG_RUNTIME_DIR="$work/run") ;;
+    demo-wayland) place=(WAYLAND_DISPLAY="${socket:-count}" XDG_RUNTIME_DIR="$work/run") ;;
   esac
   # shellcheck disable=SC2086
   "${common[@]}" "${place[@]}" "$@" "$program" ${how[$name]} "$frames" >/dev/null 2>&1
@@ -83,13 +88,33 @@ count() {  # NAME FRAMES: "instructions cycles calls switches"
   echo "$ir $cycles $calls $switches"
 }
 
+# The compositor's instructions while NAME shows FRAMES frames, into
+# $instructions: a weston of its own (the same options) under callgrind, the
+# program run as it is (run() takes the socket from the local $socket). Slowed
+# so, weston still repaints once a frame, only later. Not in a subshell, so
+# that finish() can end this weston too.
+compositor() {  # NAME FRAMES
+  local name=$1 frames=$2 out=$work/wcg socket=counted
+  rm -f "$out".*
+  XDG_RUNTIME_DIR=$work/run valgrind --tool=callgrind --callgrind-out-file="$out.%p" \
+    weston --backend=headless-backend.so --use-pixman --socket=$socket \
+    --width=320 --height=480 --idle-time=0 >"$work/counted.log" 2>&1 &
+  counted=$!
+  for _ in $(seq 300); do [[ -S $work/run/$socket ]] && break; sleep 0.1; done
+  run "$name" "$frames"
+  kill "$counted"
+  wait "$counted" || true
+  counted=
+  instructions=$(summary "$(ls "$out".* | head -1)" Ir)
+}
+
 span=$((long - short))
 echo "Per frame, the difference of a $long-frame and a $short-frame run over $span ($(lscpu | sed -n 's/^Model name: *//p'))"
 echo
 echo "| program | instructions | estimated cycles | system calls | context switches |"
 echo "|---|---|---|---|---|"
 declare -A ir
-for name in demo-offscreen demo-x11 demo-wayland bare-gl plain-x11; do
+for name in demo-offscreen demo-x11 demo-wayland bare-gl plain-x11 plain-wayland; do
   read -r i1 c1 s1 w1 <<< "$(count "$name" "$short")"
   read -r i2 c2 s2 w2 <<< "$(count "$name" "$long")"
   ir[$name]=$(((i2 - i1) / span))
@@ -100,3 +125,22 @@ echo
 for name in demo-offscreen demo-x11 demo-wayland; do
   printf '%s to bare GL, instructions: %.4f\n' "$name" "$(echo "${ir[$name]} / ${ir[bare-gl]}" | bc -l)"
 done
+printf 'demo-x11 to plain-x11, instructions: %.4f\n' "$(echo "${ir[demo-x11]} / ${ir[plain-x11]}" | bc -l)"
+printf 'demo-wayland to plain-wayland, instructions: %.4f\n' \
+  "$(echo "${ir[demo-wayland]} / ${ir[plain-wayland]}" | bc -l)"
+
+echo
+echo "| program | its compositor's instructions | program and compositor |"
+echo "|---|---|---|"
+declare -A both
+for name in demo-wayland plain-wayland; do
+  compositor "$name" "$short"
+  c1=$instructions
+  compositor "$name" "$long"
+  c2=$instructions
+  both[$name]=$((ir[$name] + (c2 - c1) / span))
+  printf '| %s | %d | %d |\n' "$name" $(((c2 - c1) / span)) "${both[$name]}"
+done
+echo
+printf 'demo-wayland and compositor to plain-wayland and compositor, instructions: %.4f\n' \
+  "$(echo "${both[demo-wayland]} / ${both[plain-wayland]}" | bc -l)"
