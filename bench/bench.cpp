@@ -2,9 +2,10 @@
 // Measures what a frame costs, back to back and at the demo's own pace
 // against bare GL and a plain EGL window program, whether memory stays flat,
 // how soon the first frame shows and how well the 0.033 s timer keeps time, on
-// a private 16-bit Xvfb and a headless weston. Usage: orvanel_bench [--quick |
-// --soak FRAMES | --startup]; --plain-window, --plain-wayland and --bare-paced
-// run the baselines themselves.
+// a private 16-bit Xvfb and a headless weston, and how the display server's
+// work grows with the window. Usage: orvanel_bench [--quick | --soak FRAMES |
+// --startup | --window-sizes [ROUNDS]]; --plain-window, --plain-wayland and
+// --bare-paced run the baselines themselves.
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 #include <sched.h>
@@ -14,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -377,16 +379,160 @@ double median(std::vector<double> v) {
     return percentileOfSorted(v, 50);
 }
 
+// How the display server's work grows with the window the frame is shown in:
+// the demo's 320 x 480 frame at 1x, at 2x (the desktop's scale of 2) and full
+// screen, on screens of 1920 x 1080 and 3840 x 2160, and on one of the
+// frame's own size.
+struct ShownAs {
+    const char* name;
+    int scale;  // the desktop's: Xft.dpi of 96 times it on X, the output's on Wayland
+    bool fullscreen;
+};
+
+// The CPU a frame shown, in microseconds: the display server's and the demo's.
+struct PerFrame {
+    double server = 0, demo = 0;
+};
+
+// The demo showing `frames` frames and ending: the server's CPU from its
+// start to its end, and the demo's own. NaN when the demo failed.
+PerFrame framesShown(std::vector<const char*> command, long frames, pid_t server, const std::vector<std::string>& env) {
+    std::string count = std::to_string(frames);
+    command.insert(command.end() - 1, {"--frames", count.c_str()});
+    double s0 = cpuOf(server);
+    pid_t pid = spawn(command, env);
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {std::nan(""), std::nan("")};
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
+    return {cpuOf(server) - s0, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+}
+
+// Per frame shown, by the difference of a long run and a short one, so that
+// start-up, mapping the window and exit cancel out.
+PerFrame perFrameShown(const std::vector<const char*>& command, pid_t server, const std::vector<std::string>& env) {
+    const long shortRun = 30, longRun = 210;
+    PerFrame a = framesShown(command, shortRun, server, env), b = framesShown(command, longRun, server, env);
+    double frames = static_cast<double>(longRun - shortRun);
+    return {(b.server - a.server) / frames * 1e6, (b.demo - a.demo) / frames * 1e6};
+}
+
+// Sets the resources X programs read their dots per inch from (Xft.dpi on
+// the root window), which the demo's window takes a whole multiple of.
+void setXftDpi(int dpi) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    std::string resources = "Xft.dpi:\t" + std::to_string(dpi) + "\n";
+    XChangeProperty(d, DefaultRootWindow(d), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(resources.c_str()), static_cast<int>(resources.size()));
+    XCloseDisplay(d);
+}
+
+// "median [least-most] us, % of one core at 30 frames a second", or why not.
+std::string cell(std::vector<double> us) {
+    if (us.empty()) return "not measured";
+    if (std::any_of(us.begin(), us.end(), [](double v) { return std::isnan(v); })) return "the demo failed";
+    std::sort(us.begin(), us.end());
+    char text[96];
+    std::snprintf(text, sizeof text, "%.0f [%.0f-%.0f] us, %.2f %%", median(us), us.front(), us.back(),
+                  median(us) / 330);
+    return text;
+}
+
+int runWindowSizes(int rounds, const char* demoBinary) {
+    struct Screen {
+        int width, height;
+    };
+    const Screen screens[] = {{320, 480}, {1920, 1080}, {3840, 2160}};
+    const ShownAs shownAs[] = {{"1x", 1, false}, {"2x", 2, false}, {"full screen", 1, true}};
+    const std::vector<const char*> windowed{demoBinary, nullptr}, full{demoBinary, "--fullscreen", nullptr};
+    struct Row {
+        std::string screen, shown;
+        std::vector<double> x, xDemo, wayland, waylandDemo;
+    };
+    std::vector<Row> rows;
+    std::string skipped;
+    for (const Screen& screen : screens) {
+        // On a screen of the frame's own size, 1x is all there is.
+        size_t cases = screen.width == 320 ? 1 : std::size(shownAs);
+        size_t first = rows.size();
+        for (size_t c = 0; c < cases; ++c) {
+            Row& row = rows.emplace_back();
+            row.screen = std::to_string(screen.width) + "x" + std::to_string(screen.height);
+            row.shown = cases == 1 ? "1x, the whole screen" : shownAs[c].name;
+        }
+        // The cases in alternating rounds, so that what else the machine does
+        // falls on all of them.
+        {
+            Xvfb server(16, screen.width, screen.height);
+            const std::vector<std::string> onX{"WAYLAND_DISPLAY="};
+            for (int round = 0; round < rounds; ++round)
+                for (size_t c = 0; c < cases; ++c) {
+                    setXftDpi(96 * shownAs[c].scale);
+                    PerFrame f = perFrameShown(shownAs[c].fullscreen ? full : windowed, server.pid(), onX);
+                    rows[first + c].x.push_back(f.server);
+                    rows[first + c].xDemo.push_back(f.demo);
+                }
+        }
+        const char* display = std::getenv("DISPLAY");
+        std::string x = display ? display : "";
+        unsetenv("DISPLAY");  // so that weston runs headless
+        try {
+            // One weston a scale, both there through the rounds.
+            Weston plain(screen.width, screen.height, "desktop-shell.so");
+            std::optional<Weston> doubled;
+            if (cases > 1) doubled.emplace(screen.width / 2, screen.height / 2, "desktop-shell.so", 2);
+            usleep(1000000);  // its first paint of the whole output done
+            for (int round = 0; round < rounds; ++round)
+                for (size_t c = 0; c < cases; ++c) {
+                    const Weston& weston = shownAs[c].scale == 2 ? *doubled : plain;
+                    const std::vector<std::string> onWayland{"DISPLAY=", "WAYLAND_DISPLAY=" + weston.socket(),
+                                                             "XDG_RUNTIME_DIR=" + weston.runtimeDir()};
+                    PerFrame f = perFrameShown(shownAs[c].fullscreen ? full : windowed, weston.pid(), onWayland);
+                    rows[first + c].wayland.push_back(f.server);
+                    rows[first + c].waylandDemo.push_back(f.demo);
+                }
+        } catch (const std::exception& e) {
+            skipped = e.what();
+        }
+        setenv("DISPLAY", x.c_str(), 1);
+    }
+    std::printf("\nHow cost grows with the window: CPU a frame shown, microseconds, median [least-most] of %d "
+                "rounds; %% of one core at 30 frames a second\n\n",
+                rounds);
+    std::printf("| screen | the frame shown | X server (16-bit Xvfb) | the demo on X | compositor (weston, pixman) "
+                "| the demo on Wayland |\n|---|---|---|---|---|---|\n");
+    for (const Row& r : rows)
+        std::printf("| %s | %s | %s | %s | %s | %s |\n", r.screen.c_str(), r.shown.c_str(), cell(r.x).c_str(),
+                    cell(r.xDemo).c_str(), cell(r.wayland).c_str(), cell(r.waylandDemo).c_str());
+    bool slow = std::any_of(rows.begin(), rows.end(), [](const Row& r) {
+        return (!r.x.empty() && median(r.x) > 33000) || (!r.wayland.empty() && median(r.wayland) > 33000);
+    });
+    if (slow)
+        std::printf("\nPast 33,000 us a frame the server cannot keep the demo's pace: fewer frames are shown, and "
+                    "the share of a core is what 30 frames a second would take.\n");
+    if (!skipped.empty()) std::printf("Wayland: not measured: %s\n", skipped.c_str());
+    return 0;
+}
+
 }  // namespace
 
 const char kUsage[] =
-    "usage: orvanel_bench [--quick | --startup | --soak FRAMES]\n"
+    "usage: orvanel_bench [--quick | --startup | --soak FRAMES | --window-sizes [ROUNDS]]\n"
     "Measures the demo against bare GL and a plain EGL window program, on a private\n"
     "16-bit Xvfb and a headless weston: frame times back to back, CPU at the demo's\n"
     "own pace (per frame over bare GL too), memory, the first frame and the timer.\n"
     "  --quick          a short run\n"
     "  --startup        the start-up timings alone\n"
     "  --soak FRAMES    frames back to back, the resident set as it goes\n"
+    "  --window-sizes [ROUNDS]\n"
+    "                   alone: the display server's CPU a frame with the frame shown\n"
+    "                   at 1x, 2x and full screen on 1920x1080 and 3840x2160 screens,\n"
+    "                   on X and on Wayland (3 rounds unless told; about 2 minutes a\n"
+    "                   round)\n"
     "(--plain-window [N], --plain-wayland [N] and --bare-paced [N] run the\n"
     "baselines themselves, for N frames or for ever: a plain EGL window program on\n"
     "DISPLAY, the same on WAYLAND_DISPLAY, bare GL; scripts/count.sh counts their\n"
@@ -397,8 +543,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    static const char* const known[] = {"--plain-window", "--plain-wayland", "--bare-paced",
-                                        "--quick",        "--startup",       "--soak"};
+    static const char* const known[] = {"--plain-window", "--plain-wayland", "--bare-paced", "--quick",
+                                        "--startup",      "--soak",          "--window-sizes"};
     if (argc > 1 && std::none_of(std::begin(known), std::end(known),
                                  [&](const char* k) { return std::strcmp(argv[1], k) == 0; })) {
         std::fprintf(stderr, "orvanel_bench: unknown option '%s'\n%s", argv[1], kUsage);
@@ -413,6 +559,14 @@ int main(int argc, char** argv) {
     if (std::strcmp(option, "--plain-window") == 0) return runPlainProgram(Plain::XWindow, baselineFrames);
     if (std::strcmp(option, "--plain-wayland") == 0) return runPlainProgram(Plain::Wayland, baselineFrames);
     if (std::strcmp(option, "--bare-paced") == 0) return runPlainProgram(Plain::Pbuffer, baselineFrames);
+    if (std::strcmp(option, "--window-sizes") == 0) {
+        int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+        if (rounds <= 0) {
+            std::fprintf(stderr, "orvanel_bench: --window-sizes takes a number of rounds\n%s", kUsage);
+            return 2;
+        }
+        return runWindowSizes(rounds, ORVANEL_BINARY);
+    }
     bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     long soakOnly = argc > 2 && std::strcmp(argv[1], "--soak") == 0 ? std::atol(argv[2]) : 0;
     const int frames = quick ? 300 : 3000;

@@ -44,16 +44,17 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 
 }  // namespace
 
-Weston::Weston(int width, int height, const std::string& shell) {
+Weston::Weston(int width, int height, const std::string& shell, int scale) {
     std::string dir = (fs::temp_directory_path() / "orvanel-weston-XXXXXX").string();
     if (!mkdtemp(dir.data())) throw std::runtime_error("cannot make a runtime folder for weston");
     mRuntimeDir = dir;  // mode 0700, as a runtime folder must be
     const char* display = std::getenv("DISPLAY");
     std::string backend = display && *display ? "--backend=x11-backend.so" : "--backend=headless-backend.so";
-    mPid = spawn({"weston", backend, "--use-pixman", "--debug", "--socket=" + mSocket,
-                  "--width=" + std::to_string(width), "--height=" + std::to_string(height), "--idle-time=0",
-                  "--shell=" + shell},
-                 {"XDG_RUNTIME_DIR=" + mRuntimeDir}, mRuntimeDir, mRuntimeDir + "/weston.log");
+    std::vector<std::string> command{"weston", backend, "--use-pixman", "--debug", "--socket=" + mSocket,
+                                     "--width=" + std::to_string(width), "--height=" + std::to_string(height),
+                                     "--idle-time=0", "--shell=" + shell};
+    if (scale > 1) command.push_back("--scale=" + std::to_string(scale));
+    mPid = spawn(command, {"XDG_RUNTIME_DIR=" + mRuntimeDir}, mRuntimeDir, mRuntimeDir + "/weston.log");
     // Ready once its socket is there and a client gets an answer.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {

@@ -12,8 +12,11 @@
 // otherwise.
 class Weston {
 public:
-    // Throws std::runtime_error when it does not start.
-    Weston(int width, int height, const std::string& shell = "kiosk-shell.so");
+    // Throws std::runtime_error when it does not start. A `scale` above 1
+    // gives its output that scale, as a screen of many dots per inch has:
+    // then the output is width x height of its own units, `scale` times as
+    // many pixels each way.
+    Weston(int width, int height, const std::string& shell = "kiosk-shell.so", int scale = 1);
     ~Weston();
     Weston(const Weston&) = delete;
     Weston& operator=(const Weston&) = delete;
