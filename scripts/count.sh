@@ -70,7 +70,7 @@ run() {  # NAME FRAMES TOOL...: runs one program for FRAMES frames under TOOL
 summary() {  # FILE EVENT...
   awk -v want="${*:2}" '
     /^events:/ { for (i = 2; i <= NF; i++) col[$i] = i - 1 }
-    /^(summary|totals):/ { split(want, w, " "); s = 0; for (k in w) s += $(col[w[k]] + 1) * (w[k] ~ /^(I1mr|D1mr|D1mw)$/ ? 10 : w[k] ~ /^(ILmr|DLmr|DLmw)$/ ? 100 : 1); print s; exit }' "$1"
+    /^(summary|totals):/ { split(want, w, " "); s = 0; for (k in w) s += $(col[w[k]] + 1) * (w[k] ~ /^(I1mr|D1mr|D1mw)$/ ? 10 : w[k] ~ /^(ILmr|DLmr|DLmw)$/ ? 100 : 1); printf "%.0f\n", s; exit }' "$1"
 }
 count() {  # NAME FRAMES: "instructions cycles calls switches"
   local name=$1 frames=$2 out=$work/cg
