@@ -394,11 +394,25 @@ struct PerFrame {
     double server = 0, demo = 0;
 };
 
+// Waits until the server is done with what came before (weston fades the
+// desktop in when it starts and a closed window out): until it has used less
+// than a millisecond of CPU in each of two tenths of a second, 10 s at most.
+void settle(pid_t server) {
+    double last = cpuOf(server);
+    for (int i = 0, quiet = 0; i < 100 && quiet < 2; ++i) {
+        usleep(100000);
+        double now = cpuOf(server);
+        quiet = now - last < 0.001 ? quiet + 1 : 0;
+        last = now;
+    }
+}
+
 // The demo showing `frames` frames and ending: the server's CPU from its
 // start to its end, and the demo's own. NaN when the demo failed.
 PerFrame framesShown(std::vector<const char*> command, long frames, pid_t server, const std::vector<std::string>& env) {
     std::string count = std::to_string(frames);
     command.insert(command.end() - 1, {"--frames", count.c_str()});
+    settle(server);
     double s0 = cpuOf(server);
     pid_t pid = spawn(command, env);
     int status = 0;
@@ -485,7 +499,6 @@ int runWindowSizes(int rounds, const char* demoBinary) {
             Weston plain(screen.width, screen.height, "desktop-shell.so");
             std::optional<Weston> doubled;
             if (cases > 1) doubled.emplace(screen.width / 2, screen.height / 2, "desktop-shell.so", 2);
-            usleep(1000000);  // its first paint of the whole output done
             for (int round = 0; round < rounds; ++round)
                 for (size_t c = 0; c < cases; ++c) {
                     const Weston& weston = shownAs[c].scale == 2 ? *doubled : plain;
@@ -531,7 +544,7 @@ const char kUsage[] =
     "  --window-sizes [ROUNDS]\n"
     "                   alone: the display server's CPU a frame with the frame shown\n"
     "                   at 1x, 2x and full screen on 1920x1080 and 3840x2160 screens,\n"
-    "                   on X and on Wayland (3 rounds unless told; about 2 minutes a\n"
+    "                   on X and on Wayland (3 rounds unless told; about 3 minutes a\n"
     "                   round)\n"
     "(--plain-window [N], --plain-wayland [N] and --bare-paced [N] run the\n"
     "baselines themselves, for N frames or for ever: a plain EGL window program on\n"
