@@ -115,9 +115,8 @@ void readInto(__CoreSurfaceBuffer* buffer) {
         glPixelStorei(GL_PACK_ALIGNMENT, 2);
     }
     glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, scratch.data());
-    for (int y = 0; y < h; ++y)
-        streamCopy(buffer->memory + static_cast<size_t>(h - 1 - y) * buffer->pitch,
-                   scratch.data() + static_cast<size_t>(y) * row, row);
+    streamCopyRows(buffer->memory + static_cast<size_t>(h - 1) * buffer->pitch, -static_cast<ptrdiff_t>(buffer->pitch),
+                   scratch.data(), row, row, h);
     streamCopyDone();
     if (row % 4 != 0) glPixelStorei(GL_PACK_ALIGNMENT, alignment);
     if (rendererName().empty())

@@ -53,6 +53,21 @@ inline void streamCopy(void* to, const void* from, size_t bytes) {
     std::memcpy(to, from, bytes);
 }
 
+// `rows` rows of `bytes` each, the source's `fromPitch` apart and the
+// destination's `toPitch` (which may be negative: the rows reversed), the
+// way chosen once for them all.
+inline void streamCopyRows(uint8_t* to, ptrdiff_t toPitch, const uint8_t* from, size_t fromPitch, size_t bytes,
+                           int rows) {
+#if defined(__SSE2__) && defined(__GNUC__)
+    static const bool wide = __builtin_cpu_supports("avx");
+    if (wide && reinterpret_cast<uintptr_t>(to) % 32 == 0 && toPitch % 32 == 0 && bytes % 32 == 0) {
+        for (int r = 0; r < rows; ++r, to += toPitch, from += fromPitch) streamCopyWide(to, from, bytes);
+        return;
+    }
+#endif
+    for (int r = 0; r < rows; ++r, to += toPitch, from += fromPitch) streamCopy(to, from, bytes);
+}
+
 // After a run of streamCopy: the bytes are in memory before the reader is
 // told to read them.
 inline void streamCopyDone() {
