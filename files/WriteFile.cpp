@@ -112,7 +112,14 @@ bool writeAt(const std::string& path, const std::vector<uint8_t>& bytes, std::st
         error = cannotWrite(path, EISDIR);
         return false;
     }
-    return S_ISREG(st.st_mode) ? replaceFile(path, bytes, error, temporary, &st) : writeInto(path, bytes, error);
+    if (!S_ISREG(st.st_mode)) return writeInto(path, bytes, error);
+    // A file its owner made read-only is not replaced behind their back, as
+    // cp would not write it (root may, as with cp).
+    if (access(path.c_str(), W_OK) != 0) {
+        error = cannotWrite(path, errno);
+        return false;
+    }
+    return replaceFile(path, bytes, error, temporary, &st);
 }
 
 }  // namespace

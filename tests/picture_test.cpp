@@ -227,6 +227,11 @@ TEST_F(PictureToolTest, RefusalsLeaveNothingBehind) {
     fs::create_directory(path("target.raw"));
     EXPECT_FALSE(picture::writePicture(path("target.raw"), bytes, error));
     EXPECT_EQ(error, "cannot write " + path("target.raw") + ": Is a directory");
+    // A read-only file stays as it was, unless root writes it (as cp would).
+    std::ofstream(path("kept.raw")) << "keep";
+    fs::permissions(path("kept.raw"), fs::perms::owner_read);
+    EXPECT_EQ(picture::writePicture(path("kept.raw"), bytes, error), geteuid() == 0) << error;
+    EXPECT_EQ(fs::file_size(path("kept.raw")), geteuid() == 0 ? 49152u : 4u);
     EXPECT_TRUE(leftovers().empty());
 }
 
