@@ -86,6 +86,7 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (optionsEnded || arg == "-" || arg.rfind("-", 0) != 0) {
+            if (arg.empty()) return usageError("the picture's name is empty");
             if (!picture(arg)) return usageError("one picture only: '" + o.picture + "' and '" + arg + "'");
             continue;
         }

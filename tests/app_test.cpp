@@ -163,6 +163,7 @@ TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
         {{"--", "--frames"}, 1, "", "orvanel: cannot read --frames: No such file or directory\n"},
         {{"--picture=/"}, 1, "", "orvanel: / is not a regular file\n"},
         {{fifo}, 1, "", "orvanel: " + fifo + " is not a regular file\n"},
+        {{""}, 2, "", "orvanel: the picture's name is empty\n"},
         {{"--picture", "/proc/self/cmdline"}, 1, "", "orvanel: /proc/self/cmdline is neither a PNG image nor"},
         {{"a.png", "--picture=b.png"}, 2, "", "orvanel: one picture only: 'a.png' and 'b.png'\n"},
         {{"--version=1"}, 2, "", "orvanel: option '--version' takes no value\n"},

@@ -320,6 +320,7 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
         {q(path("ok.png")) + " " + q(path("x.raw")), 0, "orvanel-picture: wrote", ""},
         {"-- " + q(path("ok.png")) + " " + q(path("y.raw")), 0, "orvanel-picture: wrote", ""},
         {q(path("ok.png")) + " " + q(path("ok.png")), 1, "", "is the image itself"},
+        {q(path("ok.png")) + " ''", 2, "", "a file name cannot be empty"},
         {"- " + q(path("z.raw")), 1, "", "cannot read -: No such file"},
         {q(path("ok.png")) + " " + q(path("oklink.png")), 1, "", "is the image itself"},
         // With no output: the user's own picture, its folders made.

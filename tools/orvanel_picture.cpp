@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (operands.size() > 2) return usageError("one output only, not", operands[2]);
+    for (const char* operand : operands)
+        if (!*operand) return usageError("a file name cannot be empty:", operand);
     if (system && operands.size() == 2) return usageError("--system or an output, not both:", operands[1]);
 
     std::string output = operands.size() == 2 ? operands[1] : system ? picture::kSystemPath : picture::userPath();
