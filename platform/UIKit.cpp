@@ -452,7 +452,9 @@ std::string whyNothingWasDrawn() {
     if (!eglInitialize(display, nullptr, nullptr)) {
         char code[16];
         std::snprintf(code, sizeof code, "0x%04x", eglGetError());
-        return std::string("EGL could not be initialised (error ") + code + "; are Mesa's drivers installed?)";
+        // Mesa's EGL also fails so on a screen it has no configuration for.
+        return std::string("EGL could not be initialised (error ") + code +
+               "; are Mesa's drivers installed, and is the screen one they draw for?)";
     }
     return "GL drew none of them (see the messages above)";
 }

@@ -98,7 +98,7 @@ bool createWindow(const std::shared_ptr<Link>& link, WindowState& w, int x, int 
     if (w.visual->c_class == TrueColor) w.bytesPerPixel = bytesPerPixelOf(dpy, w.depth);
     if (!w.bytesPerPixel)
         std::fprintf(stderr,
-                     "the screen is %d-bit %s: frames are shown only on TrueColor screens of 15, 16, 24 or "
+                     "orvanel: the screen is %d-bit %s: frames are shown only on TrueColor screens of 15, 16, 24 or "
                      "30 bits\n",
                      w.depth, w.visual->c_class == TrueColor ? "TrueColor" : "with a colour map");
     w.native565 = w.bytesPerPixel == 2 && w.visual->red_mask == 0xf800 && w.visual->green_mask == 0x7e0 &&
