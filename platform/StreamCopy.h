@@ -32,13 +32,18 @@ __attribute__((target("avx"))) inline void streamCopyWide(void* to, const void* 
     }
     for (; i < n; ++i) _mm256_stream_si256(out + i, _mm256_loadu_si256(in + i));
 }
+
+// Whether streamCopyWide can take rows of `bytes` at `to`, `pitch` apart.
+inline bool fitsWide(const void* to, ptrdiff_t pitch, size_t bytes) {
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx && reinterpret_cast<uintptr_t>(to) % 32 == 0 && pitch % 32 == 0 && bytes % 32 == 0;
+}
 #endif
 
 inline void streamCopy(void* to, const void* from, size_t bytes) {
 #if defined(__SSE2__)
 #if defined(__GNUC__)
-    static const bool wide = __builtin_cpu_supports("avx");
-    if (wide && reinterpret_cast<uintptr_t>(to) % 32 == 0 && bytes % 32 == 0) {
+    if (fitsWide(to, 0, bytes)) {
         streamCopyWide(to, from, bytes);
         return;
     }
@@ -59,8 +64,7 @@ inline void streamCopy(void* to, const void* from, size_t bytes) {
 inline void streamCopyRows(uint8_t* to, ptrdiff_t toPitch, const uint8_t* from, size_t fromPitch, size_t bytes,
                            int rows) {
 #if defined(__SSE2__) && defined(__GNUC__)
-    static const bool wide = __builtin_cpu_supports("avx");
-    if (wide && reinterpret_cast<uintptr_t>(to) % 32 == 0 && toPitch % 32 == 0 && bytes % 32 == 0) {
+    if (fitsWide(to, toPitch, bytes)) {
         for (int r = 0; r < rows; ++r, to += toPitch, from += fromPitch) streamCopyWide(to, from, bytes);
         return;
     }
