@@ -76,26 +76,26 @@ struct Frame {
     FrameMemory* lent = nullptr;
 };
 
+// What a window does by default is what a window with no display does:
+// nothing, and it always wants a frame.
 class Window {
 public:
     virtual ~Window() = default;
-    virtual void setShown(bool shown) = 0;
-    virtual void raise() = 0;
+    virtual void setShown(bool /*shown*/) {}
+    virtual void raise() {}
     // The frame fitted to the whole screen, black around it, or back.
-    virtual void setFullscreen(bool fullscreen) = 0;
+    virtual void setFullscreen(bool /*fullscreen*/) {}
     // Shown, not fully covered, and ready for a frame: drawing now is seen.
-    virtual bool wantsFrame() const = 0;
+    virtual bool wantsFrame() const { return true; }
     // The frame's rows at (x, y) of the window's frame.
-    virtual void put(const Frame& frame, int x, int y) = 0;
+    virtual void put(const Frame& /*frame*/, int /*x*/, int /*y*/) {}
     // Shows what the puts since the last present drew.
-    virtual void present() = 0;
+    virtual void present() {}
     // Frames the window system has said it showed (or has done with) so far.
     virtual long framesPresented() const { return 0; }
     // The program's icon for the desktop's task bar: ARGB, top row first.
     // Where the desktop finds it by the program's name, nothing is done.
-    virtual void setIcon(const std::vector<uint32_t>& argb, int width, int height) {
-        (void)argb, (void)width, (void)height;
-    }
+    virtual void setIcon(const std::vector<uint32_t>& /*argb*/, int /*width*/, int /*height*/) {}
 };
 
 // A surface buffer's pixel memory, which a backend may share with the window
@@ -109,6 +109,7 @@ public:
     virtual uint8_t* forWriting(bool keep) = 0;
 };
 
+// What a backend does by default is what one with no window system does.
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -117,25 +118,28 @@ public:
     // Connects and serves the connection on `loop` until close().
     virtual bool open(EventLoop& loop) = 0;
     // The one line that says why open() failed.
-    virtual std::string openFailure() const = 0;
-    virtual void close() = 0;
+    virtual std::string openFailure() const { return {}; }
+    virtual void close() {}
     // Null when the window system refuses the window.
     virtual std::unique_ptr<Window> createWindow(int x, int y, int width, int height, const std::string& title,
                                                  WindowListener& listener) = 0;
-    virtual EglPlatform eglPlatform() const = 0;
+    virtual EglPlatform eglPlatform() const { return EglPlatform::Surfaceless; }
     // A native pixmap EGL can draw for a buffer of this size (opaque here);
     // 0 where there are none.
-    virtual unsigned long createPixmap(int width, int height) = 0;
-    virtual void freePixmap(unsigned long pixmap) = 0;
+    virtual unsigned long createPixmap(int /*width*/, int /*height*/) { return 0; }
+    virtual void freePixmap(unsigned long /*pixmap*/) {}
     // Null: plain memory will do.
-    virtual std::unique_ptr<FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) = 0;
+    virtual std::unique_ptr<FrameMemory> createFrameMemory(int /*width*/, int /*height*/, int /*pitch*/,
+                                                           size_t /*size*/) {
+        return nullptr;
+    }
     // Reads what the window system has sent, without waiting, and hands it
     // to the windows.
-    virtual void dispatchPending() = 0;
+    virtual void dispatchPending() {}
     // Sends what was asked of the window system.
-    virtual void flush() = 0;
+    virtual void flush() {}
     // Waits until the window system has done everything asked of it.
-    virtual void sync() = 0;
+    virtual void sync() {}
 };
 
 // The backend in use, or null.

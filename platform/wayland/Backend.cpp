@@ -32,9 +32,7 @@ public:
         if (!window->ok()) return nullptr;
         return window;
     }
-    display::EglPlatform eglPlatform() const override { return display::EglPlatform::Surfaceless; }
-    unsigned long createPixmap(int, int) override { return 0; }
-    void freePixmap(unsigned long) override {}
+    // EGL: the contract's surfaceless platform, with no pixmaps.
     std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) override {
         return mConnection ? wl::createFrameMemory(mConnection->link(), width, height, pitch, size) : nullptr;
     }

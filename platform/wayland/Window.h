@@ -29,7 +29,7 @@ public:
 
     // display::Window
     void setShown(bool shown) override;
-    void raise() override {}  // a compositor decides what is on top
+    // raise(): the contract's nothing, as a compositor decides what is on top.
     void setFullscreen(bool fullscreen) override;
     bool wantsFrame() const override;
     long framesPresented() const override { return mPresented; }

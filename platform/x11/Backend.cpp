@@ -101,7 +101,7 @@ public:
     }
     display::EglPlatform eglPlatform() const override { return display::EglPlatform::X11; }
     unsigned long createPixmap(int width, int height) override {
-        Display* dpy = mConnection ? mConnection->display() : nullptr;
+        Display* dpy = display();
         if (!dpy) return 0;
         Pixmap pixmap = XCreatePixmap(dpy, DefaultRootWindow(dpy), static_cast<unsigned>(width),
                                       static_cast<unsigned>(height), 16);
@@ -110,7 +110,7 @@ public:
         return pixmap;
     }
     void freePixmap(unsigned long pixmap) override {
-        if (Display* dpy = mConnection ? mConnection->display() : nullptr; dpy && pixmap) XFreePixmap(dpy, pixmap);
+        if (Display* dpy = display(); dpy && pixmap) XFreePixmap(dpy, pixmap);
     }
     std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t) override {
         return mConnection ? x11::createFrameMemory(mConnection->link(), width, height, pitch) : nullptr;
@@ -122,10 +122,11 @@ public:
         if (mConnection) mConnection->flush();
     }
     void sync() override {
-        if (Display* dpy = mConnection ? mConnection->display() : nullptr) XSync(dpy, False);
+        if (Display* dpy = display()) XSync(dpy, False);
     }
 
 private:
+    Display* display() const { return mConnection ? mConnection->display() : nullptr; }
     X11Window* windowWithId(::Window id) const { return static_cast<X11Window*>(mConnection->link()->windowWithId(id)); }
     void route(XEvent& event) {
         const Features& f = mConnection->features();
