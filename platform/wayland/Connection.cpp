@@ -29,8 +29,6 @@ T* bind(wl_registry* registry, uint32_t name, const wl_interface* interface, uin
     return static_cast<T*>(wl_registry_bind(registry, name, interface, offered < wanted ? offered : wanted));
 }
 
-void onGlobalRemove(void*, wl_registry*, uint32_t) {}
-
 void syncDone(void* data, wl_callback* callback, uint32_t) {
     *static_cast<bool*>(data) = true;
     wl_callback_destroy(callback);
@@ -121,7 +119,7 @@ bool Connection::connect(std::string& why) {
     g.display = wl_display_connect(nullptr);
     if (!g.display) return false;
     g.registry = wl_display_get_registry(g.display);
-    static const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemove};
+    static const wl_registry_listener kRegistryListener = {onGlobal, ignore};
     wl_registry_add_listener(g.registry, &kRegistryListener, this);
     // The globals, then what they announce (formats, the seat's abilities).
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);

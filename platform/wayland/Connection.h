@@ -24,6 +24,10 @@ class Seat;
 class Window;
 struct ShmBuffer;
 
+// A listener's member for an event nothing here needs.
+template <class... Args>
+void ignore(void*, Args...) {}
+
 struct Globals {
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;

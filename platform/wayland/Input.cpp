@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "Connection.h"
 #include "KeyCommands.h"
 
 namespace wl {
@@ -112,12 +113,6 @@ void pointerButton(void* data, wl_pointer*, uint32_t, uint32_t time, uint32_t co
     if (s.inFrame(p.surface, x, y, target)) target->listener().windowButton(button, pressed, x, y, time, before);
 }
 
-void pointerAxis(void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t) {}
-void pointerFrame(void*, wl_pointer*) {}
-void pointerAxisSource(void*, wl_pointer*, uint32_t) {}
-void pointerAxisStop(void*, wl_pointer*, uint32_t, uint32_t) {}
-void pointerAxisDiscrete(void*, wl_pointer*, uint32_t, int32_t) {}
-
 // Newer protocol versions add members; those stay null (never sent at the
 // version bound).
 const wl_pointer_listener kPointerListener = [] {
@@ -126,11 +121,11 @@ const wl_pointer_listener kPointerListener = [] {
     l.leave = pointerLeave;
     l.motion = pointerMotion;
     l.button = pointerButton;
-    l.axis = pointerAxis;
-    l.frame = pointerFrame;
-    l.axis_source = pointerAxisSource;
-    l.axis_stop = pointerAxisStop;
-    l.axis_discrete = pointerAxisDiscrete;
+    l.axis = ignore;
+    l.frame = ignore;
+    l.axis_source = ignore;
+    l.axis_stop = ignore;
+    l.axis_discrete = ignore;
     return l;
 }();
 
@@ -191,9 +186,7 @@ void modifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t 
     if (k.state) xkb_state_update_mask(k.state, depressed, latched, locked, 0, 0, group);
 }
 
-void repeatInfo(void*, wl_keyboard*, int32_t, int32_t) {}
-
-const wl_keyboard_listener kKeyboardListener = {keymap, keyboardEnter, keyboardLeave, key, modifiers, repeatInfo};
+const wl_keyboard_listener kKeyboardListener = {keymap, keyboardEnter, keyboardLeave, key, modifiers, ignore};
 
 // --- touch
 
@@ -235,8 +228,6 @@ void touchMotion(void* data, wl_touch*, uint32_t time, int32_t id, wl_fixed_t x,
     touchAt(s, display::Touch::Update, *f, time);
 }
 
-void touchFrame(void*, wl_touch*) {}
-
 // The compositor took the touches (a gesture of its own): each finger ends.
 void touchCancel(void* data, wl_touch*) {
     State& s = of(data);
@@ -245,11 +236,7 @@ void touchCancel(void* data, wl_touch*) {
     for (const Finger& f : fingers) touchAt(s, display::Touch::End, f, 0);
 }
 
-void touchShape(void*, wl_touch*, int32_t, wl_fixed_t, wl_fixed_t) {}
-void touchOrientation(void*, wl_touch*, int32_t, wl_fixed_t) {}
-
-const wl_touch_listener kTouchListener = {touchDown,  touchUp,    touchMotion,     touchFrame,
-                                          touchCancel, touchShape, touchOrientation};
+const wl_touch_listener kTouchListener = {touchDown, touchUp, touchMotion, ignore, touchCancel, ignore, ignore};
 
 // --- seat
 
@@ -298,8 +285,7 @@ void capabilities(void* data, wl_seat* seat, uint32_t caps) {
     }
 }
 
-void seatName(void*, wl_seat*, const char*) {}
-const wl_seat_listener kSeatListener = {capabilities, seatName};
+const wl_seat_listener kSeatListener = {capabilities, ignore};
 
 }  // namespace
 
