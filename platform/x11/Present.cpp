@@ -2,6 +2,7 @@
 #include "Present.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "Connection.h"
@@ -10,34 +11,17 @@
 
 namespace x11 {
 namespace {
-int shiftOf(unsigned long mask) {
-    int shift = 0;
-    while (mask && !(mask & 1)) {
-        mask >>= 1;
-        ++shift;
-    }
-    return shift;
-}
-
-int bitsOf(unsigned long mask) {
-    mask >>= shiftOf(mask);
-    int bits = 0;
-    while (mask & 1) {
-        mask >>= 1;
-        ++bits;
-    }
-    return bits;
-}
-
-// Scales an n-bit channel to the mask's width.
+// Scales an n-bit channel to the mask's width (a visual's masks are
+// contiguous).
 unsigned long place(unsigned value, int fromBits, unsigned long mask) {
-    int toBits = bitsOf(mask);
+    if (!mask) return 0;
+    int toBits = std::popcount(mask);
     unsigned long v = value;
     if (toBits > fromBits)
         v = (v << (toBits - fromBits)) | (v >> (2 * fromBits - toBits > 0 ? 2 * fromBits - toBits : 0));
     else
         v >>= (fromBits - toBits);
-    return (v << shiftOf(mask)) & mask;
+    return (v << std::countr_zero(mask)) & mask;
 }
 
 // At scale 1 straight into the window; otherwise into the frame's pixmap,
