@@ -45,8 +45,7 @@ NSAutoreleasePool* NSAutoreleasePool::current() {
 }
 
 NSAutoreleasePool::~NSAutoreleasePool() {
-    auto& stack = poolStack();
-    stack.erase(std::remove(stack.begin(), stack.end(), this), stack.end());
+    std::erase(poolStack(), this);
     // An object may autorelease others while it goes.
     while (!mObjects.empty()) {
         NSObject* object = mObjects.back();
@@ -84,18 +83,8 @@ NSUserDefaults* NSUserDefaults::standardUserDefaults() {
 }
 
 std::string NSUserDefaults::stringForKey(const std::string& key) const {
-    for (const auto& [k, v] : mValues)
-        if (k == key) return v;
-    return {};
-}
-
-void NSUserDefaults::_setStringForKey(const std::string& value, const std::string& key) {
-    for (auto& [k, v] : mValues)
-        if (k == key) {
-            v = value;
-            return;
-        }
-    mValues.emplace_back(key, value);
+    auto found = mValues.find(key);
+    return found == mValues.end() ? std::string() : found->second;
 }
 
 NSTimer* NSTimer::schedule(double interval, id target, std::function<void()> action, id userInfo,
@@ -163,9 +152,7 @@ int NSRunLoop::addInputSource(int fd, std::function<void()> onReadable, bool wak
 }
 
 void NSRunLoop::removeInputSource(int token) {
-    mSources.erase(std::remove_if(mSources.begin(), mSources.end(),
-                                  [token](const Source& s) { return s.token == token; }),
-                   mSources.end());
+    std::erase_if(mSources, [token](const Source& s) { return s.token == token; });
 }
 
 void NSRunLoop::addObserver(std::function<void()> afterPass) {

@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -67,10 +68,10 @@ public:
     static NSUserDefaults* standardUserDefaults();
     // Empty when not set.
     std::string stringForKey(const std::string& key) const;
-    void _setStringForKey(const std::string& value, const std::string& key);
+    void _setStringForKey(const std::string& value, const std::string& key) { mValues[key] = value; }
 
 private:
-    std::vector<std::pair<std::string, std::string>> mValues;
+    std::map<std::string, std::string> mValues;
 };
 
 class NSTimer : public NSObject {

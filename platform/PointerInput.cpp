@@ -62,8 +62,7 @@ PointerAction TouchPointer::at(PointerAction::Kind kind, int button) const {
         x += mFingers[i].x / static_cast<double>(mCount);
         y += mFingers[i].y / static_cast<double>(mCount);
     }
-    return PointerAction{kind, __GSEvent{CGRectMake(static_cast<float>(x), static_cast<float>(y), 0, 0),
-                                         static_cast<float>(mTaps), static_cast<float>(button)}};
+    return make(kind, x, y, mTaps, button);
 }
 
 std::optional<PointerAction> TouchPointer::begin(int id, double x, double y, unsigned long timeMs) {

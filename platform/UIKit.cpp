@@ -199,12 +199,7 @@ struct UIWindow::Native final : display::WindowListener {
 };
 
 // No status bar is drawn: only the mode is kept, and nothing waits on a fence.
-void UIApplication::setStatusBarMode(int mode, int orientation, float duration, int fenceID) {
-    (void)orientation;
-    (void)duration;
-    (void)fenceID;
-    mStatusBarMode = mode;
-}
+void UIApplication::setStatusBarMode(int mode, int, float, int) { mStatusBarMode = mode; }
 
 void UIHardware::_setStatusBarHeight(float height) {
     if (std::isfinite(height) && height >= 0 && height <= kScreenHeight) gStatusBarHeight = height;
@@ -327,7 +322,7 @@ void UIWindow::composite() {
 const std::vector<UIWindow*>& UIWindow::windows() { return gWindows; }
 
 UIWindow::~UIWindow() {
-    gWindows.erase(std::remove(gWindows.begin(), gWindows.end(), this), gWindows.end());
+    std::erase(gWindows, this);
     if (gKeyWindow == this) gKeyWindow = nullptr;
     if (gFrontWindow == this) gFrontWindow = nullptr;
     setContentView(nullptr);
