@@ -50,24 +50,13 @@ ParsedCommandLine usageError(const std::string& why) {
 }
 
 // Blanks are refused at either end: strtol and strtod would skip leading ones.
-bool leadingBlank(const char* text) { return std::isspace(static_cast<unsigned char>(text[0])); }
-
-bool wholeNumber(const char* text, long& out) {
-    if (leadingBlank(text)) return false;
+template <class T, class Parse>
+bool positive(const char* text, T& out, Parse parse) {
+    if (std::isspace(static_cast<unsigned char>(text[0]))) return false;
     errno = 0;
     char* end = nullptr;
-    long v = std::strtol(text, &end, 10);
-    if (errno || end == text || *end || v <= 0) return false;
-    out = v;
-    return true;
-}
-
-bool seconds(const char* text, double& out) {
-    if (leadingBlank(text)) return false;
-    errno = 0;
-    char* end = nullptr;
-    double v = std::strtod(text, &end);
-    if (errno || end == text || *end || !std::isfinite(v) || v <= 0) return false;
+    T v = parse(text, &end);
+    if (errno || end == text || *end || !std::isfinite(static_cast<double>(v)) || v <= 0) return false;
     out = v;
     return true;
 }
@@ -133,10 +122,12 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
             else if (!picture(value))
                 return usageError("one picture only: '" + o.picture + "' and '" + value + "'");
         } else if (arg == "--frames") {
-            if (!takesValue() || !wholeNumber(value.c_str(), o.frames))
+            auto whole = [](const char* text, char** end) { return std::strtol(text, end, 10); };
+            if (!takesValue() || !positive(value.c_str(), o.frames, whole))
                 return usageError("option '--frames' needs a whole number of frames above 0, not '" + value + "'");
         } else if (arg == "--duration") {
-            if (!takesValue() || !seconds(value.c_str(), o.duration))
+            auto real = [](const char* text, char** end) { return std::strtod(text, end); };
+            if (!takesValue() || !positive(value.c_str(), o.duration, real))
                 return usageError("option '--duration' needs a number of seconds above 0, not '" + value + "'");
         } else {
             return usageError("unknown option '" + arg + "'");
