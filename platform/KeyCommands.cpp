@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "KeyCommands.h"
 
+#include "DisplayBackend.h"
+
 namespace display {
 namespace {
 constexpr uint32_t kEscape = 0xff1b, kLowerQ = 0x71, kUpperQ = 0x51, kF11 = 0xffc8;
@@ -12,6 +14,14 @@ KeyCommand commandForKey(uint32_t keysym, KeyModifiers m) {
     bool q = keysym == kLowerQ || keysym == kUpperQ;
     if (m.control) return q ? KeyCommand::Quit : KeyCommand::Nothing;
     return q || keysym == kEscape ? KeyCommand::Quit : KeyCommand::Nothing;
+}
+
+void keyPressed(uint32_t keysym, KeyModifiers modifiers, WindowListener& listener) {
+    switch (commandForKey(keysym, modifiers)) {
+    case KeyCommand::Quit: listener.windowCloseRequested(); break;
+    case KeyCommand::ToggleFullscreen: listener.windowFullscreenToggled(); break;
+    case KeyCommand::Nothing: break;
+    }
 }
 
 }  // namespace display

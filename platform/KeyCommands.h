@@ -18,5 +18,8 @@ struct KeyModifiers {
 };
 
 KeyCommand commandForKey(uint32_t keysym, KeyModifiers modifiers);
+class WindowListener;
+// The key's command, told to the window's listener.
+void keyPressed(uint32_t keysym, KeyModifiers modifiers, WindowListener& listener);
 
 }  // namespace display

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string_view>
+#include <type_traits>
 
 #include "Buffers.h"
 #include "Input.h"
@@ -23,11 +24,6 @@ const wl_shm_listener kShmListener = {onShmFormat};
 
 void onPing(void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); }
 const xdg_wm_base_listener kWmBaseListener = {onPing};
-
-template <class T>
-T* bind(wl_registry* registry, uint32_t name, const wl_interface* interface, uint32_t offered, uint32_t wanted) {
-    return static_cast<T*>(wl_registry_bind(registry, name, interface, offered < wanted ? offered : wanted));
-}
 
 void syncDone(void* data, wl_callback* callback, uint32_t) {
     *static_cast<bool*>(data) = true;
@@ -85,25 +81,20 @@ void Connection::onGlobal(void* data, wl_registry* registry, uint32_t name, cons
                           uint32_t version) {
     auto* self = static_cast<Connection*>(data);
     Globals& g = self->mGlobals;
-    std::string_view i = interface;
-    if (i == wl_compositor_interface.name && !g.compositor)
-        g.compositor = bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 4);
-    else if (i == wl_subcompositor_interface.name && !g.subcompositor)
-        g.subcompositor = bind<wl_subcompositor>(registry, name, &wl_subcompositor_interface, version, 1);
-    else if (i == wl_shm_interface.name && !g.shm) {
-        g.shm = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
-        wl_shm_add_listener(g.shm, &kShmListener, &g);
-    } else if (i == wl_seat_interface.name && !g.seat) {
-        g.seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
-        self->mSeat = std::make_unique<Seat>(g.seat);
-    } else if (i == xdg_wm_base_interface.name && !g.wmBase) {
-        g.wmBase = bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 2);
-        xdg_wm_base_add_listener(g.wmBase, &kWmBaseListener, nullptr);
-    } else if (i == wp_viewporter_interface.name && !g.viewporter)
-        g.viewporter = bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
-    else if (i == zxdg_decoration_manager_v1_interface.name && !g.decorations)
-        g.decorations = bind<zxdg_decoration_manager_v1>(registry, name, &zxdg_decoration_manager_v1_interface,
-                                                          version, 1);
+    // The first of each kind, at the highest version both sides know.
+    auto bind = [&](auto*& global, const wl_interface& wanted, uint32_t most) {
+        if (global || std::string_view(interface) != wanted.name) return false;
+        global = static_cast<std::remove_reference_t<decltype(global)>>(
+            wl_registry_bind(registry, name, &wanted, version < most ? version : most));
+        return true;
+    };
+    bind(g.compositor, wl_compositor_interface, 4);
+    bind(g.subcompositor, wl_subcompositor_interface, 1);
+    bind(g.viewporter, wp_viewporter_interface, 1);
+    bind(g.decorations, zxdg_decoration_manager_v1_interface, 1);
+    if (bind(g.shm, wl_shm_interface, 1)) wl_shm_add_listener(g.shm, &kShmListener, &g);
+    if (bind(g.seat, wl_seat_interface, 5)) self->mSeat = std::make_unique<Seat>(g.seat);
+    if (bind(g.wmBase, xdg_wm_base_interface, 2)) xdg_wm_base_add_listener(g.wmBase, &kWmBaseListener, nullptr);
 }
 
 Connection::Connection(display::EventLoop& loop) : mLoop(loop) {}

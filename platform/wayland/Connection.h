@@ -70,8 +70,6 @@ public:
     static std::unique_ptr<Connection> open(display::EventLoop& loop, std::string& why);
     // What was made on it goes first, windows and buffers included.
     ~Connection();
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
 
     // Null once lost.
     const Globals* globals() const { return mLost ? nullptr : &mGlobals; }

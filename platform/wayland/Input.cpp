@@ -55,11 +55,11 @@ struct Seat::State {
             if (s == surface) return t;
         return nullptr;
     }
-    bool inFrame(wl_surface* surface, double& x, double& y, InputTarget*& target) const {
-        target = targetOf(surface);
-        if (!target) return false;
-        target->toFrame(surface, x, y);
-        return true;
+    // The window whose surface it is, with (x, y) made frame coordinates.
+    InputTarget* inFrame(wl_surface* surface, double& x, double& y) const {
+        InputTarget* target = targetOf(surface);
+        if (target) target->toFrame(surface, x, y);
+        return target;
     }
 };
 
@@ -93,8 +93,8 @@ void pointerMotion(void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y
     p.x = wl_fixed_to_double(x);
     p.y = wl_fixed_to_double(y);
     double fx = p.x, fy = p.y;
-    InputTarget* target = nullptr;
-    if (p.held && s.inFrame(p.surface, fx, fy, target)) target->listener().windowMotion(fx, fy, p.held);
+    if (InputTarget* target = p.held ? s.inFrame(p.surface, fx, fy) : nullptr)
+        target->listener().windowMotion(fx, fy, p.held);
 }
 
 void pointerButton(void* data, wl_pointer*, uint32_t, uint32_t time, uint32_t code, uint32_t state) {
@@ -104,13 +104,10 @@ void pointerButton(void* data, wl_pointer*, uint32_t, uint32_t time, uint32_t co
     if (!button) return;
     unsigned before = p.held;
     bool pressed = state == WL_POINTER_BUTTON_STATE_PRESSED;
-    if (pressed)
-        p.held |= display::kHeld[button - 1];
-    else
-        p.held &= ~display::kHeld[button - 1];
+    p.held = pressed ? p.held | display::kHeld[button - 1] : p.held & ~display::kHeld[button - 1];
     double x = p.x, y = p.y;
-    InputTarget* target = nullptr;
-    if (s.inFrame(p.surface, x, y, target)) target->listener().windowButton(button, pressed, x, y, time, before);
+    if (InputTarget* target = s.inFrame(p.surface, x, y))
+        target->listener().windowButton(button, pressed, x, y, time, before);
 }
 
 // Newer protocol versions add members; those stay null (never sent at the
@@ -173,11 +170,7 @@ void key(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t s
     display::KeyModifiers m;
     m.control = active(k, XKB_MOD_NAME_CTRL);
     m.other = active(k, XKB_MOD_NAME_ALT) || active(k, XKB_MOD_NAME_LOGO) || active(k, "Mod3") || active(k, "Mod5");
-    switch (display::commandForKey(sym, m)) {
-    case display::KeyCommand::Quit: target->listener().windowCloseRequested(); break;
-    case display::KeyCommand::ToggleFullscreen: target->listener().windowFullscreenToggled(); break;
-    case display::KeyCommand::Nothing: break;
-    }
+    display::keyPressed(sym, m, target->listener());
 }
 
 void modifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
@@ -198,8 +191,7 @@ Finger* finger(State& s, int id) {
 
 void touchAt(const State& s, display::Touch phase, const Finger& f, uint32_t time) {
     double x = f.x, y = f.y;
-    InputTarget* target = nullptr;
-    if (s.inFrame(f.surface, x, y, target)) target->listener().windowTouch(phase, f.id, x, y, time);
+    if (InputTarget* target = s.inFrame(f.surface, x, y)) target->listener().windowTouch(phase, f.id, x, y, time);
 }
 
 void touchDown(void* data, wl_touch*, uint32_t, uint32_t time, wl_surface* surface, int32_t id, wl_fixed_t x,
@@ -242,25 +234,22 @@ const wl_touch_listener kTouchListener = {touchDown, touchUp, touchMotion, ignor
 
 // Seats before version 3 have no release request.
 template <class Device>
-void letGo(Device* device, void (*release)(Device*), void (*destroy)(Device*)) {
-    if (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(device)) >= 3)
-        release(device);
-    else
-        destroy(device);
+void letGo(Device*& device, void (*release)(Device*), void (*destroy)(Device*)) {
+    if (device) (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(device)) >= 3 ? release : destroy)(device);
+    device = nullptr;
 }
 
 void releaseDevices(State& s, bool pointer, bool keyboard, bool touch) {
-    if (pointer && s.pointer.proxy) {
+    if (pointer) {
         letGo(s.pointer.proxy, wl_pointer_release, wl_pointer_destroy);
         s.pointer = Pointer{};
     }
-    if (keyboard && s.keyboard.proxy) {
+    if (keyboard) {
         letGo(s.keyboard.proxy, wl_keyboard_release, wl_keyboard_destroy);
-        s.keyboard.proxy = nullptr;
         s.keyboard.surface = nullptr;
         dropKeymap(s.keyboard);
     }
-    if (touch && s.touch.proxy) {
+    if (touch) {
         letGo(s.touch.proxy, wl_touch_release, wl_touch_destroy);
         s.touch = Touch{};
     }

@@ -29,8 +29,6 @@ public:
     explicit Seat(wl_seat* seat);
     // Lets go of the devices (the seat itself is the connection's).
     ~Seat();
-    Seat(const Seat&) = delete;
-    Seat& operator=(const Seat&) = delete;
 
     // The window's surfaces take input for it from now on (until removed).
     void addInputSurface(wl_surface* surface, InputTarget* target);

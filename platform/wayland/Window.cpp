@@ -49,19 +49,18 @@ Seat* Window::seat() const { return mLink->connection ? mLink->connection->seat(
 void Window::detach() {
     if (Seat* s = seat()) s->removeInputTarget(this);
     mToplevel.reset();
+    // With the connection gone, its objects went with it.
     bool alive = mLink->globals() != nullptr;
-    if (mFrameCallback && alive) wl_callback_destroy(mFrameCallback);
-    if (alive) {
-        if (mFrameViewport) wp_viewport_destroy(mFrameViewport);
-        if (mViewport) wp_viewport_destroy(mViewport);
-        if (mSubsurface) wl_subsurface_destroy(mSubsurface);
-        if (mFrameSurface) wl_surface_destroy(mFrameSurface);
-        if (mSurface) wl_surface_destroy(mSurface);
-    }
-    mFrameCallback = nullptr;
-    mFrameViewport = mViewport = nullptr;
-    mSubsurface = nullptr;
-    mFrameSurface = mSurface = nullptr;
+    auto drop = [alive](auto*& object, auto destroy) {
+        if (object && alive) destroy(object);
+        object = nullptr;
+    };
+    drop(mFrameCallback, wl_callback_destroy);
+    drop(mFrameViewport, wp_viewport_destroy);
+    drop(mViewport, wp_viewport_destroy);
+    drop(mSubsurface, wl_subsurface_destroy);
+    drop(mFrameSurface, wl_surface_destroy);
+    drop(mSurface, wl_surface_destroy);
     mBlack.reset();
     mShown = mConfigured = false;
 }

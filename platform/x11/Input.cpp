@@ -16,11 +16,7 @@ void Input::key(const XKeyEvent& e) {
     m.control = e.state & ControlMask;
     // Mod2 is Num Lock on every common layout, Lock is Caps Lock.
     m.other = e.state & (Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask);
-    switch (display::commandForKey(static_cast<uint32_t>(sym), m)) {
-    case display::KeyCommand::Quit: mListener.windowCloseRequested(); break;
-    case display::KeyCommand::ToggleFullscreen: mListener.windowFullscreenToggled(); break;
-    case display::KeyCommand::Nothing: break;
-    }
+    display::keyPressed(static_cast<uint32_t>(sym), m, mListener);
 }
 
 void Input::handle(const XEvent& e) {
