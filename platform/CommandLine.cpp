@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 #ifndef ORVANEL_VERSION
 #define ORVANEL_VERSION "unknown"

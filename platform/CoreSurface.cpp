@@ -3,8 +3,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <string_view>
 
 #include "SurfaceBufferInternal.h"
 

@@ -19,7 +19,6 @@
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 
-#include <cstring>
 #include <set>
 #include <string_view>
 #include <vector>

@@ -4,7 +4,6 @@
 #include "DisplayBackend.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 const unsigned* const kMasks = display::kHeld;
@@ -21,25 +20,29 @@ PointerAction make(PointerAction::Kind kind, double x, double y, int clicks, int
 }
 }  // namespace
 
+int ClickCount::press(bool same, double atX, double atY, unsigned long atTime) {
+    bool again = same && clicks > 0 && atTime - time <= MousePointer::kDoubleClickMs &&
+                 std::fabs(atX - x) <= MousePointer::kDoubleClickDistance &&
+                 std::fabs(atY - y) <= MousePointer::kDoubleClickDistance;
+    clicks = again ? clicks + 1 : 1;
+    x = atX;
+    y = atY;
+    time = atTime;
+    return clicks;
+}
+
 std::optional<PointerAction> MousePointer::press(int button, double x, double y, unsigned long timeMs) {
     if (button < 1 || button > 3) return std::nullopt;
-    bool again = button == mLastButton && mClicks > 0 && timeMs - mLastTime <= kDoubleClickMs &&
-                 std::fabs(x - mLastX) <= kDoubleClickDistance &&
-                 std::fabs(y - mLastY) <= kDoubleClickDistance;
-    mClicks = again ? mClicks + 1 : 1;
-    mLastButton = button;
-    mLastX = x;
-    mLastY = y;
-    mLastTime = timeMs;
-    mButton = button;
-    return make(PointerAction::Down, x, y, mClicks, button);
+    mClicks.press(button == mLastButton, x, y, timeMs);
+    mLastButton = mButton = button;
+    return make(PointerAction::Down, x, y, mClicks.clicks, button);
 }
 
 std::optional<PointerAction> MousePointer::motion(double x, double y, unsigned held) {
     int button = (mButton && (held & kMasks[mButton - 1])) ? mButton : lowestHeld(held);
     if (!button) return std::nullopt;
     mButton = button;
-    return make(PointerAction::Dragged, x, y, mClicks, button);
+    return make(PointerAction::Dragged, x, y, mClicks.clicks, button);
 }
 
 std::optional<PointerAction> MousePointer::release(int button, double x, double y, unsigned held) {
@@ -47,7 +50,7 @@ std::optional<PointerAction> MousePointer::release(int button, double x, double 
     unsigned still = held & ~kMasks[button - 1];
     if (button != mButton && lowestHeld(still)) return std::nullopt;  // another drag goes on
     mButton = 0;
-    return make(PointerAction::Up, x, y, mClicks, button);
+    return make(PointerAction::Up, x, y, mClicks.clicks, button);
 }
 
 TouchPointer::Finger* TouchPointer::find(int id) {
@@ -62,20 +65,14 @@ PointerAction TouchPointer::at(PointerAction::Kind kind, int button) const {
         x += mFingers[i].x / static_cast<double>(mCount);
         y += mFingers[i].y / static_cast<double>(mCount);
     }
-    return make(kind, x, y, mTaps, button);
+    return make(kind, x, y, mTaps.clicks, button);
 }
 
 std::optional<PointerAction> TouchPointer::begin(int id, double x, double y, unsigned long timeMs) {
     if (find(id) || mCount == kMaxFingers) return std::nullopt;
     mFingers[mCount++] = Finger{id, x, y};
     if (mCount > 1) return at(PointerAction::Dragged, static_cast<int>(mCount));
-    bool again = mTaps > 0 && timeMs - mLastTime <= MousePointer::kDoubleClickMs &&
-                 std::abs(x - mLastX) <= MousePointer::kDoubleClickDistance &&
-                 std::abs(y - mLastY) <= MousePointer::kDoubleClickDistance;
-    mTaps = again ? mTaps + 1 : 1;
-    mLastX = x;
-    mLastY = y;
-    mLastTime = timeMs;
+    mTaps.press(true, x, y, timeMs);
     return at(PointerAction::Down, 1);
 }
 

@@ -12,6 +12,15 @@ struct PointerAction {
     __GSEvent event;
 };
 
+// Presses near enough in time and place to the last count as one more click.
+struct ClickCount {
+    int clicks = 0;
+    double x = 0, y = 0;
+    unsigned long time = 0;
+    // The press's count; `same`: it may go on from the last (the same button).
+    int press(bool same, double atX, double atY, unsigned long atTime);
+};
+
 // Mouse: left, middle and right buttons are button numbers 1, 2 and 3; the press's click
 // count is the delta-X value.
 class MousePointer {
@@ -26,11 +35,8 @@ public:
 
 private:
     int mButton = 0;  // the button of the drag in progress
-    int mClicks = 0;
+    ClickCount mClicks;
     int mLastButton = 0;
-    double mLastX = 0;
-    double mLastY = 0;
-    unsigned long mLastTime = 0;
 };
 
 // Touch screen: the number of fingers down is the button number and the tap
@@ -53,8 +59,5 @@ private:
 
     Finger mFingers[kMaxFingers]{};
     size_t mCount = 0;
-    int mTaps = 0;
-    double mLastX = 0;
-    double mLastY = 0;
-    unsigned long mLastTime = 0;
+    ClickCount mTaps;
 };

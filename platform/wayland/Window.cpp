@@ -2,7 +2,6 @@
 #include "Window.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "Connection.h"
 

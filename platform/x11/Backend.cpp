@@ -3,7 +3,6 @@
 // the connection to the window it belongs to.
 #include <X11/extensions/XInput2.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <vector>

@@ -30,10 +30,8 @@ int bytesPerPixelOf(Display* dpy, int depth) {
 // that closing is asked, not forced.
 void describe(Display* dpy, WindowState& w, const std::string& title) {
     XStoreName(dpy, w.id, title.c_str());
-    XClassHint hint{};
-    std::string res = "orvanel", cls = "Orvanel";
-    hint.res_name = res.data();
-    hint.res_class = cls.data();
+    char res[] = "orvanel", cls[] = "Orvanel";
+    XClassHint hint{res, cls};
     XSetClassHint(dpy, w.id, &hint);
     char host[256] = {0};
     if (gethostname(host, sizeof host - 1) == 0) {
@@ -114,9 +112,7 @@ bool createWindow(const std::shared_ptr<Link>& link, WindowState& w, int x, int 
     if (features.xiOpcode >= 0) {
         unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {0};
         XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
-        XISetMask(bits, XI_TouchBegin);
-        XISetMask(bits, XI_TouchUpdate);
-        XISetMask(bits, XI_TouchEnd);
+        for (int event : {XI_TouchBegin, XI_TouchUpdate, XI_TouchEnd}) XISetMask(bits, event);
         XISelectEvents(dpy, w.id, &mask, 1);
     }
     w.gc = XCreateGC(dpy, w.id, 0, nullptr);
@@ -137,12 +133,7 @@ void destroyWindow(WindowState& w) {
 }
 
 void mapWindow(WindowState& w, bool shown) {
-    Display* dpy = displayOf(w);
-    if (!dpy || !w.id) return;
-    if (shown)
-        XMapWindow(dpy, w.id);
-    else
-        XUnmapWindow(dpy, w.id);
+    if (Display* dpy = displayOf(w); dpy && w.id) (shown ? XMapWindow : XUnmapWindow)(dpy, w.id);
 }
 
 namespace {
