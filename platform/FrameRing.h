@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -77,6 +78,26 @@ private:
     FrameRing mRing;
     size_t mBytes;
     std::vector<uint8_t> mOwn;
+};
+
+// A ring whose blocks are a backend's own objects (shared images, buffers),
+// each with its `memory`.
+template <class Block>
+class BlockRing : public RingFrameMemory {
+public:
+    // The block a surface buffer's memory is in now, when it is memory lent
+    // by such a ring; null otherwise.
+    static Block* currentOf(FrameMemory* lent) {
+        auto* ring = dynamic_cast<BlockRing*>(lent);
+        std::optional<size_t> b = ring ? ring->block() : std::nullopt;
+        return b ? ring->mBlocks[*b].get() : nullptr;
+    }
+    size_t count() const override { return mBlocks.size(); }
+    uint8_t* memory(size_t block) override { return reinterpret_cast<uint8_t*>(mBlocks[block]->memory); }
+
+protected:
+    using RingFrameMemory::RingFrameMemory;
+    std::vector<std::unique_ptr<Block>> mBlocks;
 };
 
 }  // namespace display

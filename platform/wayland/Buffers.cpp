@@ -25,17 +25,11 @@ const wl_buffer_listener kBufferListener = {onRelease};
 // it still holds is not written; the buffer moves to another. Their releases
 // come on a queue of their own, so that waiting for one serves nothing else
 // in the middle of a frame.
-class SharedFrameMemory final : public display::RingFrameMemory {
+class SharedFrameMemory final : public display::BlockRing<ShmBuffer> {
 public:
     SharedFrameMemory(std::shared_ptr<Link> link, int width, int height, int pitch, size_t size)
-        : RingFrameMemory(kMostBuffers, size, std::chrono::milliseconds(100)), mLink(std::move(link)),
+        : BlockRing(kMostBuffers, size, std::chrono::milliseconds(100)), mLink(std::move(link)),
           mWidth(width), mHeight(height), mPitch(pitch), mSize(size) {}
-    ShmBuffer* current() {
-        std::optional<size_t> b = block();
-        return b ? mBlocks[*b].get() : nullptr;
-    }
-    size_t count() const override { return mBlocks.size(); }
-    uint8_t* memory(size_t block) override { return mBlocks[block]->memory; }
     bool held(size_t block) override {
         if (const Globals* g = mLink->globals()) wl_display_dispatch_queue_pending(g->display, g->releases);
         return mBlocks[block]->busy;
@@ -57,7 +51,6 @@ private:
     std::shared_ptr<Link> mLink;
     int mWidth, mHeight, mPitch;
     size_t mSize;
-    std::vector<std::unique_ptr<ShmBuffer>> mBlocks;
 };
 
 uint32_t toXrgb(uint16_t p) {
@@ -67,7 +60,10 @@ uint32_t toXrgb(uint16_t p) {
 
 }  // namespace
 
-ShmBuffer::ShmBuffer(std::shared_ptr<Link> l) : link(std::move(l)) { link->buffers.push_back(this); }
+ShmBuffer::ShmBuffer(std::shared_ptr<Link> l, uint8_t* m, size_t s, int w, int h, int st, uint32_t f)
+    : link(std::move(l)), memory(m), size(s), width(w), height(h), stride(st), format(f) {
+    link->buffers.push_back(this);
+}
 
 ShmBuffer::~ShmBuffer() {
     std::erase(link->buffers, this);
@@ -87,32 +83,20 @@ std::unique_ptr<ShmBuffer> createBuffer(const std::shared_ptr<Link>& link, int w
         size > 0x7fffffff)
         return nullptr;
     int fd = memfd_create("orvanel-frame", MFD_CLOEXEC);
-    if (fd < 0) return nullptr;
-    auto out = std::make_unique<ShmBuffer>(link);
-    void* memory = ftruncate(fd, static_cast<off_t>(size)) == 0
+    void* memory = fd >= 0 && ftruncate(fd, static_cast<off_t>(size)) == 0
                        ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
                        : MAP_FAILED;
     if (memory == MAP_FAILED) {
-        ::close(fd);
+        if (fd >= 0) ::close(fd);
         return nullptr;
     }
-    out->memory = static_cast<uint8_t*>(memory);
-    out->size = size;
-    out->width = width;
-    out->height = height;
-    out->stride = stride;
-    out->format = format;
+    auto out = std::make_unique<ShmBuffer>(link, static_cast<uint8_t*>(memory), size, width, height, stride, format);
     wl_shm_pool* pool = wl_shm_create_pool(g->shm, fd, static_cast<int32_t>(size));
     out->buffer = wl_shm_pool_create_buffer(pool, 0, width, height, stride, format);
     wl_shm_pool_destroy(pool);
     ::close(fd);
     wl_buffer_add_listener(out->buffer, &kBufferListener, out.get());
     return out;
-}
-
-ShmBuffer* sharedBufferOf(display::FrameMemory* lent) {
-    auto* memory = dynamic_cast<SharedFrameMemory*>(lent);
-    return memory ? memory->current() : nullptr;
 }
 
 std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Link>& link, int width, int height,
@@ -144,11 +128,10 @@ ShmBuffer* FrameBuffers::ownFree() {
 }
 
 void FrameBuffers::put(const display::Frame& frame, int x, int y) {
-    const uint8_t* pixels = frame.pixels;
-    int width = frame.width, height = frame.height, pitch = frame.pitch;
+    const auto& [pixels, width, height, pitch, lent] = frame;
     if (!pixels) return;
     // The whole frame, in memory the compositor reads as it is: nothing to copy.
-    ShmBuffer* shared = sharedBufferOf(frame.lent);
+    ShmBuffer* shared = display::BlockRing<ShmBuffer>::currentOf(lent);
     if (shared && shared->buffer && x == 0 && y == 0 && width == mWidth && height == mHeight &&
         shared->width == mWidth && shared->height == mHeight && shared->stride == pitch) {
         mNext = shared;

@@ -17,7 +17,9 @@
 namespace wl {
 
 struct ShmBuffer {
-    explicit ShmBuffer(std::shared_ptr<Link> link);
+    // Takes the mapped memory.
+    ShmBuffer(std::shared_ptr<Link> link, uint8_t* memory, size_t size, int width, int height, int stride,
+              uint32_t format);
     ~ShmBuffer();
     ShmBuffer(const ShmBuffer&) = delete;
     ShmBuffer& operator=(const ShmBuffer&) = delete;
@@ -37,9 +39,6 @@ struct ShmBuffer {
 // buffer; null when it cannot be had.
 std::unique_ptr<ShmBuffer> createBuffer(const std::shared_ptr<Link>& link, int width, int height, int stride,
                                         uint32_t format, size_t size);
-// The buffer a surface buffer's memory is in now, when it is memory this
-// backend lent (createFrameMemory); null otherwise.
-ShmBuffer* sharedBufferOf(display::FrameMemory* lent);
 // Surface-buffer memory in 5-6-5 buffers the compositor reads as they are;
 // null where it does not take 5-6-5.
 std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Link>& link, int width, int height,

@@ -9,6 +9,7 @@
 
 #include "Connection.h"
 #include "DisplayBackend.h"
+#include "FrameRing.h"
 #include "Image.h"
 #include "Input.h"
 #include "Present.h"
@@ -36,7 +37,7 @@ public:
     void setFullscreen(bool fullscreen) override { x11::setFullscreen(mWindow, fullscreen); }
     bool wantsFrame() const override { return isVisible(mWindow); }
     void put(const display::Frame& frame, int x, int y) override {
-        putImage565(mWindow, frame, sharedImageOf(frame.lent), x, y);
+        putImage565(mWindow, frame, display::BlockRing<Image>::currentOf(frame.lent), x, y);
     }
     void present() override {
         x11::present(mWindow);

@@ -170,21 +170,15 @@ namespace {
 // copied once. One the server may still be reading is not drawn into; the
 // buffer moves to another, and nothing waits while one is free (nor is the
 // connection read for it while another is known to be).
-class SharedFrameMemory final : public display::RingFrameMemory {
+class SharedFrameMemory final : public display::BlockRing<Image> {
 public:
     SharedFrameMemory(std::shared_ptr<Link> link, int width, int height, int pitch)
-        : RingFrameMemory(3, static_cast<size_t>(pitch) * height, std::chrono::seconds(1)), mLink(std::move(link)),
+        : BlockRing(3, static_cast<size_t>(pitch) * height, std::chrono::seconds(1)), mLink(std::move(link)),
           mWidth(width), mHeight(height), mPitch(pitch) {}
     ~SharedFrameMemory() override {
-        for (auto& image : mImages) destroyImage(*image);
+        for (auto& image : mBlocks) destroyImage(*image);
     }
-    Image* current() {
-        std::optional<size_t> b = block();
-        return b ? mImages[*b].get() : nullptr;
-    }
-    size_t count() const override { return mImages.size(); }
-    uint8_t* memory(size_t block) override { return reinterpret_cast<uint8_t*>(mImages[block]->memory); }
-    bool held(size_t block) override { return !idle(*mImages[block]); }
+    bool held(size_t block) override { return !idle(*mBlocks[block]); }
     bool grow() override {
         auto image = std::make_unique<Image>();
         if (!createImage(mLink, *image, 16, 2, mWidth, mHeight, mPitch) || !image->shared) {
@@ -192,7 +186,7 @@ public:
             return false;
         }
         image->ring = this;
-        mImages.push_back(std::move(image));
+        mBlocks.push_back(std::move(image));
         return true;
     }
     void waitForRelease(display::FrameRing::Clock::time_point) override {
@@ -201,7 +195,7 @@ public:
         Display* dpy = mLink->display();
         if (!dpy) return;
         XEventsQueued(dpy, QueuedAfterReading);
-        for (auto& image : mImages)
+        for (auto& image : mBlocks)
             if (idle(*image)) return;
         XSync(dpy, False);
     }
@@ -209,14 +203,8 @@ public:
 private:
     std::shared_ptr<Link> mLink;
     int mWidth, mHeight, mPitch;
-    std::vector<std::unique_ptr<Image>> mImages;
 };
 }  // namespace
-
-Image* sharedImageOf(display::FrameMemory* lent) {
-    auto* memory = dynamic_cast<SharedFrameMemory*>(lent);
-    return memory ? memory->current() : nullptr;
-}
 
 std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Link>& link, int width, int height,
                                                         int pitch) {

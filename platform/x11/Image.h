@@ -47,9 +47,6 @@ bool wantsNotice(const Image& image);
 // Returns once the server has read everything put from the image (usually
 // without a round trip: the server has said so by then).
 void waitIdle(Image& image);
-// The shared image a surface buffer's memory is in now, when it is memory
-// this backend lent (createFrameMemory); null otherwise.
-Image* sharedImageOf(display::FrameMemory* lent);
 
 // Surface-buffer memory in shared images the server reads as they are, where
 // the screen is 5-6-5 and shares memory; null otherwise.

@@ -65,8 +65,7 @@ void applyFit(WindowState& w) {
 }
 
 void putImage565(WindowState& w, const display::Frame& frame, Image* shared, int x, int y) {
-    const uint8_t* pixels = frame.pixels;
-    int width = frame.width, height = frame.height, pitch = frame.pitch;
+    const auto& [pixels, width, height, pitch, lent] = frame;
     if (!displayOf(w) || !w.id || !pixels) return;
     int cw = std::min(width, w.width);
     int ch = std::min(height, w.height);
