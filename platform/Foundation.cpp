@@ -151,7 +151,7 @@ int NSRunLoop::addInputSource(int fd, std::function<void()> onReadable, bool wak
     return mNextToken++;
 }
 
-void NSRunLoop::removeInputSource(int token) {
+void NSRunLoop::removeSource(int token) {
     std::erase_if(mSources, [token](const Source& s) { return s.token == token; });
 }
 

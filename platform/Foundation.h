@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "DisplayBackend.h"
+
 // Reference-counted base of every platform object. Allocation zeroes the
 // object (value-initialisation); the count starts at one.
 class NSObject {
@@ -108,8 +110,9 @@ private:
 long long NSTimerNextTick(double start, double interval, double now);
 
 // The main thread's run loop: timers, input sources and, after each pass, the
-// observers (the window system redraws there).
-class NSRunLoop {
+// observers (the window system redraws there). The backends see it as their
+// display::EventLoop.
+class NSRunLoop final : public display::EventLoop {
 public:
     static NSRunLoop* mainRunLoop();
 
@@ -119,17 +122,20 @@ public:
     // each pass, and a window system's news then waits for the next frame,
     // which is when it matters, instead of costing a wake-up of its own.
     int addInputSource(int fd, std::function<void()> onReadable, bool wakes = true);
+    int addSource(int fd, std::function<void()> readable, bool wakes) override {
+        return addInputSource(fd, std::move(readable), wakes);
+    }
     static constexpr double kLazyWait = 0.1;
     // For the next pass, every source wakes the loop (something waits for
     // the window system's news).
     void wakeOnSources() { mWakeOnSources = true; }
-    void removeInputSource(int token);
+    void removeSource(int token) override;
     void addObserver(std::function<void()> afterPass);
 
     // Runs the observers, then passes until stop(); returns the status given
     // to stop().
     int run();
-    void stop(int status);
+    void stop(int status) override;
 
     // One pass: waits at most until the next timer (and at most maxWait
     // seconds), fires what is due, serves ready sources, then the observers.

@@ -99,19 +99,6 @@ void catchTermination() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-// The run loop as the backends see it.
-display::EventLoop& mainLoop() {
-    class Adapter final : public display::EventLoop {
-        int addSource(int fd, std::function<void()> readable, bool wakes) override {
-            return NSRunLoop::mainRunLoop()->addInputSource(fd, std::move(readable), wakes);
-        }
-        void removeSource(int token) override { NSRunLoop::mainRunLoop()->removeInputSource(token); }
-        void stop(int status) override { NSRunLoop::mainRunLoop()->stop(status); }
-    };
-    static Adapter adapter;
-    return adapter;
-}
-
 void displayWindows() {
     display::Backend* backend = display::current();
     // What the window system has said (a window just mapped, a frame asked
@@ -365,9 +352,9 @@ bool start(std::string* error) {
     std::unique_ptr<display::Backend> backend;
     if (options().offscreen) {
         backend = display::makeOffscreenBackend();
-        if (!backend->open(mainLoop())) backend.reset();
+        if (!backend->open(*NSRunLoop::mainRunLoop())) backend.reset();
     } else {
-        backend = display::openChosen(mainLoop(), why);
+        backend = display::openChosen(*NSRunLoop::mainRunLoop(), why);
     }
     if (!backend) {
         if (error) *error = why;
@@ -397,7 +384,7 @@ void sync() {
 
 void stop() {
     if (!gStarted) return;
-    if (gSignalToken) NSRunLoop::mainRunLoop()->removeInputSource(gSignalToken);
+    if (gSignalToken) NSRunLoop::mainRunLoop()->removeSource(gSignalToken);
     gSignalToken = 0;
     if (!gProcessPrepared) {
         signal(SIGINT, SIG_DFL);

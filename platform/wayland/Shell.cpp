@@ -41,10 +41,7 @@ public:
         xdg_surface_destroy(mXdgSurface);
     }
     void setFullscreen(bool fullscreen) override {
-        if (fullscreen)
-            xdg_toplevel_set_fullscreen(mToplevel, nullptr);
-        else
-            xdg_toplevel_unset_fullscreen(mToplevel);
+        fullscreen ? xdg_toplevel_set_fullscreen(mToplevel, nullptr) : xdg_toplevel_unset_fullscreen(mToplevel);
     }
 
 private:
@@ -122,10 +119,7 @@ private:
     void apply() {
         if (mFullscreen == mAsked) return;
         mAsked = mFullscreen;
-        if (mFullscreen)
-            libdecor_frame_set_fullscreen(mFrame, nullptr);
-        else
-            libdecor_frame_unset_fullscreen(mFrame);
+        mFullscreen ? libdecor_frame_set_fullscreen(mFrame, nullptr) : libdecor_frame_unset_fullscreen(mFrame);
     }
     static void configure(libdecor_frame* frame, libdecor_configuration* configuration, void* data) {
         auto* self = static_cast<DecoratedToplevel*>(data);

@@ -13,6 +13,13 @@
 
 namespace x11 {
 namespace {
+// The XImage alone: its memory is ours.
+void freeXImage(XImage* x) {
+    if (!x) return;
+    x->data = nullptr;
+    XDestroyImage(x);
+}
+
 
 // A server in another IPC namespace attaches whatever segment has our id
 // there, which may be another program's: the server must show back a pixel
@@ -73,10 +80,7 @@ bool attachShared(Connection& connection, Image& image, Visual* visual, int dept
         connection.sharedMemory = Connection::SharedMemory::Refused;
         shmdt(at);
     }
-    if (x) {
-        x->data = nullptr;
-        XDestroyImage(x);
-    }
+    freeXImage(x);
     image.shm = XShmSegmentInfo{};
     return false;
 }
@@ -111,10 +115,7 @@ bool createImage(const std::shared_ptr<Link>& link, Image& image, int depth, int
 void destroyImage(Image& image) {
     if (!image.link) return;
     std::erase(image.link->images, &image);
-    if (image.ximage) {
-        image.ximage->data = nullptr;
-        XDestroyImage(image.ximage);
-    }
+    freeXImage(image.ximage);
     if (image.shared) {
         if (Display* dpy = image.link->display()) {
             XShmDetach(dpy, &image.shm);
