@@ -98,14 +98,9 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
         bool flag = arg == "--help" || arg == "-h" || arg == "--version" || arg == "--fullscreen" ||
                     arg == "--offscreen";
         if (flag && inlineValue) return usageError("option '" + arg + "' takes no value");
-        if (arg == "--help" || arg == "-h") {
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
             parsed.exitStatus = 0;
-            parsed.text = kUsage;
-            return parsed;
-        }
-        if (arg == "--version") {
-            parsed.exitStatus = 0;
-            parsed.text = std::string("orvanel ") + ORVANEL_VERSION + "\n";
+            parsed.text = arg == "--version" ? std::string("orvanel ") + ORVANEL_VERSION + "\n" : kUsage;
             return parsed;
         }
         if (arg == "--stats") {

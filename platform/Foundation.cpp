@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <utility>
 
 NSObject* NSObject::retain() {
     ++mRetainCount;
@@ -223,9 +224,7 @@ int NSRunLoop::run() {
     for (size_t i = 0; i < mObservers.size() && !mStopRequested; ++i) mObservers[i]();
     while (!mStopRequested) runOnce(3600.0);
     mStopRequested = false;
-    int status = mStatus;
-    mStatus = 0;
-    return status;
+    return std::exchange(mStatus, 0);
 }
 
 void NSRunLoop::stop(int status) {

@@ -349,13 +349,11 @@ bool start(std::string* error) {
     // drawing on one thread. The user's own setting wins.
     setenv("LP_NUM_THREADS", "0", 0);
     std::string why;
-    std::unique_ptr<display::Backend> backend;
-    if (options().offscreen) {
-        backend = display::makeOffscreenBackend();
-        if (!backend->open(*NSRunLoop::mainRunLoop())) backend.reset();
-    } else {
-        backend = display::openChosen(*NSRunLoop::mainRunLoop(), why);
-    }
+    NSRunLoop* loop = NSRunLoop::mainRunLoop();
+    // The offscreen backend always opens.
+    std::unique_ptr<display::Backend> backend =
+        options().offscreen ? display::makeOffscreenBackend() : display::openChosen(*loop, why);
+    if (options().offscreen) backend->open(*loop);
     if (!backend) {
         if (error) *error = why;
         return false;
@@ -364,7 +362,6 @@ bool start(std::string* error) {
     // environment says.
     setenv("EGL_PLATFORM", display::eglPlatformName(backend->eglPlatform()), 1);
     display::setCurrent(std::move(backend));
-    NSRunLoop* loop = NSRunLoop::mainRunLoop();
     loop->addObserver(displayWindows);
     catchTermination();
     if (gSignalPipe[0] >= 0)
