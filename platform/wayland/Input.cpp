@@ -23,12 +23,18 @@ struct Pointer {
     unsigned held = 0;              // display::kHeld bits
 };
 
+template <auto Unref>
+struct Deleter {
+    void operator()(auto* object) const { Unref(object); }
+};
+
 struct Keyboard {
     wl_keyboard* proxy = nullptr;
     wl_surface* surface = nullptr;
-    xkb_context* context = nullptr;
-    xkb_keymap* keymap = nullptr;
-    xkb_state* state = nullptr;
+    std::unique_ptr<xkb_context, Deleter<xkb_context_unref>> context{xkb_context_new(XKB_CONTEXT_NO_FLAGS)};
+    // The state goes before the keymap it was made from.
+    std::unique_ptr<xkb_keymap, Deleter<xkb_keymap_unref>> keymap;
+    std::unique_ptr<xkb_state, Deleter<xkb_state_unref>> state;
 };
 
 struct Finger {
@@ -128,24 +134,18 @@ const wl_pointer_listener kPointerListener = [] {
 
 // --- keyboard
 
-void dropKeymap(Keyboard& k) {
-    if (k.state) xkb_state_unref(k.state);
-    if (k.keymap) xkb_keymap_unref(k.keymap);
-    k.state = nullptr;
-    k.keymap = nullptr;
-}
-
 void keymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
     Keyboard& k = of(data).keyboard;
-    dropKeymap(k);
+    k.state.reset();
+    k.keymap.reset();
     if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && k.context) {
         void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (text != MAP_FAILED) {
-            k.keymap = xkb_keymap_new_from_string(k.context, static_cast<const char*>(text),
-                                                  XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+            k.keymap.reset(xkb_keymap_new_from_string(k.context.get(), static_cast<const char*>(text),
+                                                      XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
             munmap(text, size);
         }
-        if (k.keymap) k.state = xkb_state_new(k.keymap);
+        if (k.keymap) k.state.reset(xkb_state_new(k.keymap.get()));
     }
     ::close(fd);
 }
@@ -157,7 +157,7 @@ void keyboardEnter(void* data, wl_keyboard*, uint32_t, wl_surface* surface, wl_a
 void keyboardLeave(void* data, wl_keyboard*, uint32_t, wl_surface*) { of(data).keyboard.surface = nullptr; }
 
 bool active(const Keyboard& k, const char* modifier) {
-    return xkb_state_mod_name_is_active(k.state, modifier, XKB_STATE_MODS_EFFECTIVE) > 0;
+    return xkb_state_mod_name_is_active(k.state.get(), modifier, XKB_STATE_MODS_EFFECTIVE) > 0;
 }
 
 void key(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t state) {
@@ -166,7 +166,7 @@ void key(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t s
     InputTarget* target = s.targetOf(k.surface);
     if (!target || !k.state || state != WL_KEYBOARD_KEY_STATE_PRESSED) return;
     // The keysym of the active group and level, so that q is q on any layout.
-    xkb_keysym_t sym = xkb_state_key_get_one_sym(k.state, code + 8);
+    xkb_keysym_t sym = xkb_state_key_get_one_sym(k.state.get(), code + 8);
     display::KeyModifiers m;
     m.control = active(k, XKB_MOD_NAME_CTRL);
     m.other = active(k, XKB_MOD_NAME_ALT) || active(k, XKB_MOD_NAME_LOGO) || active(k, "Mod3") || active(k, "Mod5");
@@ -176,7 +176,7 @@ void key(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t s
 void modifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
                uint32_t group) {
     Keyboard& k = of(data).keyboard;
-    if (k.state) xkb_state_update_mask(k.state, depressed, latched, locked, 0, 0, group);
+    if (k.state) xkb_state_update_mask(k.state.get(), depressed, latched, locked, 0, 0, group);
 }
 
 const wl_keyboard_listener kKeyboardListener = {keymap, keyboardEnter, keyboardLeave, key, modifiers, ignore};
@@ -247,7 +247,8 @@ void releaseDevices(State& s, bool pointer, bool keyboard, bool touch) {
     if (keyboard) {
         letGo(s.keyboard.proxy, wl_keyboard_release, wl_keyboard_destroy);
         s.keyboard.surface = nullptr;
-        dropKeymap(s.keyboard);
+        s.keyboard.state.reset();
+        s.keyboard.keymap.reset();
     }
     if (touch) {
         letGo(s.touch.proxy, wl_touch_release, wl_touch_destroy);
@@ -279,14 +280,10 @@ const wl_seat_listener kSeatListener = {capabilities, ignore};
 }  // namespace
 
 Seat::Seat(wl_seat* seat) : mState(std::make_unique<State>()) {
-    mState->keyboard.context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     wl_seat_add_listener(seat, &kSeatListener, mState.get());
 }
 
-Seat::~Seat() {
-    releaseDevices(*mState, true, true, true);
-    if (mState->keyboard.context) xkb_context_unref(mState->keyboard.context);
-}
+Seat::~Seat() { releaseDevices(*mState, true, true, true); }
 
 void Seat::addInputSurface(wl_surface* surface, InputTarget* target) { mState->surfaces.emplace_back(surface, target); }
 
