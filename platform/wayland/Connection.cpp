@@ -101,17 +101,12 @@ Connection::Connection(display::EventLoop& loop) : mLoop(loop) {}
 
 std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, std::string& why) {
     std::unique_ptr<Connection> c(new Connection(loop));
-    if (!c->connect(why)) return nullptr;
-    return c;
-}
-
-bool Connection::connect(std::string& why) {
-    Globals& g = mGlobals;
+    Globals& g = c->mGlobals;
     g.display = wl_display_connect(nullptr);
-    if (!g.display) return false;
+    if (!g.display) return nullptr;
     g.registry = wl_display_get_registry(g.display);
     static const wl_registry_listener kRegistryListener = {onGlobal, ignore};
-    wl_registry_add_listener(g.registry, &kRegistryListener, this);
+    wl_registry_add_listener(g.registry, &kRegistryListener, c.get());
     // The globals, then what they announce (formats, the seat's abilities).
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     bool timedOut = false;
@@ -121,11 +116,12 @@ bool Connection::connect(std::string& why) {
         why = "it offers no desktop windows (xdg-shell, wl_shm, subsurfaces)";
         ok = false;
     }
-    if (!ok) return false;
+    if (!ok) return nullptr;
     g.releases = wl_display_create_queue(g.display);
-    mLink->connection = this;
-    mSourceToken = mLoop.addSource(wl_display_get_fd(g.display), [this] { dispatchPending(); }, false);
-    return true;
+    Connection* self = c.get();
+    c->mLink->connection = self;
+    c->mSourceToken = loop.addSource(wl_display_get_fd(g.display), [self] { self->dispatchPending(); }, false);
+    return c;
 }
 
 Connection::~Connection() {

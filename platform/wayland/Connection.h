@@ -85,7 +85,6 @@ public:
 
 private:
     explicit Connection(display::EventLoop& loop);
-    bool connect(std::string& why);
     void lose();
     static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version);
 
