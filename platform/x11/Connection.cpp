@@ -109,8 +109,7 @@ std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHand
                  XIQueryVersion(dpy, &major, &minor) == Success && (major > 2 || (major == 2 && minor >= 2));
     f.xiOpcode = touch ? opcode : -1;
     f.shmCompletion = XShmQueryExtension(dpy) ? XShmGetEventBase(dpy) + ShmCompletion : -1;
-    int renderEvent = 0, renderError = 0;
-    f.render = XRenderQueryExtension(dpy, &renderEvent, &renderError);
+    f.render = XRenderQueryExtension(dpy, &event, &error);
     if (!f.render)
         std::fprintf(stderr, "the X server has no RENDER extension: frames are shown unscaled at the top left\n");
     f.dpi = resourceDpi(dpy);
