@@ -95,21 +95,15 @@ int CoreSurfaceBufferUnlock(CoreSurfaceBufferRef buffer) {
     return 0;
 }
 
-void* CoreSurfaceBufferGetBaseAddress(CoreSurfaceBufferRef buffer) {
-    return buffer ? buffer->memory : nullptr;
-}
+void* CoreSurfaceBufferGetBaseAddress(CoreSurfaceBufferRef buffer) { return buffer ? buffer->memory : nullptr; }
 
 int CoreSurfaceBufferGetWidth(CoreSurfaceBufferRef buffer) { return buffer ? buffer->width : 0; }
 
 int CoreSurfaceBufferGetHeight(CoreSurfaceBufferRef buffer) { return buffer ? buffer->height : 0; }
 
-int CoreSurfaceBufferGetBytesPerRow(CoreSurfaceBufferRef buffer) {
-    return buffer ? buffer->pitch : 0;
-}
+int CoreSurfaceBufferGetBytesPerRow(CoreSurfaceBufferRef buffer) { return buffer ? buffer->pitch : 0; }
 
-int CoreSurfaceBufferGetLockCount(CoreSurfaceBufferRef buffer) {
-    return buffer ? buffer->lockCount : 0;
-}
+int CoreSurfaceBufferGetLockCount(CoreSurfaceBufferRef buffer) { return buffer ? buffer->lockCount : 0; }
 }
 
 CoreSurfaceBufferRef CFRetain(CoreSurfaceBufferRef buffer) {

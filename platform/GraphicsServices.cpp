@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "GraphicsServices.h"
 
-CGRect GSEventGetLocationInWindow(GSEventRef event) {
-    return event ? event->location : CGRect{};
-}
+CGRect GSEventGetLocationInWindow(GSEventRef event) { return event ? event->location : CGRect{}; }
 
 float GSEventGetDeltaX(GSEventRef event) { return event ? event->deltaX : 0.0f; }
 

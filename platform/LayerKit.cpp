@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "LayerKit.h"
 
-#include <algorithm>
-
 LKLayer* LKLayer::layer() {
     LKLayer* layer = alloc<LKLayer>();
     layer->autorelease();
@@ -19,8 +17,7 @@ void LKLayer::addSublayer(LKLayer* layer) {
     if (!layer || layer == this) return;
     layer->retain();
     if (LKLayer* old = layer->mSuperlayer) {
-        auto& list = old->mSublayers;
-        list.erase(std::remove(list.begin(), list.end(), layer), list.end());
+        std::erase(old->mSublayers, layer);
         layer->release();
     }
     layer->mSuperlayer = this;

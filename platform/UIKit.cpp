@@ -145,12 +145,11 @@ std::vector<uint32_t> programIcon(int& width, int& height) {
 }
 
 void deliver(UIView* view, PointerAction action) {
+    // By PointerAction::Kind.
+    static constexpr void (UIView::*kHandlers[])(GSEventRef) = {&UIView::mouseDown, &UIView::mouseDragged,
+                                                                &UIView::mouseUp};
     view->retain();
-    switch (action.kind) {
-    case PointerAction::Down: view->mouseDown(&action.event); break;
-    case PointerAction::Dragged: view->mouseDragged(&action.event); break;
-    case PointerAction::Up: view->mouseUp(&action.event); break;
-    }
+    (view->*kHandlers[action.kind])(&action.event);
     view->release();
 }
 }  // namespace
@@ -438,6 +437,12 @@ std::string whyNothingWasDrawn() {
     return "GL drew none of them (see the messages above)";
 }
 
+// Says why the run failed, on standard error; the status that says so.
+int fail(const std::string& why) {
+    std::fprintf(stderr, "orvanel: %s\n", why.c_str());
+    return 1;
+}
+
 // The last frame the key window showed, as a PNG; false when it cannot be
 // written (said on standard error).
 bool writeScreenshot(const std::string& path) {
@@ -452,7 +457,7 @@ bool writeScreenshot(const std::string& path) {
     gWritingScreenshot = false;
     if (written) return true;
     gDeadlineStatus = 1;
-    std::fprintf(stderr, "orvanel: %s\n", error.c_str());
+    fail(error);
     return false;
 }
 }  // namespace
@@ -468,10 +473,7 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     // The picture the user named must be shown, or nothing is; one of their
     // own made by the picture tool stands in for the device's fixed path.
     std::string picture = options.picture;
-    if (std::string error; !picture.empty() && !picture::usable(picture, error)) {
-        std::fprintf(stderr, "orvanel: %s\n", error.c_str());
-        return 1;
-    }
+    if (std::string error; !picture.empty() && !picture::usable(picture, error)) return fail(error);
     if (picture.empty()) {
         std::string own = picture::userPath();
         struct stat st {};
@@ -479,10 +481,7 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     }
     if (!picture.empty()) NSUserDefaults::standardUserDefaults()->_setStringForKey(picture, "picture");
     std::string error;
-    if (!UIKitPlatform::start(&error)) {
-        std::fprintf(stderr, "orvanel: %s\n", error.c_str());
-        return 1;
-    }
+    if (!UIKitPlatform::start(&error)) return fail(error);
     gFramesShown = gFramesDrawn = 0;
     if (options.stats != UIKitPlatform::Options::Stats::None) gStats = std::make_unique<UIKitPlatform::RunStats>();
     double runStarted = NSRunLoop::mainRunLoop()->now();

@@ -6,8 +6,7 @@
 #include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include <algorithm>
-#include <utility>
+#include <map>
 #include <vector>
 
 #include "Connection.h"
@@ -51,15 +50,14 @@ struct Touch {
 
 // Each listener's data.
 struct Seat::State {
-    std::vector<std::pair<wl_surface*, InputTarget*>> surfaces;
+    std::map<wl_surface*, InputTarget*> surfaces;
     Pointer pointer;
     Keyboard keyboard;
     Touch touch;
 
     InputTarget* targetOf(wl_surface* surface) const {
-        for (auto& [s, t] : surfaces)
-            if (s == surface) return t;
-        return nullptr;
+        auto found = surfaces.find(surface);
+        return found == surfaces.end() ? nullptr : found->second;
     }
     // The window whose surface it is, with (x, y) made frame coordinates.
     InputTarget* inFrame(wl_surface* surface, double& x, double& y) const {
@@ -285,7 +283,7 @@ Seat::Seat(wl_seat* seat) : mState(std::make_unique<State>()) {
 
 Seat::~Seat() { releaseDevices(*mState, true, true, true); }
 
-void Seat::addInputSurface(wl_surface* surface, InputTarget* target) { mState->surfaces.emplace_back(surface, target); }
+void Seat::addInputSurface(wl_surface* surface, InputTarget* target) { mState->surfaces.emplace(surface, target); }
 
 void Seat::removeInputTarget(InputTarget* target) {
     State& s = *mState;
