@@ -3,6 +3,7 @@
 // the connection to the window it belongs to.
 #include <X11/extensions/XInput2.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <vector>
@@ -44,17 +45,15 @@ public:
         // The frame is shown once the server has done the requests so far.
         Display* dpy = displayOf(mWindow);
         if (!dpy) return;
-        while (!mShown.empty() && static_cast<long>(LastKnownRequestProcessed(dpy) - mShown.front()) >= 0) {
+        while (!mShown.empty() && processed(dpy, mShown.front())) {
             mShown.pop_front();
             ++mPresented;
         }
         mShown.push_back(NextRequest(dpy) - 1);
     }
     long framesPresented() const override {
-        long done = mPresented;
-        if (Display* dpy = displayOf(mWindow))
-            for (unsigned long request : mShown) done += static_cast<long>(LastKnownRequestProcessed(dpy) - request) >= 0;
-        return done;
+        Display* dpy = displayOf(mWindow);
+        return mPresented + (dpy ? std::ranges::count_if(mShown, [dpy](auto r) { return processed(dpy, r); }) : 0);
     }
     void setIcon(const std::vector<uint32_t>& argb, int width, int height) override {
         x11::setIcon(mWindow, argb, width, height);

@@ -45,6 +45,12 @@ struct Link {
     EventTarget* windowWithId(::Window id) const;
 };
 
+// Whether the server has done the request, as far as what it has sent so far
+// tells (whatever it sends carries the number of the last request it did).
+inline bool processed(Display* dpy, unsigned long request) {
+    return static_cast<long>(LastKnownRequestProcessed(dpy) - request) >= 0;
+}
+
 class Connection {
 public:
     using EventHandler = std::function<void(XEvent& event)>;

@@ -96,17 +96,15 @@ bool createImage(const std::shared_ptr<Link>& link, Image& image, int depth, int
     Visual* visual = dpy ? DefaultVisual(dpy, DefaultScreen(dpy)) : nullptr;
     int bpp = bytesPerPixel * 8;
     Connection* c = link->connection;
-    if (dpy && c->features().shmCompletion >= 0 && c->sharedMemory != Connection::SharedMemory::Refused &&
-        attachShared(*c, image, visual, depth, bpp, height, size)) {
-        link->images.push_back(&image);
-        return true;
-    }
-    image.memory = static_cast<char*>(std::calloc(size, 1));
-    if (!image.memory) return false;
-    if (dpy) {
-        image.ximage = XCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, image.memory,
-                                    static_cast<unsigned>(width), static_cast<unsigned>(height), bpp, pitch);
-        if (image.ximage) image.ximage->byte_order = LSBFirst;
+    if (!dpy || c->features().shmCompletion < 0 || c->sharedMemory == Connection::SharedMemory::Refused ||
+        !attachShared(*c, image, visual, depth, bpp, height, size)) {
+        image.memory = static_cast<char*>(std::calloc(size, 1));
+        if (!image.memory) return false;
+        if (dpy) {
+            image.ximage = XCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, image.memory,
+                                        static_cast<unsigned>(width), static_cast<unsigned>(height), bpp, pitch);
+            if (image.ximage) image.ximage->byte_order = LSBFirst;
+        }
     }
     link->images.push_back(&image);
     return true;
@@ -143,9 +141,7 @@ void putImage(Image& image, Drawable to, GC gc, int width, int height, int x, in
 
 bool idle(const Image& image) {
     Display* dpy = image.link ? image.link->display() : nullptr;
-    // Whatever the server sends (a reply, an event, an error) carries the
-    // number of the last request it has done.
-    return !image.request || !dpy || static_cast<long>(LastKnownRequestProcessed(dpy) - image.request) >= 0;
+    return !image.request || !dpy || processed(dpy, image.request);
 }
 
 bool wantsNotice(const Image& image) {
