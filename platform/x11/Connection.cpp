@@ -80,23 +80,27 @@ void Connection::onConnectionLost(Display*, void* data) {
     self->mLoop.stop(1);
 }
 
-void Connection::serve() {
-    if (!mDisplay || mLost) return;
-    while (!mLost && XPending(mDisplay) > 0) {
+void Connection::drain(int first, int then) {
+    for (int mode = first; !mLost && XEventsQueued(mDisplay, mode) > 0; mode = then) {
         XEvent event;
         XNextEvent(mDisplay, &event);
         mHandler(event);
     }
+}
+
+void Connection::serve() {
+    if (mLost) return;
+    drain(QueuedAfterFlush, QueuedAfterFlush);
     if (mLost && mSourceToken) {
         mLoop.removeSource(mSourceToken);
         mSourceToken = 0;
     }
 }
 
-std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHandler handler, const char* name) {
+std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHandler handler) {
     XSetErrorHandler(onError);
     XSetIOErrorHandler(onIOError);
-    Display* dpy = XOpenDisplay(name);
+    Display* dpy = XOpenDisplay(nullptr);
     if (!dpy) return nullptr;
     std::unique_ptr<Connection> c(new Connection(loop, std::move(handler)));
     c->mDisplay = dpy;
@@ -139,13 +143,7 @@ void Connection::dispatchQueued() {
     // The connection is read only when the server has sent something (most
     // frames it has not); events an earlier read brought are in the queue.
     pollfd connection{ConnectionNumber(mDisplay), POLLIN, 0};
-    int mode = poll(&connection, 1, 0) > 0 ? QueuedAfterReading : QueuedAlready;
-    while (!mLost && XEventsQueued(mDisplay, mode) > 0) {
-        mode = QueuedAlready;
-        XEvent event;
-        XNextEvent(mDisplay, &event);
-        mHandler(event);
-    }
+    drain(poll(&connection, 1, 0) > 0 ? QueuedAfterReading : QueuedAlready, QueuedAlready);
 }
 
 }  // namespace x11

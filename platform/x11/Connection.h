@@ -54,11 +54,10 @@ inline bool processed(Display* dpy, unsigned long request) {
 class Connection {
 public:
     using EventHandler = std::function<void(XEvent& event)>;
-    // Opens the display named by $DISPLAY (or `name`), installs error
+    // Opens the display named by $DISPLAY, installs error
     // handlers that report and carry on, and serves its events on `loop`,
     // each handed to `handler`; null when it cannot be opened.
-    static std::unique_ptr<Connection> open(display::EventLoop& loop, EventHandler handler,
-                                            const char* name = nullptr);
+    static std::unique_ptr<Connection> open(display::EventLoop& loop, EventHandler handler);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -85,6 +84,9 @@ public:
 private:
     Connection(display::EventLoop& loop, EventHandler handler) : mLoop(loop), mHandler(std::move(handler)) {}
     void serve();
+    // Hands each queued event to the handler, asking the queue in mode
+    // `first`, then `then` (XEventsQueued's modes).
+    void drain(int first, int then);
     static int onError(Display* dpy, XErrorEvent* e);
     static void onConnectionLost(Display* dpy, void* data);
 
