@@ -170,10 +170,9 @@ double NSRunLoop::nextTimerDue() const {
 void NSRunLoop::fireDueTimers() {
     double t = now();
     // Fire from a snapshot: an action may schedule or invalidate timers.
-    std::vector<NSTimer*>& snapshot = mFiring;
-    snapshot.assign(mTimers.begin(), mTimers.end());
-    for (NSTimer* timer : snapshot) timer->retain();
-    for (NSTimer* timer : snapshot) {
+    mFiring.assign(mTimers.begin(), mTimers.end());
+    for (NSTimer* timer : mFiring) timer->retain();
+    for (NSTimer* timer : mFiring) {
         if (!timer->mValid) continue;
         double due = timer->mStart + static_cast<double>(timer->mFired + 1) * timer->mInterval;
         if (due > t) continue;
@@ -182,8 +181,8 @@ void NSRunLoop::fireDueTimers() {
         timer->mFired = next;
         timer->fire();
     }
-    for (NSTimer* timer : snapshot) timer->release();
-    snapshot.clear();
+    for (NSTimer* timer : mFiring) timer->release();
+    mFiring.clear();
     auto dead = std::stable_partition(mTimers.begin(), mTimers.end(),
                                       [](NSTimer* timer) { return timer->mValid; });
     for (auto it = dead; it != mTimers.end(); ++it) (*it)->release();
@@ -202,9 +201,8 @@ void NSRunLoop::runOnce(double maxWait) {
     // A lazy source is polled for no events: its news wakes nobody (its owner
     // reads it on the pass), and a hang-up still does.
     for (const Source& s : mSources) fds.push_back({s.fd, static_cast<short>(s.wakes || !lazy ? POLLIN : 0), 0});
-    timespec timeout{};
-    timeout.tv_sec = static_cast<time_t>(wait);
-    timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
+    auto seconds = static_cast<time_t>(wait);
+    timespec timeout{seconds, static_cast<long>((wait - static_cast<double>(seconds)) * 1e9)};
     int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     fireDueTimers();
     if (ready > 0) {

@@ -62,14 +62,11 @@ extern "C" EGLSurface __wrap_eglCreatePixmapSurface(EGLDisplay dpy, EGLConfig co
                                                     const EGLint* attribs) {
     __CoreSurfaceBuffer* buffer = CoreSurfaceBufferFromNative(static_cast<uintptr_t>(pixmap));
     if (!buffer) return __real_eglCreatePixmapSurface(dpy, config, pixmap, attribs);
-    EGLSurface surface = EGL_NO_SURFACE;
-    if (buffer->pbuffer) {
-        const EGLint size[] = {EGL_WIDTH, buffer->width, EGL_HEIGHT, buffer->height, EGL_NONE};
-        surface = eglCreatePbufferSurface(dpy, config, size);
-    } else {
-        surface = __real_eglCreatePixmapSurface(dpy, config, static_cast<EGLNativePixmapType>(buffer->pixmap),
-                                                attribs);
-    }
+    const EGLint size[] = {EGL_WIDTH, buffer->width, EGL_HEIGHT, buffer->height, EGL_NONE};
+    EGLSurface surface =
+        buffer->pbuffer
+            ? eglCreatePbufferSurface(dpy, config, size)
+            : __real_eglCreatePixmapSurface(dpy, config, static_cast<EGLNativePixmapType>(buffer->pixmap), attribs);
     if (surface != EGL_NO_SURFACE && (buffer->pixmap || buffer->pbuffer)) {
         CoreSurfaceBufferDetachEGL(buffer);
         buffer->eglDisplay = dpy;
