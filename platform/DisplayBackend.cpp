@@ -38,14 +38,11 @@ std::unique_ptr<Backend> openChosen(EventLoop& loop, std::string& error) {
     const char* forced = std::getenv("ORVANEL_BACKEND");
     if (set(forced)) {
         std::string name = forced;
-        if (name == "x11")
-            candidates.push_back(makeX11Backend());
-        else if (name == "wayland")
-            candidates.push_back(makeWaylandBackend());
-        else {
+        if (name != "x11" && name != "wayland") {
             error = "ORVANEL_BACKEND is \"" + name + "\"; it can be x11 or wayland";
             return nullptr;
         }
+        candidates.push_back(name == "x11" ? makeX11Backend() : makeWaylandBackend());
     } else {
         // A session names its compositor; X through DISPLAY next (also when
         // that compositor is gone, as toolkits do); a compositor's default

@@ -3,7 +3,9 @@
 
 #include <libdecor.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <span>
 
 #include "Connection.h"
 
@@ -56,11 +58,10 @@ private:
         auto* self = static_cast<XdgToplevel*>(data);
         self->mWidth = width;
         self->mHeight = height;
-        self->mFloating = true;
-        const auto* state = static_cast<const uint32_t*>(states->data);
-        for (size_t i = 0; i < states->size / sizeof *state; ++i)
-            if (state[i] == XDG_TOPLEVEL_STATE_FULLSCREEN || state[i] == XDG_TOPLEVEL_STATE_MAXIMIZED)
-                self->mFloating = false;
+        std::span state(static_cast<const uint32_t*>(states->data), states->size / sizeof(uint32_t));
+        self->mFloating = std::ranges::none_of(state, [](uint32_t s) {
+            return s == XDG_TOPLEVEL_STATE_FULLSCREEN || s == XDG_TOPLEVEL_STATE_MAXIMIZED;
+        });
     }
     static void close(void* data, xdg_toplevel*) { static_cast<XdgToplevel*>(data)->mEvents.closeRequested(); }
     static constexpr xdg_surface_listener kSurfaceListener = {configureSurface};
