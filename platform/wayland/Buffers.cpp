@@ -108,12 +108,6 @@ std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Li
     return memory;
 }
 
-std::unique_ptr<ShmBuffer> createBlack(const std::shared_ptr<Link>& link) {
-    auto black = createBuffer(link, 1, 1, 4, WL_SHM_FORMAT_XRGB8888, 4);
-    if (black) std::memset(black->memory, 0, 4);
-    return black;
-}
-
 ShmBuffer* FrameBuffers::ownFree() {
     for (auto& b : mOwn)
         if (!b->busy) return b.get();

@@ -64,7 +64,4 @@ private:
     ShmBuffer* mLastOwn = nullptr;
 };
 
-// A 1 x 1 opaque black buffer, scaled by the compositor under the frame.
-std::unique_ptr<ShmBuffer> createBlack(const std::shared_ptr<Link>& link);
-
 }  // namespace wl

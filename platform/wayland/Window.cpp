@@ -19,12 +19,13 @@ Window::Window(Connection& connection, int width, int height, std::string title,
     if (g->viewporter) {
         mViewport = wp_viewporter_get_viewport(g->viewporter, mSurface);
         mFrameViewport = wp_viewporter_get_viewport(g->viewporter, mFrameSurface);
-        mBlack = createBlack(mLink);
-    } else {
-        // Nothing scales: the window is the frame's size, black where no frame is yet.
-        mBlack = createBuffer(mLink, width, height, width * 4, WL_SHM_FORMAT_XRGB8888,
-                              static_cast<size_t>(width) * height * 4);
     }
+    // Black under the frame: 1 x 1, scaled by the compositor to the window;
+    // where nothing scales, the window is the frame's size, black where no
+    // frame is yet.
+    int blackWidth = mViewport ? 1 : width, blackHeight = mViewport ? 1 : height;
+    mBlack = createBuffer(mLink, blackWidth, blackHeight, blackWidth * 4, WL_SHM_FORMAT_XRGB8888,
+                          static_cast<size_t>(blackWidth) * blackHeight * 4);
     // The frame is opaque: the compositor need not draw what lies under it.
     if (wl_region* region = wl_compositor_create_region(g->compositor)) {
         wl_region_add(region, 0, 0, width, height);
