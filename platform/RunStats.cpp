@@ -18,14 +18,12 @@ void cpuSeconds(double& user, double& system) {
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
+        if (c < 0x20) {
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\u%04x", c);
             out += escape;
         } else {
+            if (c == '"' || c == '\\') out += '\\';
             out += static_cast<char>(c);
         }
     }
