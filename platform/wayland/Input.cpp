@@ -7,6 +7,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "Connection.h"
@@ -73,13 +74,11 @@ State& of(void* data) { return *static_cast<State*>(data); }
 
 // --- pointer
 
+// Buttons 1-3 by their codes, which run BTN_LEFT, BTN_RIGHT, BTN_MIDDLE; 0 for
+// any other.
 int buttonNumber(uint32_t code) {
-    switch (code) {
-    case BTN_LEFT: return 1;
-    case BTN_MIDDLE: return 2;
-    case BTN_RIGHT: return 3;
-    default: return 0;
-    }
+    constexpr int kNumbers[] = {1, 3, 2};
+    return code >= BTN_LEFT && code <= BTN_MIDDLE ? kNumbers[code - BTN_LEFT] : 0;
 }
 
 void pointerEnter(void* data, wl_pointer*, uint32_t, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
@@ -221,9 +220,7 @@ void touchMotion(void* data, wl_touch*, uint32_t time, int32_t id, wl_fixed_t x,
 // The compositor took the touches (a gesture of its own): each finger ends.
 void touchCancel(void* data, wl_touch*) {
     State& s = of(data);
-    std::vector<Finger> fingers;
-    fingers.swap(s.touch.fingers);
-    for (const Finger& f : fingers) touchAt(s, display::Touch::End, f, 0);
+    for (const Finger& f : std::exchange(s.touch.fingers, {})) touchAt(s, display::Touch::End, f, 0);
 }
 
 const wl_touch_listener kTouchListener = {touchDown, touchUp, touchMotion, ignore, touchCancel, ignore, ignore};
