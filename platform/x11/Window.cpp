@@ -46,12 +46,11 @@ void describe(Display* dpy, WindowState& w, const std::string& title) {
     XChangeProperty(dpy, w.id, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&pid), 1);
     // No position: the window manager places it.
-    XSizeHints* size = XAllocSizeHints();
-    size->flags = PMinSize;
-    size->min_width = std::max(w.width / 4, 1);
-    size->min_height = std::max(w.height / 4, 1);
-    XSetWMNormalHints(dpy, w.id, size);
-    XFree(size);
+    XSizeHints size{};
+    size.flags = PMinSize;
+    size.min_width = std::max(w.width / 4, 1);
+    size.min_height = std::max(w.height / 4, 1);
+    XSetWMNormalHints(dpy, w.id, &size);
     Atom deleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(dpy, w.id, &deleteWindow, 1);
 }
