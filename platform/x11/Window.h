@@ -20,11 +20,9 @@ namespace x11 {
 struct WindowState {
     std::shared_ptr<Link> link;  // null: not made on a connection
     ::Window id = 0;
-    int width = 0;  // the frame's size
-    int height = 0;
+    int width = 0, height = 0;  // the frame's size
     int firstScale = 1;   // of the window's first size
-    int windowWidth = 0;  // the window's, which the user may change
-    int windowHeight = 0;
+    int windowWidth = 0, windowHeight = 0;  // the window's, which the user may change
     display::Fit fit;
     int depth = 0;
     int bytesPerPixel = 0;  // 0: frames cannot be shown (not a TrueColor visual)
