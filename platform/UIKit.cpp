@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "CommandLine.h"
 #include "DisplayBackend.h"
@@ -380,15 +381,12 @@ void sync() {
 
 void stop() {
     if (!gStarted) return;
-    if (gSignalToken) NSRunLoop::mainRunLoop()->removeSource(gSignalToken);
-    gSignalToken = 0;
+    if (gSignalToken) NSRunLoop::mainRunLoop()->removeSource(std::exchange(gSignalToken, 0));
     if (!gProcessPrepared) {
         signal(SIGINT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
-        for (int& fd : gSignalPipe) {
-            if (fd >= 0) ::close(fd);
-            fd = -1;
-        }
+        for (int& fd : gSignalPipe)
+            if (fd >= 0) ::close(std::exchange(fd, -1));
     }
     display::setCurrent(nullptr);
     NSRunLoop::mainRunLoop()->reset();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 #include "Buffers.h"
 #include "Input.h"
@@ -128,9 +129,7 @@ Connection::~Connection() {
     if (mSourceToken) mLoop.removeSource(mSourceToken);
     // Made on the connection, newest first: windows (their roles and
     // decorations), buffers, libdecor, the seat, the globals.
-    std::vector<Window*> windows;
-    windows.swap(mLink->windows);
-    for (Window* w : windows) w->detach();
+    for (Window* w : std::exchange(mLink->windows, {})) w->detach();
     for (ShmBuffer* b : mLink->buffers) b->forget();
     mLink->buffers.clear();
     mDecorations.reset();
@@ -162,8 +161,7 @@ void Connection::lose() {
     mLost = true;
     std::fprintf(stderr, "display connection lost\n");
     mLoop.stop(1);
-    if (mSourceToken) mLoop.removeSource(mSourceToken);
-    mSourceToken = 0;
+    if (mSourceToken) mLoop.removeSource(std::exchange(mSourceToken, 0));
 }
 
 void Connection::dispatchPending() {

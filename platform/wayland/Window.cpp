@@ -2,6 +2,7 @@
 #include "Window.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "Connection.h"
 
@@ -79,8 +80,7 @@ void Window::setShown(bool shown) {
     mToplevel.reset();
     wl_surface_attach(mSurface, nullptr, 0, 0);
     wl_surface_commit(mSurface);
-    if (mFrameCallback) wl_callback_destroy(mFrameCallback);
-    mFrameCallback = nullptr;
+    if (wl_callback* pending = std::exchange(mFrameCallback, nullptr)) wl_callback_destroy(pending);
     mConfigured = false;
 }
 

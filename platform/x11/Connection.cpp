@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 // Xlib's interface for extensions: sending without reading. Last, for the
 // macros it defines.
@@ -91,10 +92,7 @@ void Connection::drain(int first, int then) {
 void Connection::serve() {
     if (mLost) return;
     drain(QueuedAfterFlush, QueuedAfterFlush);
-    if (mLost && mSourceToken) {
-        mLoop.removeSource(mSourceToken);
-        mSourceToken = 0;
-    }
+    if (mLost && mSourceToken) mLoop.removeSource(std::exchange(mSourceToken, 0));
 }
 
 std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHandler handler) {
