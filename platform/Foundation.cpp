@@ -114,9 +114,8 @@ void NSTimer::invalidate() {
     if (!mValid) return;
     mValid = false;
     mAction = nullptr;
-    if (mTarget) mTarget->release();
-    if (mUserInfo) mUserInfo->release();
-    mTarget = mUserInfo = nullptr;
+    if (id target = std::exchange(mTarget, nullptr)) target->release();
+    if (id info = std::exchange(mUserInfo, nullptr)) info->release();
 }
 
 NSTimer::~NSTimer() { invalidate(); }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "Connection.h"
 #include "FrameRing.h"
@@ -72,8 +73,7 @@ ShmBuffer::~ShmBuffer() {
 }
 
 void ShmBuffer::forget() {
-    if (buffer) wl_buffer_destroy(buffer);
-    buffer = nullptr;
+    if (wl_buffer* proxy = std::exchange(buffer, nullptr)) wl_buffer_destroy(proxy);
 }
 
 std::unique_ptr<ShmBuffer> createBuffer(const std::shared_ptr<Link>& link, int width, int height, int stride,
@@ -152,8 +152,7 @@ void FrameBuffers::put(const display::Frame& frame, int x, int y) {
 }
 
 wl_buffer* FrameBuffers::take() {
-    ShmBuffer* next = mNext;
-    mNext = nullptr;
+    ShmBuffer* next = std::exchange(mNext, nullptr);
     if (!next || !next->buffer) return nullptr;
     next->busy = true;
     return next->buffer;
