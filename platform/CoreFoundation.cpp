@@ -5,19 +5,15 @@
 #include <map>
 #include <memory>
 
-namespace {
-__CFBoolean* makeBoolean(bool value) {
-    auto* b = new __CFBoolean;
-    b->value = value;
-    b->refs = 1 << 30;  // immortal
-    return b;
-}
-}  // namespace
-
 extern "C" {
 const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{true};
 const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks{true};
-const CFBooleanRef kCFBooleanTrue = makeBoolean(true);
+const CFBooleanRef kCFBooleanTrue = [] {
+    auto* b = new __CFBoolean;
+    b->value = true;
+    b->refs = 1 << 30;  // immortal
+    return b;
+}();
 
 CFTypeRef CFRetain(CFTypeRef object) {
     if (object) ++object->refs;
