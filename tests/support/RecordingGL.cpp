@@ -2,8 +2,7 @@
 #include "RecordingGL.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
+#include <type_traits>
 
 #include "CoreSurface.h"
 
@@ -22,22 +21,39 @@ GLuint boundTexture = 0;
 EGLint lastError = EGL_SUCCESS;
 EGLContext currentContext = EGL_NO_CONTEXT;
 
-void record(const char* fn, std::vector<double> args = {}, const void* ptr = nullptr) {
-    calls.push_back(Call{fn, std::move(args), ptr});
-}
-
-void* handle(uintptr_t v) { return reinterpret_cast<void*>(v); }
-
-EGLBoolean fail() {
-    lastError = script.error;
-    return EGL_FALSE;
+// Handles are recorded as their numbers.
+template <class T>
+double number(T v) {
+    if constexpr (std::is_pointer_v<T>)
+        return static_cast<double>(reinterpret_cast<uintptr_t>(v));
+    else
+        return static_cast<double>(v);
 }
 }  // namespace
 
-EGLDisplay display() { return handle(0xD1); }
-EGLConfig config() { return handle(0xC0); }
-EGLContext context() { return handle(0xC7); }
-EGLSurface surface() { return handle(0x5F); }
+template <class... A>
+void record(const char* fn, const void* ptr, A... args) {
+    calls.push_back(Call{fn, {number(args)...}, ptr});
+}
+
+// A call that succeeds, recorded.
+template <class... A>
+EGLBoolean done(const char* fn, A... args) {
+    record(fn, nullptr, args...);
+    return EGL_TRUE;
+}
+
+// A failed call's result, leaving the scripted error for eglGetError.
+template <class T>
+T fail(T result) {
+    lastError = script.error;
+    return result;
+}
+
+EGLDisplay display() { return reinterpret_cast<void*>(0xD1); }
+EGLConfig config() { return reinterpret_cast<void*>(0xC0); }
+EGLContext context() { return reinterpret_cast<void*>(0xC7); }
+EGLSurface surface() { return reinterpret_cast<void*>(0x5F); }
 
 void reset() {
     calls.clear();
@@ -73,160 +89,119 @@ int indexOf(const std::string& fn, int from) {
 
 }  // namespace rec
 
+using rec::done;
+using rec::fail;
 using rec::record;
+using rec::script;
 
 extern "C" {
 
 EGLDisplay eglGetDisplay(EGLNativeDisplayType id) {
-    record("eglGetDisplay", {static_cast<double>(reinterpret_cast<uintptr_t>(id))});
+    record("eglGetDisplay", nullptr, id);
     return rec::display();
 }
 
 EGLBoolean eglInitialize(EGLDisplay, EGLint* major, EGLint* minor) {
-    record("eglInitialize");
-    if (rec::script.initializeFails) return rec::fail();
-    if (major) *major = rec::script.major;
-    if (minor) *minor = rec::script.minor;
+    record("eglInitialize", nullptr);
+    if (script.initializeFails) return fail(EGL_FALSE);
+    if (major) *major = 1;
+    if (minor) *minor = 4;
     return EGL_TRUE;
 }
 
-EGLBoolean eglChooseConfig(EGLDisplay, const EGLint* attribs, EGLConfig* configs, EGLint size,
-                           EGLint* count) {
-    std::vector<double> args;
-    for (const EGLint* a = attribs; a && *a != EGL_NONE; a += 2) {
-        args.push_back(a[0]);
-        args.push_back(a[1]);
-    }
-    args.push_back(EGL_NONE);
-    record("eglChooseConfig", args, attribs);
-    if (rec::script.chooseFails) return rec::fail();
-    *count = rec::script.configCount;
-    if (configs && size > 0 && rec::script.configCount > 0) configs[0] = rec::config();
+EGLBoolean eglChooseConfig(EGLDisplay, const EGLint* attribs, EGLConfig* configs, EGLint size, EGLint* count) {
+    rec::Call call{"eglChooseConfig", {}, attribs};
+    for (const EGLint* a = attribs; a && *a != EGL_NONE; ++a) call.args.push_back(*a);
+    call.args.push_back(EGL_NONE);
+    rec::calls.push_back(call);
+    if (script.chooseFails) return fail(EGL_FALSE);
+    *count = script.configCount;
+    if (configs && size > 0 && script.configCount > 0) configs[0] = rec::config();
     return EGL_TRUE;
 }
 
 EGLContext eglCreateContext(EGLDisplay, EGLConfig cfg, EGLContext share, const EGLint* attribs) {
-    record("eglCreateContext",
-           {static_cast<double>(reinterpret_cast<uintptr_t>(cfg)),
-            static_cast<double>(reinterpret_cast<uintptr_t>(share)), attribs ? 1.0 : 0.0});
-    if (rec::script.contextFails) {
-        rec::fail();
-        return EGL_NO_CONTEXT;
-    }
-    return rec::context();
+    record("eglCreateContext", nullptr, cfg, share, attribs);
+    return script.contextFails ? fail(EGL_NO_CONTEXT) : rec::context();
 }
 
 // The platform wraps this name; its wrapper reaches this one.
-EGLSurface eglCreatePixmapSurface(EGLDisplay, EGLConfig cfg, EGLNativePixmapType pixmap,
-                                         const EGLint* attribs) {
-    record("eglCreatePixmapSurface",
-           {static_cast<double>(reinterpret_cast<uintptr_t>(cfg)), static_cast<double>(pixmap),
-            attribs ? 1.0 : 0.0});
-    if (rec::script.surfaceFails) {
-        rec::fail();
-        return EGL_NO_SURFACE;
-    }
-    return rec::surface();
+EGLSurface eglCreatePixmapSurface(EGLDisplay, EGLConfig cfg, EGLNativePixmapType pixmap, const EGLint* attribs) {
+    record("eglCreatePixmapSurface", nullptr, cfg, pixmap, attribs);
+    return script.surfaceFails ? fail(EGL_NO_SURFACE) : rec::surface();
 }
 
-EGLSurface eglCreatePbufferSurface(EGLDisplay, EGLConfig cfg, const EGLint* attribs) {
-    std::vector<double> args{static_cast<double>(reinterpret_cast<uintptr_t>(cfg))};
-    for (const EGLint* a = attribs; a && *a != EGL_NONE; ++a) args.push_back(*a);
-    record("eglCreatePbufferSurface", args);
-    if (rec::script.surfaceFails) {
-        rec::fail();
-        return EGL_NO_SURFACE;
-    }
-    return rec::surface();
+EGLSurface eglCreatePbufferSurface(EGLDisplay, EGLConfig, const EGLint*) {
+    record("eglCreatePbufferSurface", nullptr);
+    return script.surfaceFails ? fail(EGL_NO_SURFACE) : rec::surface();
 }
 
 // Nothing here is reached through it but the platform's own wrapped entries.
 __eglMustCastToProperFunctionPointerType eglGetProcAddress(const char*) { return nullptr; }
 
 EGLBoolean eglMakeCurrent(EGLDisplay dpy, EGLSurface draw, EGLSurface read, EGLContext ctx) {
-    record("eglMakeCurrent", {static_cast<double>(reinterpret_cast<uintptr_t>(dpy)),
-                              static_cast<double>(reinterpret_cast<uintptr_t>(draw)),
-                              static_cast<double>(reinterpret_cast<uintptr_t>(read)),
-                              static_cast<double>(reinterpret_cast<uintptr_t>(ctx))});
-    if (rec::script.makeCurrentFails) return rec::fail();
+    record("eglMakeCurrent", nullptr, dpy, draw, read, ctx);
+    if (script.makeCurrentFails) return fail(EGL_FALSE);
     rec::currentContext = ctx;
     return EGL_TRUE;
 }
 
-EGLBoolean eglWaitNative(EGLint engine) {
-    record("eglWaitNative", {static_cast<double>(engine)});
-    return EGL_TRUE;
-}
-
-EGLBoolean eglWaitGL() {
-    record("eglWaitGL");
-    return EGL_TRUE;
-}
-
 EGLint eglGetError() {
-    record("eglGetError");
-    EGLint e = rec::lastError;
-    rec::lastError = EGL_SUCCESS;
-    return e;
+    record("eglGetError", nullptr);
+    return std::exchange(rec::lastError, EGL_SUCCESS);
 }
 
 EGLBoolean eglQuerySurface(EGLDisplay, EGLSurface, EGLint attribute, EGLint* value) {
-    record("eglQuerySurface", {static_cast<double>(attribute)});
-    if (rec::script.queryFails) return rec::fail();
-    *value = attribute == EGL_WIDTH ? rec::script.surfaceWidth : rec::script.surfaceHeight;
+    record("eglQuerySurface", nullptr, attribute);
+    if (script.queryFails) return fail(EGL_FALSE);
+    *value = attribute == EGL_WIDTH ? script.surfaceWidth : script.surfaceHeight;
     return EGL_TRUE;
 }
 
+EGLBoolean eglWaitNative(EGLint engine) { return done("eglWaitNative", engine); }
+EGLBoolean eglWaitGL() { return done("eglWaitGL"); }
+EGLBoolean eglDestroySurface(EGLDisplay, EGLSurface) { return done("eglDestroySurface"); }
+EGLBoolean eglDestroyContext(EGLDisplay, EGLContext) { return done("eglDestroyContext"); }
 EGLContext eglGetCurrentContext() { return rec::currentContext; }
 EGLDisplay eglGetCurrentDisplay() { return rec::display(); }
 EGLSurface eglGetCurrentSurface(EGLint) { return rec::surface(); }
 
-EGLBoolean eglDestroySurface(EGLDisplay, EGLSurface) {
-    record("eglDestroySurface");
-    return EGL_TRUE;
-}
-
-EGLBoolean eglDestroyContext(EGLDisplay, EGLContext) {
-    record("eglDestroyContext");
-    return EGL_TRUE;
-}
-
-void glMatrixMode(GLenum mode) { record("glMatrixMode", {static_cast<double>(mode)}); }
-void glLoadIdentity() { record("glLoadIdentity"); }
-
-void glMultMatrixf(const GLfloat* m) {
-    std::vector<double> args(m, m + 16);
-    record("glMultMatrixf", args, m);
-}
-
-void glRotatef(GLfloat a, GLfloat x, GLfloat y, GLfloat z) { record("glRotatef", {a, x, y, z}); }
-void glTranslatef(GLfloat x, GLfloat y, GLfloat z) { record("glTranslatef", {x, y, z}); }
+void glMatrixMode(GLenum mode) { record("glMatrixMode", nullptr, mode); }
+void glLoadIdentity() { record("glLoadIdentity", nullptr); }
+void glMultMatrixf(const GLfloat* m) { rec::calls.push_back(rec::Call{"glMultMatrixf", std::vector<double>(m, m + 16), m}); }
+void glRotatef(GLfloat a, GLfloat x, GLfloat y, GLfloat z) { record("glRotatef", nullptr, a, x, y, z); }
+void glTranslatef(GLfloat x, GLfloat y, GLfloat z) { record("glTranslatef", nullptr, x, y, z); }
+void glClearColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a) { record("glClearColor", nullptr, r, g, b, a); }
+void glClear(GLbitfield mask) { record("glClear", nullptr, mask); }
+void glColor4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a) { record("glColor4f", nullptr, r, g, b, a); }
+void glPixelStorei(GLenum, GLint) { record("glPixelStorei", nullptr); }
+void glReadPixels(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*) { record("glReadPixels", nullptr); }
+const GLubyte* glGetString(GLenum) { return reinterpret_cast<const GLubyte*>("recording"); }
 
 void glEnable(GLenum cap) {
-    record("glEnable", {static_cast<double>(cap)});
+    record("glEnable", nullptr, cap);
     rec::enabled.insert(cap);
 }
 
 void glDisable(GLenum cap) {
-    record("glDisable", {static_cast<double>(cap)});
+    record("glDisable", nullptr, cap);
     rec::enabled.erase(cap);
 }
 
 GLboolean glIsEnabled(GLenum cap) { return rec::enabled.count(cap) ? GL_TRUE : GL_FALSE; }
 
-void glClearColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a) { record("glClearColor", {r, g, b, a}); }
-void glClear(GLbitfield mask) { record("glClear", {static_cast<double>(mask)}); }
+void glEnableClientState(GLenum array) {
+    record("glEnableClientState", nullptr, array);
+    rec::clientEnabled.insert(array);
+}
 
 void glGenTextures(GLsizei n, GLuint* names) {
-    record("glGenTextures", {static_cast<double>(n)});
-    for (GLsizei i = 0; i < n; ++i) {
-        names[i] = rec::nextTexture++;
-        rec::textures.insert(names[i]);
-    }
+    record("glGenTextures", nullptr);
+    for (GLsizei i = 0; i < n; ++i) rec::textures.insert(names[i] = rec::nextTexture++);
 }
 
 void glDeleteTextures(GLsizei n, const GLuint* names) {
-    record("glDeleteTextures", {static_cast<double>(n), n > 0 ? static_cast<double>(names[0]) : 0});
+    record("glDeleteTextures", nullptr);
     for (GLsizei i = 0; i < n; ++i) {
         rec::textures.erase(names[i]);
         if (names[i] == rec::boundTexture) rec::boundTexture = 0;
@@ -239,51 +214,28 @@ void glGetIntegerv(GLenum pname, GLint* value) {
 }
 
 void glBindTexture(GLenum target, GLuint name) {
-    record("glBindTexture", {static_cast<double>(target), static_cast<double>(name)});
+    record("glBindTexture", nullptr, target, name);
     rec::boundTexture = name;
 }
 
-void glTexImage2D(GLenum target, GLint level, GLint internal, GLsizei w, GLsizei h, GLint border,
-                  GLenum format, GLenum type, const void* pixels) {
-    record("glTexImage2D",
-           {static_cast<double>(target), static_cast<double>(level), static_cast<double>(internal),
-            static_cast<double>(w), static_cast<double>(h), static_cast<double>(border),
-            static_cast<double>(format), static_cast<double>(type)},
-           pixels);
+void glTexImage2D(GLenum target, GLint level, GLint internal, GLsizei w, GLsizei h, GLint border, GLenum format,
+                  GLenum type, const void* pixels) {
+    record("glTexImage2D", pixels, target, level, internal, w, h, border, format, type);
 }
 
 void glTexParameterf(GLenum target, GLenum pname, GLfloat value) {
-    record("glTexParameterf", {static_cast<double>(target), static_cast<double>(pname), value});
+    record("glTexParameterf", nullptr, target, pname, value);
 }
-
-void glEnableClientState(GLenum array) {
-    record("glEnableClientState", {static_cast<double>(array)});
-    rec::clientEnabled.insert(array);
-}
-
-void glColor4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a) { record("glColor4f", {r, g, b, a}); }
 
 void glVertexPointer(GLint size, GLenum type, GLsizei stride, const void* p) {
-    record("glVertexPointer",
-           {static_cast<double>(size), static_cast<double>(type), static_cast<double>(stride)}, p);
+    record("glVertexPointer", p, size, type, stride);
 }
 
 void glTexCoordPointer(GLint size, GLenum type, GLsizei stride, const void* p) {
-    record("glTexCoordPointer",
-           {static_cast<double>(size), static_cast<double>(type), static_cast<double>(stride)}, p);
+    record("glTexCoordPointer", p, size, type, stride);
 }
 
-void glDrawArrays(GLenum mode, GLint first, GLsizei count) {
-    record("glDrawArrays",
-           {static_cast<double>(mode), static_cast<double>(first), static_cast<double>(count)});
-}
-
-void glPixelStorei(GLenum pname, GLint param) {
-    record("glPixelStorei", {static_cast<double>(pname), static_cast<double>(param)});
-}
-
-void glReadPixels(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*) { record("glReadPixels"); }
-const GLubyte* glGetString(GLenum) { return reinterpret_cast<const GLubyte*>("recording"); }
+void glDrawArrays(GLenum mode, GLint first, GLsizei count) { record("glDrawArrays", nullptr, mode, first, count); }
 
 // The surface-buffer calls, wrapped at link time so that they land in the
 // same record as the EGL calls.
@@ -292,36 +244,32 @@ int __real_CoreSurfaceBufferLock(CoreSurfaceBufferRef, unsigned int);
 int __real_CoreSurfaceBufferUnlock(CoreSurfaceBufferRef);
 
 CoreSurfaceBufferRef __wrap_CoreSurfaceBufferCreate(CFDictionaryRef properties) {
-    record("CoreSurfaceBufferCreate");
+    record("CoreSurfaceBufferCreate", nullptr);
     rec::lastProperties.clear();
     for (const auto& [key, value] : properties->entries) {
-        std::string k = static_cast<CFStringRef>(key)->text, v;
+        std::string v;
         if (auto* s = dynamic_cast<const __CFString*>(value)) v = "\"" + s->text + "\"";
-        char number[48];
-        if (auto* n = dynamic_cast<const __CFNumber*>(value)) {
-            std::snprintf(number, sizeof number, "i%d:%lld", n->type, static_cast<long long>(n->value));
-            v = number;
-        }
+        if (auto* n = dynamic_cast<const __CFNumber*>(value))
+            v = "i" + std::to_string(n->type) + ":" + std::to_string(static_cast<long long>(n->value));
         if (auto* b = dynamic_cast<const __CFBoolean*>(value)) v = b->value ? "true" : "false";
-        rec::lastProperties.emplace_back(k, v);
+        rec::lastProperties.emplace_back(static_cast<CFStringRef>(key)->text, v);
     }
     return __real_CoreSurfaceBufferCreate(properties);
 }
 
 int __wrap_CoreSurfaceBufferLock(CoreSurfaceBufferRef buffer, unsigned int flags) {
-    record("CoreSurfaceBufferLock", {static_cast<double>(flags), buffer ? 1.0 : 0.0}, buffer);
+    record("CoreSurfaceBufferLock", buffer, flags);
     return __real_CoreSurfaceBufferLock(buffer, flags);
 }
 
 int __wrap_CoreSurfaceBufferUnlock(CoreSurfaceBufferRef buffer) {
-    record("CoreSurfaceBufferUnlock", {buffer ? 1.0 : 0.0}, buffer);
+    record("CoreSurfaceBufferUnlock", buffer);
     return __real_CoreSurfaceBufferUnlock(buffer);
-}
 }
 
 // calloc, wrapped so that a test can make the picture's allocation fail.
-extern "C" void* __real_calloc(size_t count, size_t size);
-extern "C" void* __wrap_calloc(size_t count, size_t size) {
-    if (rec::script.pictureAllocFails && count * size == 49152) return nullptr;
-    return __real_calloc(count, size);
+void* __real_calloc(size_t count, size_t size);
+void* __wrap_calloc(size_t count, size_t size) {
+    return script.pictureAllocFails && count * size == 49152 ? nullptr : __real_calloc(count, size);
+}
 }

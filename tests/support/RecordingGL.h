@@ -22,8 +22,6 @@ struct Call {
 };
 
 struct Script {
-    EGLint major = 1;
-    EGLint minor = 4;
     bool initializeFails = false;
     bool chooseFails = false;
     EGLint configCount = 1;
