@@ -7,26 +7,29 @@
 namespace {
 
 using Names = std::vector<std::string>;
+using GLViewTest = RecordingTest;
 
-class GLViewTest : public RecordingTest {};
+const Names kSetUp{"eglGetDisplay",         "eglInitialize",           "eglChooseConfig",
+                   "eglCreateContext",      "CoreSurfaceBufferCreate", "CoreSurfaceBufferLock",
+                   "CoreSurfaceBufferUnlock", "eglCreatePixmapSurface", "eglMakeCurrent"};
 
 double handle(void* p) { return static_cast<double>(reinterpret_cast<uintptr_t>(p)); }
+
+const std::vector<double> kCurrent{handle(rec::display()), handle(rec::surface()), handle(rec::surface()),
+                                   handle(rec::context())};
 
 TEST_F(GLViewTest, FullInitialisationRunsTheStepsInOrderAndLeavesTheContextCurrent) {
     UIGLView* view = make<UIGLView>(0, 0, 320, 480);
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(output(), "GL version 1.4\n");
-    EXPECT_EQ(rec::names(), (Names{"eglGetDisplay", "eglInitialize", "eglChooseConfig", "eglCreateContext",
-                                   "CoreSurfaceBufferCreate", "CoreSurfaceBufferLock",
-                                   "CoreSurfaceBufferUnlock", "eglCreatePixmapSurface", "eglMakeCurrent"}));
+    EXPECT_EQ(rec::names(), kSetUp);
     EXPECT_EQ(rec::calls[0].args[0], 0.0);  // EGL_DEFAULT_DISPLAY
     EXPECT_EQ(rec::calls[2].args, (std::vector<double>{0x3020, 16, 0x3025, 16, 0x3033, 1, 0x3038}));
     EXPECT_EQ(rec::calls[3].args, (std::vector<double>{handle(rec::config()), 0, 0}));
     EXPECT_EQ(rec::calls[5].args[0], 3.0);  // lock flag
     EXPECT_EQ(rec::calls[7].args[0], handle(rec::config()));
     EXPECT_EQ(rec::calls[7].args[2], 0.0);  // no attribute list
-    EXPECT_EQ(rec::calls[8].args, (std::vector<double>{handle(rec::display()), handle(rec::surface()),
-                                                       handle(rec::surface()), handle(rec::context())}));
+    EXPECT_EQ(rec::calls[8].args, kCurrent);
 
     EXPECT_EQ(view->eglDisplay(), rec::display());
     EXPECT_EQ(view->eglContext(), rec::context());
@@ -43,34 +46,27 @@ TEST_F(GLViewTest, FullInitialisationRunsTheStepsInOrderAndLeavesTheContextCurre
     view->release();
 }
 
-TEST_F(GLViewTest, BufferPropertiesFor320By480) {
-    UIGLView* view = make<UIGLView>(0, 0, 320, 480);
-    using P = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(rec::lastProperties, (P{{"Global", "true"},
-                                      {"MemoryRegion", "\"PurpleGFXMem\""},
-                                      {"Pitch", "i3:640"},
-                                      {"Width", "i3:320"},
-                                      {"Height", "i3:480"},
-                                      {"PixelFormat", "i3:1278555701"},
-                                      {"AllocSize", "i3:307200"}}));
-    EXPECT_EQ(CoreSurfaceBufferGetWidth(view->screenSurface()), 320);
-    EXPECT_EQ(CoreSurfaceBufferGetHeight(view->screenSurface()), 480);
-    EXPECT_EQ(CoreSurfaceBufferGetBytesPerRow(view->screenSurface()), 640);
-    view->release();
-}
-
-TEST_F(GLViewTest, FractionalWidthTruncatesForTheBufferButNotForTheLayer) {
-    UIGLView* view = make<UIGLView>(10, 20, 320.7f, 480);
-    ASSERT_NE(view, nullptr);
-    EXPECT_EQ(rec::lastProperties[2].second, "i3:640");
-    EXPECT_EQ(rec::lastProperties[3].second, "i3:320");
-    EXPECT_EQ(rec::lastProperties[6].second, "i3:307200");
-    CGRect frame = view->layer()->sublayers().at(0)->frame();
-    EXPECT_EQ(frame.origin.x, 0.0f);
-    EXPECT_EQ(frame.origin.y, 0.0f);
-    EXPECT_EQ(frame.size.width, 320.7f);
-    EXPECT_EQ(frame.size.height, 480.0f);
-    view->release();
+// A fractional width is truncated for the buffer, not for the layer showing it.
+TEST_F(GLViewTest, BufferPropertiesFor320By480EvenFromAFractionalWidth) {
+    for (float width : {320.0f, 320.7f}) {
+        UIGLView* view = make<UIGLView>(10, 20, width, 480);
+        using P = std::vector<std::pair<std::string, std::string>>;
+        EXPECT_EQ(rec::lastProperties, (P{{"Global", "true"},
+                                          {"MemoryRegion", "\"PurpleGFXMem\""},
+                                          {"Pitch", "i3:640"},
+                                          {"Width", "i3:320"},
+                                          {"Height", "i3:480"},
+                                          {"PixelFormat", "i3:1278555701"},
+                                          {"AllocSize", "i3:307200"}}))
+            << width;
+        EXPECT_EQ(CoreSurfaceBufferGetWidth(view->screenSurface()), 320);
+        EXPECT_EQ(CoreSurfaceBufferGetHeight(view->screenSurface()), 480);
+        EXPECT_EQ(CoreSurfaceBufferGetBytesPerRow(view->screenSurface()), 640);
+        CGRect frame = view->layer()->sublayers().at(0)->frame();
+        EXPECT_EQ((std::vector<float>{frame.origin.x, frame.origin.y, frame.size.width, frame.size.height}),
+                  (std::vector<float>{0, 0, width, 480}));
+        view->release();
+    }
 }
 
 TEST_F(GLViewTest, FailedInitialiseReturnsTheViewWithNullFieldsAndPrintsNothing) {
@@ -79,19 +75,16 @@ TEST_F(GLViewTest, FailedInitialiseReturnsTheViewWithNullFieldsAndPrintsNothing)
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(output(), "");
     EXPECT_EQ(rec::names(), (Names{"eglGetDisplay", "eglInitialize"}));
-    EXPECT_EQ(view->eglDisplay(), nullptr);
-    EXPECT_EQ(view->eglContext(), nullptr);
-    EXPECT_EQ(view->eglSurface(), nullptr);
-    EXPECT_EQ(view->screenSurface(), nullptr);
+    EXPECT_EQ((std::vector<const void*>{view->eglDisplay(), view->eglContext(), view->eglSurface(),
+                                        view->screenSurface()}),
+              std::vector<const void*>(4, nullptr));
     EXPECT_TRUE(view->layer()->sublayers().empty());
     view->release();
 }
 
 TEST_F(GLViewTest, ParentInitialiserReturningNothingStopsBeforeEGL) {
-    EXPECT_EQ(make<UIGLView>(0, 0, NAN, 480), nullptr);
-    EXPECT_EQ(make<UIGLView>(0, 0, -1, 480), nullptr);
-    EXPECT_EQ(make<UIGLView>(0, 0, 1e9f, 480), nullptr);
-    EXPECT_EQ(make<UIGLView>(0, 0, 320, 32768), nullptr);
+    for (auto [width, height] : {std::pair{NAN, 480.0f}, {-1, 480}, {1e9f, 480}, {320, 32768}})
+        EXPECT_EQ(make<UIGLView>(0, 0, width, height), nullptr) << width << "x" << height;
     EXPECT_TRUE(rec::calls.empty());
     EXPECT_EQ(output(), "");
 }
@@ -102,19 +95,15 @@ TEST_F(GLViewTest, NoUsableConfigIsReportedAndTheLaterStepsStillRun) {
         rec::reset();
         setup();
         UIGLView* view = make<UIGLView>(0, 0, 320, 480);
-        EXPECT_EQ(rec::names(), (Names{"eglGetDisplay", "eglInitialize", "eglChooseConfig", "eglCreateContext",
-                                       "CoreSurfaceBufferCreate", "CoreSurfaceBufferLock",
-                                       "CoreSurfaceBufferUnlock", "eglCreatePixmapSurface",
-                                       "eglMakeCurrent"}));
+        EXPECT_EQ(rec::names(), kSetUp);
         // No config was chosen, so none is handed on.
         EXPECT_EQ(rec::only("eglCreateContext")[0].args[0], 0.0);
         EXPECT_EQ(rec::only("eglCreatePixmapSurface")[0].args[0], 0.0);
         EXPECT_EQ(view->layer()->sublayers().size(), 1u);
         view->release();
     }
-    EXPECT_EQ(output(), "GL version 1.4\nfailed to find usable config =(\n"
-                        "GL version 1.4\nfailed to find usable config =(\n"
-                        "GL version 1.4\nfailed to find usable config =(\n");
+    const std::string once = "GL version 1.4\nfailed to find usable config =(\n";
+    EXPECT_EQ(output(), once + once + once);
 }
 
 // Each failing step prints its line (error codes in zero-padded hex) and the
@@ -152,33 +141,27 @@ TEST_F(GLViewTest, EachFailedStepIsOneLineAndTheSetUpGoesOn) {
     }
 }
 
+// A frame locks the buffer and makes the context current, then releases the
+// context and unlocks, the release even when the make-current failed.
 TEST_F(GLViewTest, SceneBracketLocksMakesCurrentThenReleasesAndUnlocks) {
     UIGLView* view = make<UIGLView>(0, 0, 320, 480);
-    rec::calls.clear();
-    view->beginScene();
-    EXPECT_EQ(CoreSurfaceBufferGetLockCount(view->screenSurface()), 1);
-    view->endScene();
-    EXPECT_EQ(CoreSurfaceBufferGetLockCount(view->screenSurface()), 0);
-    EXPECT_EQ(rec::names(), (Names{"eglWaitNative", "CoreSurfaceBufferLock", "eglMakeCurrent", "eglWaitGL",
-                                   "eglMakeCurrent", "CoreSurfaceBufferUnlock"}));
-    EXPECT_EQ(rec::calls[0].args[0], 0x305B);
-    EXPECT_EQ(rec::calls[1].args[0], 3.0);
-    EXPECT_EQ(rec::calls[2].args, (std::vector<double>{handle(rec::display()), handle(rec::surface()),
-                                                       handle(rec::surface()), handle(rec::context())}));
-    EXPECT_EQ(rec::calls[4].args, (std::vector<double>{handle(rec::display()), 0, 0, 0}));
-    view->release();
-}
-
-TEST_F(GLViewTest, EndSceneReleasesEvenAfterAFailedMakeCurrent) {
-    UIGLView* view = make<UIGLView>(0, 0, 320, 480);
-    rec::calls.clear();
-    rec::script.makeCurrentFails = true;
-    rec::script.error = 0x300E;
-    view->beginScene();
-    view->endScene();
-    EXPECT_EQ(rec::names(), (Names{"eglWaitNative", "CoreSurfaceBufferLock", "eglMakeCurrent", "eglGetError",
-                                   "eglWaitGL", "eglMakeCurrent", "CoreSurfaceBufferUnlock"}));
-    EXPECT_EQ(rec::calls[5].args, (std::vector<double>{handle(rec::display()), 0, 0, 0}));
+    for (bool fails : {false, true}) {
+        rec::calls.clear();
+        rec::script.makeCurrentFails = fails;
+        rec::script.error = 0x300E;
+        view->beginScene();
+        EXPECT_EQ(CoreSurfaceBufferGetLockCount(view->screenSurface()), 1);
+        view->endScene();
+        EXPECT_EQ(CoreSurfaceBufferGetLockCount(view->screenSurface()), 0);
+        Names names{"eglWaitNative", "CoreSurfaceBufferLock", "eglMakeCurrent", "eglWaitGL", "eglMakeCurrent",
+                    "CoreSurfaceBufferUnlock"};
+        if (fails) names.insert(names.begin() + 3, "eglGetError");
+        EXPECT_EQ(rec::names(), names);
+        EXPECT_EQ(rec::calls[0].args[0], 0x305B);
+        EXPECT_EQ(rec::calls[1].args[0], 3.0);
+        EXPECT_EQ(rec::calls[2].args, kCurrent);
+        EXPECT_EQ(rec::calls[fails ? 5 : 4].args, (std::vector<double>{handle(rec::display()), 0, 0, 0}));
+    }
     EXPECT_EQ(output(), "GL version 1.4\nmake current error: 300e\n");
     view->release();
 }
