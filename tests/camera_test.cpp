@@ -8,14 +8,11 @@
 
 namespace {
 
-void expectDefaultPose(const UIGLCameraView* view) {
-    EXPECT_EQ(view->mCameraTheta, 45.0f);
-    EXPECT_EQ(view->mCameraPhi, 30.0f);
-    EXPECT_EQ(view->mCameraDistance, 7.0f);
-    EXPECT_EQ(view->mCameraOffsetX, 0.0f);
-    EXPECT_EQ(view->mCameraOffsetY, 0.0f);
-    EXPECT_EQ(view->mCameraFOV, 50.0f);
+// theta, phi, distance, offset x and y, field of view
+std::vector<float> pose(const UIGLCameraView* v) {
+    return {v->mCameraTheta, v->mCameraPhi, v->mCameraDistance, v->mCameraOffsetX, v->mCameraOffsetY, v->mCameraFOV};
 }
+const std::vector<float> kDefaultPose{45, 30, 7, 0, 0, 50};
 
 class CameraTest : public RecordingTest {
 protected:
@@ -41,7 +38,7 @@ protected:
 
 TEST_F(CameraTest, InitialisationSetsZUpAndTheDefaultPose) {
     EXPECT_TRUE(view->mZUp);
-    expectDefaultPose(view);
+    EXPECT_EQ(pose(view), kDefaultPose);
     EXPECT_EQ(view->mButtonDown, 0);
 }
 
@@ -112,31 +109,23 @@ TEST_F(CameraTest, ResetRestoresThePoseButLeavesUpAxisAndButton) {
     view->resetView();
     EXPECT_FALSE(view->mZUp);
     EXPECT_EQ(view->mButtonDown, 3);
-    expectDefaultPose(view);
+    EXPECT_EQ(pose(view), kDefaultPose);
     EXPECT_EQ(view->mStartCameraPhi, 0.0f);
     EXPECT_EQ(view->mMouseDownX, 0.0f);
 }
 
 // Pointer gestures.
 
-__GSEvent at(float x, float y, float button, float clicks = 1) {
-    return __GSEvent{CGRectMake(x, y, 0, 0), clicks, button};
-}
-
 class GestureTest : public CameraTest {
 protected:
+    void send(void (UIGLCameraView::*handler)(GSEventRef), float x, float y, float button, float clicks = 1) {
+        __GSEvent e{CGRectMake(x, y, 0, 0), clicks, button};
+        (view->*handler)(&e);
+    }
     void down(float x, float y, float button, float clicks = 1) {
-        auto e = at(x, y, button, clicks);
-        view->mouseDown(&e);
+        send(&UIGLCameraView::mouseDown, x, y, button, clicks);
     }
-    void drag(float x, float y, float button) {
-        auto e = at(x, y, button);
-        view->mouseDragged(&e);
-    }
-    void up() {
-        auto e = at(0, 0, 0);
-        view->mouseUp(&e);
-    }
+    void drag(float x, float y, float button) { send(&UIGLCameraView::mouseDragged, x, y, button); }
 };
 
 // Each drag event moves the camera from the anchor, by button; nothing is
@@ -155,76 +144,54 @@ TEST_F(GestureTest, DragsTurnZoomAndPanFromTheAnchorUnclamped) {
         down(c.x0, c.y0, c.button);
         drag(c.x0 + 7, c.y0 + 3, c.button);  // only the last event counts
         drag(c.x1, c.y1, c.button);
-        EXPECT_EQ((std::vector<float>{view->mCameraTheta, view->mCameraPhi, view->mCameraDistance,
-                                      view->mCameraOffsetX, view->mCameraOffsetY}),
-                  (std::vector<float>{c.theta, c.phi, c.distance, c.offsetX, c.offsetY}))
+        EXPECT_EQ(pose(view), (std::vector<float>{c.theta, c.phi, c.distance, c.offsetX, c.offsetY, 50}))
             << "button " << c.button << " to " << c.x1 << "," << c.y1;
     }
     EXPECT_TRUE(rec::calls.empty());
 }
 
-TEST_F(GestureTest, DoubleTouchResetsBeforeAnchoring) {
-    view->mCameraTheta = 100;
-    view->mCameraPhi = -20;
-    view->mCameraDistance = 2;
-    view->mCameraOffsetX = 3;
-    view->mCameraOffsetY = 4;
-    down(50, 60, 3, 2);
-    expectDefaultPose(view);
-    EXPECT_EQ(view->mMouseDownX, 50.0f);
-    EXPECT_EQ(view->mMouseDownY, 60.0f);
-    EXPECT_EQ(view->mStartCameraDistance, 7.0f);
-    drag(150, 60, 3);
-    EXPECT_EQ(view->mCameraOffsetX, 1.0f);
-}
-
-TEST_F(GestureTest, ChangingButtonsMidDragReanchors) {
-    down(0, 0, 1);
-    drag(40, 0, 1);
-    float theta = view->mCameraTheta;
-    EXPECT_EQ(theta, 63.0f);
-    drag(80, 0, 2);  // re-anchors here: nothing moves
-    EXPECT_EQ(view->mButtonDown, 2);
-    EXPECT_EQ(view->mCameraDistance, 7.0f);
-    EXPECT_EQ(view->mCameraTheta, theta);
-    EXPECT_EQ(view->mMouseDownX, 80.0f);
-    drag(180, 0, 2);
-    EXPECT_EQ(view->mCameraDistance, 8.0f);
-    EXPECT_EQ(view->mCameraTheta, theta);
-}
-
-TEST_F(GestureTest, UnknownButtonsAreStoredButMoveNothing) {
-    for (float button : {4.0f, 0.0f, -1.0f}) {
-        down(10, 10, button);
-        EXPECT_EQ(view->mButtonDown, static_cast<int>(button));
-        drag(300, 300, button);
-        EXPECT_EQ(view->mCameraTheta, 45.0f);
-        EXPECT_EQ(view->mCameraDistance, 7.0f);
-        EXPECT_EQ(view->mCameraOffsetX, 0.0f);
+// One gesture after another: a drag with another button, or with one after a
+// release, re-anchors where it is; a release keeps the pose and the anchor; a
+// double touch resets before anchoring; unknown buttons move nothing.
+TEST_F(GestureTest, ButtonChangesReleasesDoubleTouchesAndUnknownButtons) {
+    struct Step {
+        char event;  // down, move (drag) or up
+        float x, y, button, clicks;
+        // theta, phi, distance, offset x and y; the same at the anchor; the button; the anchor
+        std::vector<float> after;
+    } steps[] = {
+        {'d', 0, 0, 1, 1, {45, 30, 7, 0, 0, 45, 30, 7, 0, 0, 1, 0, 0}},
+        {'m', 40, 0, 1, 1, {63, 30, 7, 0, 0, 45, 30, 7, 0, 0, 1, 0, 0}},
+        {'m', 80, 0, 2, 1, {63, 30, 7, 0, 0, 63, 30, 7, 0, 0, 2, 80, 0}},
+        {'m', 180, 0, 2, 1, {63, 30, 8, 0, 0, 63, 30, 7, 0, 0, 2, 80, 0}},
+        {'u', 0, 0, 0, 1, {63, 30, 8, 0, 0, 63, 30, 7, 0, 0, 0, 80, 0}},
+        {'m', 200, 200, 0, 1, {63, 30, 8, 0, 0, 63, 30, 7, 0, 0, 0, 80, 0}},
+        {'m', 200, 200, 1, 1, {63, 30, 8, 0, 0, 63, 30, 8, 0, 0, 1, 200, 200}},
+        {'d', 0, 0, 3, 1, {63, 30, 8, 0, 0, 63, 30, 8, 0, 0, 3, 0, 0}},
+        {'m', 100, 0, 3, 1, {63, 30, 8, 1, 0, 63, 30, 8, 0, 0, 3, 0, 0}},
+        {'u', 0, 0, 0, 1, {63, 30, 8, 1, 0, 63, 30, 8, 0, 0, 0, 0, 0}},
+        {'d', 50, 60, 3, 2, {45, 30, 7, 0, 0, 45, 30, 7, 0, 0, 3, 50, 60}},
+        {'m', 150, 60, 3, 1, {45, 30, 7, 1, 0, 45, 30, 7, 0, 0, 3, 50, 60}},
+        {'d', 10, 10, 4, 1, {45, 30, 7, 1, 0, 45, 30, 7, 1, 0, 4, 10, 10}},
+        {'m', 300, 300, 4, 1, {45, 30, 7, 1, 0, 45, 30, 7, 1, 0, 4, 10, 10}},
+        {'d', 10, 10, 0, 1, {45, 30, 7, 1, 0, 45, 30, 7, 1, 0, 0, 10, 10}},
+        {'m', 300, 300, 0, 1, {45, 30, 7, 1, 0, 45, 30, 7, 1, 0, 0, 10, 10}},
+        {'d', 10, 10, -1, 1, {45, 30, 7, 1, 0, 45, 30, 7, 1, 0, -1, 10, 10}},
+        {'m', 300, 300, -1, 1, {45, 30, 7, 1, 0, 45, 30, 7, 1, 0, -1, 10, 10}},
+    };
+    for (const Step& s : steps) {
+        send(s.event == 'd'   ? &UIGLCameraView::mouseDown
+             : s.event == 'm' ? &UIGLCameraView::mouseDragged
+                              : &UIGLCameraView::mouseUp,
+             s.x, s.y, s.button, s.clicks);
+        const UIGLCameraView& v = *view;
+        EXPECT_EQ((std::vector<float>{v.mCameraTheta, v.mCameraPhi, v.mCameraDistance, v.mCameraOffsetX,
+                                      v.mCameraOffsetY, v.mStartCameraTheta, v.mStartCameraPhi,
+                                      v.mStartCameraDistance, v.mStartCameraOffsetX, v.mStartCameraOffsetY,
+                                      static_cast<float>(v.mButtonDown), v.mMouseDownX, v.mMouseDownY}),
+                  s.after)
+            << s.event << " " << s.x << "," << s.y << " button " << s.button;
     }
-}
-
-TEST_F(GestureTest, DragWhileIdleReanchorsOrDoesNothing) {
-    down(10, 10, 1);
-    up();
-    EXPECT_EQ(view->mButtonDown, 0);
-    drag(200, 200, 0);  // no button: nothing at all
-    EXPECT_EQ(view->mMouseDownX, 10.0f);
-    EXPECT_EQ(view->mCameraTheta, 45.0f);
-    drag(200, 200, 1);  // a button: anchors here
-    EXPECT_EQ(view->mButtonDown, 1);
-    EXPECT_EQ(view->mMouseDownX, 200.0f);
-    EXPECT_EQ(view->mCameraTheta, 45.0f);
-}
-
-TEST_F(GestureTest, MouseUpKeepsValuesAndAnchors) {
-    down(0, 0, 3);
-    drag(100, 0, 3);
-    up();
-    EXPECT_EQ(view->mButtonDown, 0);
-    EXPECT_EQ(view->mCameraOffsetX, 1.0f);
-    EXPECT_EQ(view->mStartCameraOffsetX, 0.0f);
-    EXPECT_EQ(view->mMouseDownX, 0.0f);
 }
 
 TEST_F(GestureTest, BadEventValuesGiveNoResetAndNoMode) {
