@@ -81,6 +81,12 @@ std::vector<Call> only(const std::string& fn) {
     return out;
 }
 
+std::vector<std::vector<double>> argsOf(const std::string& fn) {
+    std::vector<std::vector<double>> out;
+    for (const Call& c : only(fn)) out.push_back(c.args);
+    return out;
+}
+
 int indexOf(const std::string& fn, int from) {
     for (size_t i = static_cast<size_t>(from); i < calls.size(); ++i)
         if (calls[i].fn == fn) return static_cast<int>(i);
@@ -168,7 +174,9 @@ EGLSurface eglGetCurrentSurface(EGLint) { return rec::surface(); }
 
 void glMatrixMode(GLenum mode) { record("glMatrixMode", nullptr, mode); }
 void glLoadIdentity() { record("glLoadIdentity", nullptr); }
-void glMultMatrixf(const GLfloat* m) { rec::calls.push_back(rec::Call{"glMultMatrixf", std::vector<double>(m, m + 16), m}); }
+void glMultMatrixf(const GLfloat* m) {
+    rec::calls.push_back(rec::Call{"glMultMatrixf", std::vector<double>(m, m + 16), m});
+}
 void glRotatef(GLfloat a, GLfloat x, GLfloat y, GLfloat z) { record("glRotatef", nullptr, a, x, y, z); }
 void glTranslatef(GLfloat x, GLfloat y, GLfloat z) { record("glTranslatef", nullptr, x, y, z); }
 void glClearColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a) { record("glClearColor", nullptr, r, g, b, a); }

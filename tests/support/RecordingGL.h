@@ -54,6 +54,8 @@ EGLSurface surface();
 void reset();
 std::vector<std::string> names();
 std::vector<Call> only(const std::string& fn);
+// The arguments of each call to `fn`.
+std::vector<std::vector<double>> argsOf(const std::string& fn);
 // Index of the first call to `fn` at or after `from`, or -1.
 int indexOf(const std::string& fn, int from = 0);
 
