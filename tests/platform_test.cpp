@@ -50,6 +50,15 @@ struct Counter : NSObject {
     int ticks = 0;
 };
 
+// Stops the main loop with each status in turn.
+struct Stopper : NSObject {
+    explicit Stopper(std::vector<int> statuses) : statuses(std::move(statuses)) {}
+    void tick() {
+        for (int status : statuses) NSRunLoop::mainRunLoop()->stop(status);
+    }
+    std::vector<int> statuses;
+};
+
 TEST(TimerTicks, TickKIsDueAtStartPlusKPeriods) {
     EXPECT_EQ(NSTimerNextTick(10, 0.5, 10.0), 1);
     EXPECT_EQ(NSTimerNextTick(10, 0.5, 10.49), 1);
@@ -88,13 +97,7 @@ TEST_F(RunLoopTest, OneShotTimerFiresOnceAndLetsGoOfItsTarget) {
 }
 
 TEST_F(RunLoopTest, StopEndsRunWithItsStatusAndTheFirstReasonWins) {
-    struct Stopper : NSObject {
-        void tick() {
-            NSRunLoop::mainRunLoop()->stop(3);
-            NSRunLoop::mainRunLoop()->stop(0);
-        }
-    };
-    auto* stopper = alloc<Stopper>();
+    auto* stopper = new Stopper({3, 0});
     NSTimer::scheduledTimerWithTimeInterval(0.01, stopper, &Stopper::tick, nullptr, false);
     now = 1;
     EXPECT_EQ(loop->run(), 3);
@@ -102,39 +105,27 @@ TEST_F(RunLoopTest, StopEndsRunWithItsStatusAndTheFirstReasonWins) {
 }
 
 // On the real clock: the first frame must not wait for the first tick.
-TEST(RunLoopStart, ObserversRunBeforeTheLoopFirstWaits) {
-    struct Stopper : NSObject {
-        void tick() { NSRunLoop::mainRunLoop()->stop(9); }
-    };
-    NSRunLoop* loop = NSRunLoop::mainRunLoop();
-    loop->reset();
-    NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
-    auto* stopper = alloc<Stopper>();
+TEST_F(RunLoopTest, ObserversRunBeforeTheLoopFirstWaits) {
+    loop->reset();  // the real clock
+    auto* stopper = new Stopper({9});
     NSTimer::scheduledTimerWithTimeInterval(0.5, stopper, &Stopper::tick, nullptr, false);
-    loop->addObserver([loop] { loop->stop(4); });
+    loop->addObserver([this] { loop->stop(4); });
     EXPECT_EQ(loop->run(), 4);
     loop->reset();
     stopper->release();
-    pool->release();
 }
 
 // On the real clock: a window system's connection does not wake the loop
 // while a frame is due soon (its owner reads it on that frame's pass); it
 // does when something waits for its news, or when no timer is near. An eager
 // source always wakes it.
-TEST(RunLoopStart, AConnectionWaitsForTheNextFrameUnlessSomethingWaitsForIt) {
-    struct Counter : NSObject {
-        void tick() { ++ticks; }
-        int ticks = 0;
-    };
-    NSRunLoop* loop = NSRunLoop::mainRunLoop();
-    loop->reset();
-    NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
+TEST_F(RunLoopTest, AConnectionWaitsForTheNextFrameUnlessSomethingWaitsForIt) {
     for (bool wakes : {false, true}) {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
         ASSERT_EQ(write(fds[1], "x", 1), 1);
         int served = 0;
+        loop->reset();  // the real clock
         loop->addInputSource(fds[0], [&] { ++served; }, wakes);
         auto* counter = alloc<Counter>();
         NSTimer* timer = NSTimer::scheduledTimerWithTimeInterval(0.05, counter, &Counter::tick, nullptr, true);
@@ -156,7 +147,6 @@ TEST(RunLoopStart, AConnectionWaitsForTheNextFrameUnlessSomethingWaitsForIt) {
         close(fds[0]);
         close(fds[1]);
     }
-    pool->release();
 }
 
 struct Tracked : NSObject {
@@ -384,33 +374,39 @@ TEST(RunStats, PercentilesOfTheIntervalsBetweenFrames) {
     EXPECT_NE(UIKitPlatform::RunStats::json(s).find("\"renderer\":\"a \\\"quoted\\\" name\"}"), std::string::npos);
 }
 
+std::string describe(GSEventRef e) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g,%g b%g c%g", e->location.origin.x, e->location.origin.y, e->deltaY,
+                  e->deltaX);
+    return text;
+}
+
+std::string describe(std::optional<PointerAction> a) {
+    if (!a) return "none";
+    return (a->kind == PointerAction::Down ? "down " : a->kind == PointerAction::Up ? "up " : "drag ") +
+           describe(&a->event);
+}
+
 TEST(Mouse, ButtonsAreButtonNumbersAndClickCountsAreDeltaX) {
     MousePointer m;
-    auto a = m.press(1, 10, 20, 1000);
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->kind, PointerAction::Down);
-    EXPECT_EQ(a->event.deltaY, 1.0f);
-    EXPECT_EQ(a->event.deltaX, 1.0f);
-    EXPECT_EQ(a->event.location.origin.x, 10.0f);
-    EXPECT_EQ(a->event.location.origin.y, 20.0f);
-    ASSERT_TRUE(m.release(1, 10, 20, kLeft));
-    EXPECT_EQ(m.press(1, 12, 22, 1300)->event.deltaX, 2.0f);  // double click
-    m.release(1, 12, 22, kLeft);
-    EXPECT_EQ(m.press(1, 12, 22, 1500)->event.deltaX, 3.0f);
-    m.release(1, 12, 22, kLeft);
-    EXPECT_EQ(m.press(1, 12, 22, 2500)->event.deltaX, 1.0f);  // too slow
-    m.release(1, 12, 22, kLeft);
-    EXPECT_EQ(m.press(1, 40, 22, 2600)->event.deltaX, 1.0f);  // too far
-    m.release(1, 40, 22, kLeft);
-    EXPECT_EQ(m.press(3, 40, 22, 2700)->event.deltaX, 1.0f);  // another button
-    EXPECT_EQ(m.press(3, 40, 22, 2700)->event.deltaY, 3.0f);
-    m.release(3, 40, 22, kRight);
-    // The limits themselves still count: 400 ms and 5 pixels.
-    m.press(1, 0, 0, 5000);
-    m.release(1, 0, 0, kLeft);
-    EXPECT_EQ(m.press(1, 5, 5, 5400)->event.deltaX, 2.0f);
-    m.release(1, 5, 5, kLeft);
-    EXPECT_EQ(m.press(1, 5, 5, 5801)->event.deltaX, 1.0f);
+    const struct {
+        int button;
+        double x, y;
+        unsigned long time;
+        const char* said;
+    } presses[] = {
+        {1, 10, 20, 1000, "down 10,20 b1 c1"}, {1, 12, 22, 1300, "down 12,22 b1 c2"},  // a double click
+        {1, 12, 22, 1500, "down 12,22 b1 c3"}, {1, 12, 22, 2500, "down 12,22 b1 c1"},  // too slow
+        {1, 40, 22, 2600, "down 40,22 b1 c1"},                                          // too far
+        {3, 40, 22, 2700, "down 40,22 b3 c1"},                                          // another button
+        {1, 0, 0, 5000, "down 0,0 b1 c1"},
+        {1, 5, 5, 5400, "down 5,5 b1 c2"},  // the limits themselves still count: 400 ms and 5 pixels
+        {1, 5, 5, 5801, "down 5,5 b1 c1"},
+    };
+    for (const auto& p : presses) {
+        EXPECT_EQ(describe(m.press(p.button, p.x, p.y, p.time)), p.said);
+        EXPECT_EQ(describe(m.release(p.button, p.x, p.y, p.button == 1 ? kLeft : kRight)).substr(0, 3), "up ");
+    }
     EXPECT_FALSE(m.press(4, 0, 0, 3000));  // the wheel is not a drag
     EXPECT_FALSE(m.press(5, 0, 0, 3000));
 }
@@ -419,36 +415,24 @@ TEST(Mouse, MotionWithAButtonHeldDragsAndAChordReanchors) {
     MousePointer m;
     EXPECT_FALSE(m.motion(5, 5, 0));  // hovering
     m.press(1, 0, 0, 0);
-    auto d = m.motion(30, 40, kLeft);
-    ASSERT_TRUE(d);
-    EXPECT_EQ(d->kind, PointerAction::Dragged);
-    EXPECT_EQ(d->event.deltaY, 1.0f);
-    EXPECT_EQ(d->event.location.origin.x, 30.0f);
+    EXPECT_EQ(describe(m.motion(30, 40, kLeft)), "drag 30,40 b1 c1");
     // The right button joins: a new touch-down with button 3, then its drag.
-    EXPECT_EQ(m.press(3, 30, 40, 100)->event.deltaY, 3.0f);
-    EXPECT_EQ(m.motion(31, 40, kLeft | kRight)->event.deltaY, 3.0f);
+    EXPECT_EQ(describe(m.press(3, 30, 40, 100)), "down 30,40 b3 c1");
+    EXPECT_EQ(describe(m.motion(31, 40, kLeft | kRight)), "drag 31,40 b3 c1");
     // It leaves: the drag ends, and the left button takes it up again.
-    EXPECT_EQ(m.release(3, 31, 40, kLeft | kRight)->kind, PointerAction::Up);
-    EXPECT_EQ(m.motion(32, 40, kLeft)->event.deltaY, 1.0f);
-    EXPECT_EQ(m.release(1, 32, 40, kLeft)->kind, PointerAction::Up);
+    EXPECT_EQ(describe(m.release(3, 31, 40, kLeft | kRight)), "up 31,40 b3 c1");
+    EXPECT_EQ(describe(m.motion(32, 40, kLeft)), "drag 32,40 b1 c1");
+    EXPECT_EQ(describe(m.release(1, 32, 40, kLeft)), "up 32,40 b1 c1");
     EXPECT_FALSE(m.motion(33, 40, 0));
     // The other way round: right, then left; the left lifted, the right drags on.
     m.press(3, 0, 0, 1000);
-    EXPECT_EQ(m.press(1, 0, 0, 1100)->event.deltaY, 1.0f);
-    EXPECT_EQ(m.release(1, 1, 0, kLeft | kRight)->kind, PointerAction::Up);
-    EXPECT_EQ(m.motion(2, 0, kRight)->event.deltaY, 3.0f);
+    EXPECT_EQ(describe(m.press(1, 0, 0, 1100)), "down 0,0 b1 c1");
+    EXPECT_EQ(describe(m.release(1, 1, 0, kLeft | kRight)), "up 1,0 b1 c1");
+    EXPECT_EQ(describe(m.motion(2, 0, kRight)), "drag 2,0 b3 c1");
 }
 
 TEST(Touch, FingersAreButtonNumbersAtTheirCentreAndTapsAreDeltaX) {
     TouchPointer t;
-    auto describe = [](std::optional<PointerAction> a) {
-        if (!a) return std::string("none");
-        const char* kind = a->kind == PointerAction::Down ? "down" : a->kind == PointerAction::Up ? "up" : "drag";
-        char text[64];
-        std::snprintf(text, sizeof text, "%s %g,%g b%g c%g", kind, a->event.location.origin.x,
-                      a->event.location.origin.y, a->event.deltaY, a->event.deltaX);
-        return std::string(text);
-    };
     EXPECT_EQ(describe(t.begin(1, 10, 20, 0)), "down 10,20 b1 c1");
     EXPECT_EQ(describe(t.update(1, 30, 20)), "drag 30,20 b1 c1");
     EXPECT_EQ(describe(t.begin(2, 50, 20, 100)), "drag 40,20 b2 c1");  // a second finger re-anchors
@@ -471,13 +455,6 @@ struct RecordingView : UIView {
     void mouseDown(GSEventRef e) override { log.push_back("down " + describe(e)); }
     void mouseDragged(GSEventRef e) override { log.push_back("drag " + describe(e)); }
     void mouseUp(GSEventRef e) override { log.push_back("up " + describe(e)); }
-    static std::string describe(GSEventRef e) {
-        CGRect r = GSEventGetLocationInWindow(e);
-        char text[64];
-        std::snprintf(text, sizeof text, "%g,%g b%g c%g", r.origin.x, r.origin.y, GSEventGetDeltaY(e),
-                      GSEventGetDeltaX(e));
-        return text;
-    }
     std::vector<std::string> log;
 };
 
@@ -552,13 +529,17 @@ TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
         {640, 960, true, 200, 480}, {400, 480, true, 140, 240}, {160, 240, true, 50, 120},
         {320, 480, true, 100, 240}, {800, 960, true, 280, 480}, {640, 960, false, 100, 240},
     };
-    for (const Case& c : cases) {
+    auto state = [](int width, int height) {
         x11::WindowState w;
         w.width = 320;
         w.height = 480;
-        w.windowWidth = c.width;
-        w.windowHeight = c.height;
-        w.fit = display::fitFrame(320, 480, c.width, c.height);
+        w.windowWidth = width;
+        w.windowHeight = height;
+        w.fit = display::fitFrame(320, 480, width, height);
+        return w;
+    };
+    for (const Case& c : cases) {
+        x11::WindowState w = state(c.width, c.height);
         w.framePicture = c.render ? 1 : 0;
         Listener l;
         x11::Input input(w, l);
@@ -574,17 +555,12 @@ TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
         touch.event_y = c.y;
         input.handleTouch(touch);
         ASSERT_EQ(l.at.size(), 2u);
-        for (auto [x, y] : l.at) {
-            EXPECT_DOUBLE_EQ(x, 100) << c.width << "x" << c.height << (c.render ? "" : " without RENDER");
-            EXPECT_DOUBLE_EQ(y, 240) << c.width << "x" << c.height << (c.render ? "" : " without RENDER");
-        }
+        for (auto at : l.at)
+            EXPECT_EQ(at, (std::pair<double, double>{100, 240}))
+                << c.width << "x" << c.height << (c.render ? "" : " without RENDER");
     }
     // A change of width alone fits the frame anew.
-    x11::WindowState w;
-    w.width = 320;
-    w.height = 480;
-    w.windowWidth = 640;
-    w.windowHeight = 960;
+    x11::WindowState w = state(640, 960);
     x11::resized(w, 800, 960);
     EXPECT_EQ(w.fit.x, 80);
     x11::resized(w, 800, 480);
