@@ -36,17 +36,21 @@ protected:
     }
 
     static picture::Pixels solid(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
-        picture::Pixels p;
-        p.width = w;
-        p.height = h;
-        p.rgba.resize(static_cast<size_t>(w) * h * 4);
-        for (size_t i = 0; i < p.rgba.size(); i += 4) {
-            p.rgba[i] = r;
-            p.rgba[i + 1] = g;
-            p.rgba[i + 2] = b;
-            p.rgba[i + 3] = a;
-        }
+        picture::Pixels p{w, h, {}};
+        for (int i = 0; i < w * h; ++i) p.rgba.insert(p.rgba.end(), {r, g, b, a});
         return p;
+    }
+
+    // The picture the tool makes of `image`, by way of a PNG file.
+    std::vector<uint8_t> pictureOf(const picture::Pixels& image) {
+        std::string error;
+        EXPECT_TRUE(picture::writePng(path("in.png"), image, error)) << error;
+        return sized(convert(path("in.png")));
+    }
+    static std::vector<uint8_t> sized(std::vector<uint8_t> raw) {
+        EXPECT_EQ(raw.size(), 49152u);
+        raw.resize(49152);  // its texels readable all the same
+        return raw;
     }
 
     // Converts a PNG file the way the tool does; empty when it refuses.
@@ -82,10 +86,7 @@ TEST_F(PictureToolTest, BottomLeftOfTheImageBecomesTexelZeroZero) {
     for (int y = 32; y < 64; ++y)
         for (int x = 0; x < 32; ++x)
             for (int c = 0; c < 3; ++c) img.rgba[(y * 64 + x) * 4 + c] = 0;
-    std::string error;
-    ASSERT_TRUE(picture::writePng(path("corner.png"), img, error)) << error;
-    auto raw = convert(path("corner.png"));
-    ASSERT_EQ(raw.size(), 49152u);
+    auto raw = pictureOf(img);
     EXPECT_EQ(texel(raw, 0, 0)[0], 0);      // first row, first texel: the image's bottom left
     EXPECT_EQ(texel(raw, 10, 10)[1], 0);
     EXPECT_EQ(texel(raw, 127, 0)[0], 255);  // bottom right
@@ -93,20 +94,13 @@ TEST_F(PictureToolTest, BottomLeftOfTheImageBecomesTexelZeroZero) {
     // Row for row: image row r is texel row 127 - r.
     picture::Pixels rows = solid(128, 128, 0, 0, 0);
     for (int r = 0; r < 128; ++r) rows.rgba[static_cast<size_t>(r) * 128 * 4] = static_cast<uint8_t>(r);
-    ASSERT_TRUE(picture::writePng(path("rows.png"), rows, error)) << error;
-    raw = convert(path("rows.png"));
+    raw = pictureOf(rows);
     for (int r = 0; r < 128; ++r) EXPECT_EQ(texel(raw, 0, 127 - r)[0], r) << "image row " << r;
 }
 
 TEST_F(PictureToolTest, TransparencyShowsWhite) {
-    std::string error;
     for (int size : {10, 300}) {  // enlarged, and reduced with the area filter
-        ASSERT_TRUE(picture::writePng(path("clear.png"), solid(size, size, 0, 0, 0, 0), error));
-        ASSERT_TRUE(picture::writePng(path("half.png"), solid(size, size, 0, 0, 200, 128), error));
-        auto clear = convert(path("clear.png"));
-        auto half = convert(path("half.png"));
-        ASSERT_EQ(clear.size(), 49152u);
-        ASSERT_EQ(half.size(), 49152u);
+        auto clear = pictureOf(solid(size, size, 0, 0, 0, 0)), half = pictureOf(solid(size, size, 0, 0, 200, 128));
         EXPECT_EQ(texel(clear, 64, 64)[0], 255) << size;
         EXPECT_NEAR(texel(half, 64, 64)[0], 127, 3) << size;
         EXPECT_NEAR(texel(half, 64, 64)[2], 227, 3) << size;
@@ -123,41 +117,26 @@ TEST_F(PictureToolTest, PaletteAndSixteenBitImagesAreRead) {
     image.colormap_entries = 2;
     const uint8_t colormap[] = {255, 0, 0, 0, 0, 255};
     std::vector<uint8_t> index(256);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) index[y * 16 + x] = x < 8 ? 0 : 1;
+    for (int i = 0; i < 256; ++i) index[i] = i % 16 < 8 ? 0 : 1;
     ASSERT_TRUE(png_image_write_to_file(&image, path("palette.png").c_str(), 0, index.data(), 0, colormap));
-    auto raw = convert(path("palette.png"));
-    ASSERT_EQ(raw.size(), 49152u);
+    auto raw = sized(convert(path("palette.png")));
     EXPECT_EQ(texel(raw, 10, 60)[0], 255);
     EXPECT_EQ(texel(raw, 10, 60)[2], 0);
     EXPECT_EQ(texel(raw, 120, 60)[2], 255);
 
     // Sixteen bits a channel.
-    png_image deep{};
-    deep.version = PNG_IMAGE_VERSION;
-    deep.width = 8;
-    deep.height = 8;
-    deep.format = PNG_FORMAT_LINEAR_RGB_ALPHA;
-    std::vector<uint16_t> px(8 * 8 * 4);
-    for (size_t i = 0; i < px.size(); i += 4) {
-        px[i] = 65535;
-        px[i + 1] = 0;
-        px[i + 2] = 65535;
-        px[i + 3] = 65535;
-    }
-    ASSERT_TRUE(png_image_write_to_file(&deep, path("deep.png").c_str(), 0, px.data(), 0, nullptr));
-    raw = convert(path("deep.png"));
-    ASSERT_EQ(raw.size(), 49152u);
+    image.width = image.height = 8;
+    image.format = PNG_FORMAT_LINEAR_RGB_ALPHA;
+    std::vector<uint16_t> px;
+    for (int i = 0; i < 8 * 8; ++i) px.insert(px.end(), {65535, 0, 65535, 65535});
+    ASSERT_TRUE(png_image_write_to_file(&image, path("deep.png").c_str(), 0, px.data(), 0, nullptr));
+    raw = sized(convert(path("deep.png")));
     EXPECT_EQ(texel(raw, 5, 5)[0], 255);
     EXPECT_EQ(texel(raw, 5, 5)[1], 0);
 }
 
 TEST_F(PictureToolTest, TinyAndLargeImagesScaleWithAFilter) {
-    std::string error;
-    ASSERT_TRUE(picture::writePng(path("tiny.png"), solid(1, 1, 10, 20, 30), error));
-    auto raw = convert(path("tiny.png"));
-    ASSERT_EQ(raw.size(), 49152u);
-    EXPECT_EQ(texel(raw, 127, 127)[2], 30);
+    EXPECT_EQ(texel(pictureOf(solid(1, 1, 10, 20, 30)), 127, 127)[2], 30);
 
     // Not square: each axis scaled by its own length (left half red, right
     // half blue, over the whole height).
@@ -166,9 +145,7 @@ TEST_F(PictureToolTest, TinyAndLargeImagesScaleWithAFilter) {
         wide.rgba[x * 4] = 0;
         wide.rgba[x * 4 + 2] = 255;
     }
-    ASSERT_TRUE(picture::writePng(path("wide.png"), wide, error));
-    raw = convert(path("wide.png"));
-    ASSERT_EQ(raw.size(), 49152u);
+    auto raw = pictureOf(wide);
     for (int t : {0, 64, 127}) {
         EXPECT_EQ(texel(raw, 10, t)[0], 255) << t;
         EXPECT_EQ(texel(raw, 117, t)[2], 255) << t;
@@ -182,9 +159,7 @@ TEST_F(PictureToolTest, TinyAndLargeImagesScaleWithAFilter) {
         for (int x = 0; x < 1000; ++x)
             if ((x + y) % 2)
                 for (int c = 0; c < 3; ++c) checker.rgba[(static_cast<size_t>(y) * 1000 + x) * 4 + c] = 255;
-    ASSERT_TRUE(picture::writePng(path("large.png"), checker, error));
-    raw = convert(path("large.png"));
-    ASSERT_EQ(raw.size(), 49152u);
+    raw = pictureOf(checker);
     for (int s : {0, 50, 127}) EXPECT_NEAR(texel(raw, s, 64)[0], 128, 12) << s;
 }
 
