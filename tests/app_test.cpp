@@ -37,19 +37,14 @@ protected:
 
 TEST_F(AppTest, LaunchBuildsAFullScreenWindowWithTheTestViewAndStartsTheTimer) {
     UIHardware::_setStatusBarHeight(20);
-    EXPECT_EQ(UIHardware::fullScreenApplicationContentRect().origin.y, 20.0f);
-    EXPECT_EQ(UIHardware::fullScreenApplicationContentRect().size.height, 460.0f);
+    EXPECT_EQ(rectOf(UIHardware::fullScreenApplicationContentRect()), (std::vector<float>{0, 20, 320, 460}));
     app->setStatusBarMode(5, 0, 0, 0);
     app->applicationDidFinishLaunching(app);
     EXPECT_EQ(UIHardware::statusBarHeight(), 0.0f);
     EXPECT_EQ(app->statusBarMode(), 0);
     ASSERT_EQ(UIWindow::windows().size(), 1u);
     UIWindow* window = UIWindow::windows()[0];
-    CGRect r = window->contentRect();
-    EXPECT_EQ(r.origin.x, 0.0f);
-    EXPECT_EQ(r.origin.y, 0.0f);
-    EXPECT_EQ(r.size.width, 320.0f);
-    EXPECT_EQ(r.size.height, 480.0f);
+    EXPECT_EQ(rectOf(window->contentRect()), (std::vector<float>{0, 0, 320, 480}));
     EXPECT_TRUE(window->isKey());
     EXPECT_TRUE(window->isFront());
     EXPECT_FALSE(window->isHidden());

@@ -7,6 +7,8 @@
 // ends the drag; no NaN comes from finite input. Built as a libFuzzer target
 // with clang (scripts/fuzz.sh), and otherwise as a program that feeds it a
 // fixed number of pseudo-random sequences.
+#include <array>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -20,36 +22,25 @@
 namespace {
 
 // theta, phi, distance, offset x, offset y
-struct Pose {
-    float v[5];
-};
+using Pose = std::array<float, 5>;
+constexpr float UIGLCameraView::*kPose[5] = {&UIGLCameraView::mCameraTheta, &UIGLCameraView::mCameraPhi,
+                                             &UIGLCameraView::mCameraDistance, &UIGLCameraView::mCameraOffsetX,
+                                             &UIGLCameraView::mCameraOffsetY};
 
 Pose poseOf(const UIGLCameraView* view) {
-    return {{view->mCameraTheta, view->mCameraPhi, view->mCameraDistance, view->mCameraOffsetX,
-             view->mCameraOffsetY}};
-}
-
-bool same(float a, float b) {
-    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-bool same(const Pose& a, const Pose& b) {
-    for (int i = 0; i < 5; ++i)
-        if (!same(a.v[i], b.v[i])) return false;
-    return true;
+    Pose p;
+    for (int i = 0; i < 5; ++i) p[i] = view->*kPose[i];
+    return p;
 }
 
 void setPose(UIGLCameraView* view, const Pose& p) {
-    view->mCameraTheta = p.v[0];
-    view->mCameraPhi = p.v[1];
-    view->mCameraDistance = p.v[2];
-    view->mCameraOffsetX = p.v[3];
-    view->mCameraOffsetY = p.v[4];
+    for (int i = 0; i < 5; ++i) view->*kPose[i] = p[i];
 }
 
-bool finite(const Pose& p) {
-    for (float v : p.v)
-        if (!std::isfinite(v)) return false;
+// To the bit, any NaN the same as any other.
+bool same(const Pose& a, const Pose& b) {
+    for (int i = 0; i < 5; ++i)
+        if (!(std::isnan(a[i]) && std::isnan(b[i])) && std::memcmp(&a[i], &b[i], sizeof a[i]) != 0) return false;
     return true;
 }
 
@@ -79,7 +70,7 @@ void checkDrag(int button, const Pose& start, const Pose& now, double ax, double
     const auto& way = kWay[button >= 1 && button <= 3 ? button : 0];
     for (int i = 0; i < 5; ++i) {
         double motion = way[i][0] * (x - ax) + way[i][1] * (y - ay);
-        double moved = static_cast<double>(now.v[i]) - start.v[i];
+        double moved = static_cast<double>(now[i]) - start[i];
         if (way[i][0] == 0 && way[i][1] == 0)
             check(moved == 0, "a value its button does not move moved");
         else
@@ -139,9 +130,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(view->mButtonDown == 0, "a release left a button held");
             start = poseOf(view);  // from here on, moving turns nothing
         }
-        if (kind > 0 && kind < 3 && !wild && finite(start))
+        const bool finiteStart = std::all_of(start.begin(), start.end(), [](float v) { return std::isfinite(v); });
+        if (kind > 0 && kind < 3 && !wild && finiteStart)
             checkDrag(view->mButtonDown, start, poseOf(view), ax, ay, x, y);
-        for (float v : poseOf(view).v) check(!std::isnan(v) || wild, "NaN from finite input");
+        for (float v : poseOf(view)) check(!std::isnan(v) || wild, "NaN from finite input");
         check(view->mCameraFOV == 50.0f && view->mZUp, "fields no drag touches");
     }
     for (UIGLCameraView* v : views) v->release();

@@ -60,6 +60,19 @@ RGB onScreen(int x, int y) {
     return out;
 }
 
+// A frame of `view` (w x h) black but for its top `rows` rows, white.
+void drawTopRowsWhite(UIGLView* view, int w, int h, int rows) {
+    view->beginScene();
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, h - rows, w, rows);  // GL's origin is the bottom left
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    view->endScene();
+}
+
 class RenderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -104,10 +117,8 @@ protected:
             // Half size, so that the clear colour stays at the corners.
             glScalef(0.5f, 0.5f, 0.5f);
             DrawCube(128, 128, picture.data());
-            for (GLenum cap : {GL_TEXTURE_2D, GL_LIGHTING, GL_LIGHT0, GL_LIGHT1})
+            for (GLenum cap : {GL_TEXTURE_2D, GL_LIGHTING, GL_LIGHT0, GL_LIGHT1, GL_VERTEX_ARRAY, GL_TEXTURE_COORD_ARRAY})
                 EXPECT_TRUE(glIsEnabled(cap)) << cap;
-            EXPECT_TRUE(glIsEnabled(GL_VERTEX_ARRAY));
-            EXPECT_TRUE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
         }
         view->endScene();
         window->composite();
@@ -124,8 +135,7 @@ TEST_F(RenderTest, ClearColourReachesTheBufferAndTheWindow) {
     drawFrame(false);
     for (auto [x, y] : {std::pair{0, 0}, {319, 0}, {0, 479}, {319, 479}, {160, 240}})
         EXPECT_EQ(pixels()[y * 320 + x], 0x4A6C) << x << "," << y;
-    EXPECT_TRUE(near(onScreen(0, 0), split(0x4A6C), exact()));
-    EXPECT_TRUE(near(onScreen(319, 479), split(0x4A6C), exact()));
+    for (auto [x, y] : {std::pair{0, 0}, {319, 479}}) EXPECT_TRUE(near(onScreen(x, y), split(0x4A6C), exact()));
     // While a frame is being drawn (the buffer locked) the window keeps the last one.
     CoreSurfaceBufferLock(view->screenSurface(), 3);
     std::fill_n(const_cast<uint16_t*>(pixels()), 320 * 480, 0);
@@ -144,42 +154,25 @@ TEST_F(RenderTest, CubeIsLitTexturedInItsFaceColourTheRightWayUp) {
     // runs left to right, t bottom to top, and yellow keeps no blue.
     // Lit with the default light straight on, the shade is full.
     const RGB red{31, 0, 0}, green{0, 63, 0};
-    EXPECT_TRUE(near(at(100, 300), red)) << "lower left";
-    EXPECT_TRUE(near(at(220, 300), green)) << "lower right";
-    EXPECT_TRUE(near(at(100, 180), red)) << "upper left";
-    EXPECT_TRUE(near(at(220, 180), green)) << "upper right";
+    for (int y : {300, 180}) {  // lower, upper
+        EXPECT_TRUE(near(at(100, y), red)) << y;
+        EXPECT_TRUE(near(at(220, y), green)) << y;
+    }
     // The window shows the buffer as it is.
     for (auto [x, y] : {std::pair{100, 300}, {220, 180}, {5, 5}})
         EXPECT_TRUE(near(onScreen(x, y), at(x, y), exact())) << x << "," << y;
 }
 
 TEST_F(RenderTest, ReadBackKeepsTheTopRowFirst) {
-    // Clear the top half only: the buffer's first rows must be the ones that
-    // change.
-    view->beginScene();
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(0, 240, 320, 240);  // GL's origin is the bottom left
-    glClearColor(1, 1, 1, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glDisable(GL_SCISSOR_TEST);
-    view->endScene();
+    // The top half white: the buffer's first rows must be the ones that change.
+    drawTopRowsWhite(view, 320, 480, 240);
     EXPECT_EQ(pixels()[10 * 320 + 10], 0xFFFF);
     EXPECT_EQ(pixels()[470 * 320 + 10], 0x0000);
 
     // A row of an odd number of pixels is not a multiple of four bytes.
     auto* odd = static_cast<UIGLView*>(alloc<UIGLView>()->initWithFrame(CGRectMake(0, 0, 161, 5)));
     ASSERT_NE(odd->eglSurface(), EGL_NO_SURFACE);
-    odd->beginScene();
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(0, 3, 161, 2);  // the top two rows
-    glClearColor(1, 1, 1, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glDisable(GL_SCISSOR_TEST);
-    odd->endScene();
+    drawTopRowsWhite(odd, 161, 5, 2);
     auto* px = static_cast<const uint8_t*>(CoreSurfaceBufferGetBaseAddress(odd->screenSurface()));
     int pitch = CoreSurfaceBufferGetBytesPerRow(odd->screenSurface());
     auto oddAt = [&](int x, int y) {

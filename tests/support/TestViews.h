@@ -49,6 +49,8 @@ private:
     std::string mOutput;
 };
 
+inline std::vector<float> rectOf(CGRect r) { return {r.origin.x, r.origin.y, r.size.width, r.size.height}; }
+
 inline uint32_t bitsOf(float f) {
     uint32_t u;
     static_assert(sizeof u == sizeof f);
