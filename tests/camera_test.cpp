@@ -36,12 +36,6 @@ protected:
     UIGLCameraView* view = nullptr;
 };
 
-TEST_F(CameraTest, InitialisationSetsZUpAndTheDefaultPose) {
-    EXPECT_TRUE(view->mZUp);
-    EXPECT_EQ(pose(view), kDefaultPose);
-    EXPECT_EQ(view->mButtonDown, 0);
-}
-
 TEST_F(CameraTest, ProjectionAndModelviewAtTheDefaultsOn320By480) {
     view->positionCamera();
     using Names = std::vector<std::string>;
@@ -77,29 +71,30 @@ TEST_F(CameraTest, WithoutZUpThereIsNoTurnAndTheTranslationLooksDownMinusZ) {
     EXPECT_EQ(rec::only("glTranslatef")[0].args, (std::vector<double>{0.5, -0.25, -7}));
 }
 
+// A failed or empty size keeps the projection finite, with a square aspect.
 TEST_F(CameraTest, SizeIsReadFromTheSurfaceOnEveryCall) {
-    view->positionCamera();
-    rec::script.surfaceWidth = 480;
-    rec::script.surfaceHeight = 320;
-    rec::calls.clear();
-    view->positionCamera();
-    EXPECT_FLOAT_EQ(matrix()[0], 2.1445069f / 1.5f);
-}
-
-TEST_F(CameraTest, FailedOrEmptySizeKeepsTheProjectionFinite) {
-    for (int mode = 0; mode < 3; ++mode) {
+    const struct {
+        bool fails;
+        EGLint width, height;
+        float aspect;
+    } cases[] = {{false, 480, 320, 1.5f}, {true, 320, 480, 1}, {false, 320, 0, 1}, {false, 0, 480, 1}};
+    for (const auto& c : cases) {
         rec::calls.clear();
-        rec::script.queryFails = mode == 0;
-        rec::script.surfaceHeight = mode == 1 ? 0 : 480;
-        rec::script.surfaceWidth = mode == 2 ? 0 : 320;
+        rec::script.queryFails = c.fails;
+        rec::script.surfaceWidth = c.width;
+        rec::script.surfaceHeight = c.height;
         view->positionCamera();
         std::vector<float> m = matrix();
-        for (float v : m) EXPECT_TRUE(std::isfinite(v)) << "mode " << mode;
-        EXPECT_EQ(m[0], m[5]) << "mode " << mode << ": a square aspect";
+        for (float v : m) EXPECT_TRUE(std::isfinite(v)) << c.width << "x" << c.height;
+        EXPECT_FLOAT_EQ(m[5], 2.1445069f) << c.width << "x" << c.height;
+        EXPECT_FLOAT_EQ(m[0] * c.aspect, m[5]) << c.width << "x" << c.height;
     }
 }
 
-TEST_F(CameraTest, ResetRestoresThePoseButLeavesUpAxisAndButton) {
+TEST_F(CameraTest, InitialisationSetsZUpAndTheDefaultPoseAndResetRestoresThePoseOnly) {
+    EXPECT_TRUE(view->mZUp);
+    EXPECT_EQ(pose(view), kDefaultPose);
+    EXPECT_EQ(view->mButtonDown, 0);
     view->mZUp = false;
     view->mButtonDown = 3;
     view->mCameraTheta = 1;

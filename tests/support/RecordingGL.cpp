@@ -10,8 +10,6 @@ namespace rec {
 
 std::vector<Call> calls;
 Script script;
-std::set<GLenum> enabled;
-std::set<GLenum> clientEnabled;
 std::set<GLuint> textures;
 std::vector<std::pair<std::string, std::string>> lastProperties;
 
@@ -58,8 +56,6 @@ EGLSurface surface() { return reinterpret_cast<void*>(0x5F); }
 void reset() {
     calls.clear();
     script = Script{};
-    enabled.clear();
-    clientEnabled.clear();
     textures.clear();
     lastProperties.clear();
     nextTexture = 1;
@@ -186,22 +182,9 @@ void glPixelStorei(GLenum, GLint) { record("glPixelStorei", nullptr); }
 void glReadPixels(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*) { record("glReadPixels", nullptr); }
 const GLubyte* glGetString(GLenum) { return reinterpret_cast<const GLubyte*>("recording"); }
 
-void glEnable(GLenum cap) {
-    record("glEnable", nullptr, cap);
-    rec::enabled.insert(cap);
-}
-
-void glDisable(GLenum cap) {
-    record("glDisable", nullptr, cap);
-    rec::enabled.erase(cap);
-}
-
-GLboolean glIsEnabled(GLenum cap) { return rec::enabled.count(cap) ? GL_TRUE : GL_FALSE; }
-
-void glEnableClientState(GLenum array) {
-    record("glEnableClientState", nullptr, array);
-    rec::clientEnabled.insert(array);
-}
+void glEnable(GLenum cap) { record("glEnable", nullptr, cap); }
+void glDisable(GLenum cap) { record("glDisable", nullptr, cap); }
+void glEnableClientState(GLenum array) { record("glEnableClientState", nullptr, array); }
 
 void glGenTextures(GLsizei n, GLuint* names) {
     record("glGenTextures", nullptr);

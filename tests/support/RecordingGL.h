@@ -37,9 +37,6 @@ struct Script {
 
 extern std::vector<Call> calls;
 extern Script script;
-// Capabilities and client arrays left enabled.
-extern std::set<GLenum> enabled;
-extern std::set<GLenum> clientEnabled;
 // Textures alive (generated and not deleted).
 extern std::set<GLuint> textures;
 // The surface-buffer properties at the last create, in the order set.
