@@ -70,18 +70,12 @@ TEST(TimerTicks, TickKIsDueAtStartPlusKPeriods) {
 TEST_F(RunLoopTest, RepeatingTimerFiresOncePerPeriodAndALateTickIsNotMadeUp) {
     auto* counter = alloc<Counter>();
     NSTimer::scheduledTimerWithTimeInterval(0.033, counter, &Counter::tick, nullptr, true);
-    at(0.010);
-    EXPECT_EQ(counter->ticks, 0);
-    at(0.034);
-    EXPECT_EQ(counter->ticks, 1);
-    at(0.050);
-    EXPECT_EQ(counter->ticks, 1);
-    at(0.200);  // ticks 2 to 6 are all late: one firing for them
-    EXPECT_EQ(counter->ticks, 2);
-    at(0.2305);  // tick 7 is due at 0.231, not 0.233
-    EXPECT_EQ(counter->ticks, 2);
-    at(0.2315);
-    EXPECT_EQ(counter->ticks, 3);
+    // At 0.2, ticks 2 to 6 are all late: one firing for them; tick 7 is due
+    // at 0.231, not 0.233.
+    for (auto [t, ticks] : {std::pair{0.010, 0}, {0.034, 1}, {0.050, 1}, {0.200, 2}, {0.2305, 2}, {0.2315, 3}}) {
+        at(t);
+        EXPECT_EQ(counter->ticks, ticks) << t;
+    }
     counter->release();
 }
 
@@ -179,21 +173,6 @@ TEST(ObjectLifetime, PoolReleasesAtDrainAndLayersOwnTheirSublayers) {
     child->release();
 }
 
-CFMutableDictionaryRef properties(int32_t w, int32_t h, int32_t pitch, int32_t format) {
-    CFMutableDictionaryRef d = CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
-                                                         &kCFTypeDictionaryValueCallBacks);
-    auto set = [d](CFStringRef key, int32_t v) {
-        CFNumberRef n = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &v);
-        CFDictionarySetValue(d, key, n);
-        CFRelease(n);
-    };
-    set(kCoreSurfaceBufferWidth, w);
-    set(kCoreSurfaceBufferHeight, h);
-    set(kCoreSurfaceBufferPitch, pitch);
-    set(kCoreSurfaceBufferPixelFormat, format);
-    return d;
-}
-
 TEST(SurfaceBuffer, MakesOnlyPositive565BuffersAndCountsLocks) {
     struct Case {
         int32_t w, h, pitch, format;
@@ -203,7 +182,14 @@ TEST(SurfaceBuffer, MakesOnlyPositive565BuffersAndCountsLocks) {
                  {4, 3, 6, kCoreSurfacePixelFormat565L, false},  {4, 3, 8, 0x41524742, false},
                  {40000, 3, 80000, kCoreSurfacePixelFormat565L, false}};
     for (const Case& c : cases) {
-        CFMutableDictionaryRef d = properties(c.w, c.h, c.pitch, c.format);
+        CFMutableDictionaryRef d = CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                             &kCFTypeDictionaryValueCallBacks);
+        for (auto [key, v] : {std::pair{kCoreSurfaceBufferWidth, c.w}, {kCoreSurfaceBufferHeight, c.h},
+                              {kCoreSurfaceBufferPitch, c.pitch}, {kCoreSurfaceBufferPixelFormat, c.format}}) {
+            CFNumberRef n = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt32Type, &v);
+            CFDictionarySetValue(d, key, n);
+            CFRelease(n);
+        }
         CoreSurfaceBufferRef b = CoreSurfaceBufferCreate(d);
         CFRelease(d);
         EXPECT_EQ(b != nullptr, c.ok) << c.w << "x" << c.h << " pitch " << c.pitch;
@@ -302,8 +288,6 @@ public:
         mHeld.erase(mNewestFirst ? mHeld.end() - 1 : mHeld.begin());
     }
     int waits = 0;
-
-private:
     int mReleaseAfter;
     bool mNewestFirst;
     std::vector<std::vector<uint8_t>> mBlocks;

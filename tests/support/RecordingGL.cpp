@@ -83,12 +83,6 @@ std::vector<std::vector<double>> argsOf(const std::string& fn) {
     return out;
 }
 
-int indexOf(const std::string& fn, int from) {
-    for (size_t i = static_cast<size_t>(from); i < calls.size(); ++i)
-        if (calls[i].fn == fn) return static_cast<int>(i);
-    return -1;
-}
-
 }  // namespace rec
 
 using rec::done;

@@ -53,7 +53,5 @@ std::vector<std::string> names();
 std::vector<Call> only(const std::string& fn);
 // The arguments of each call to `fn`.
 std::vector<std::vector<double>> argsOf(const std::string& fn);
-// Index of the first call to `fn` at or after `from`, or -1.
-int indexOf(const std::string& fn, int from = 0);
 
 }  // namespace rec
