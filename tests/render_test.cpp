@@ -117,7 +117,8 @@ protected:
             // Half size, so that the clear colour stays at the corners.
             glScalef(0.5f, 0.5f, 0.5f);
             DrawCube(128, 128, picture.data());
-            for (GLenum cap : {GL_TEXTURE_2D, GL_LIGHTING, GL_LIGHT0, GL_LIGHT1, GL_VERTEX_ARRAY, GL_TEXTURE_COORD_ARRAY})
+            for (GLenum cap :
+                 {GL_TEXTURE_2D, GL_LIGHTING, GL_LIGHT0, GL_LIGHT1, GL_VERTEX_ARRAY, GL_TEXTURE_COORD_ARRAY})
                 EXPECT_TRUE(glIsEnabled(cap)) << cap;
         }
         view->endScene();
