@@ -190,12 +190,10 @@ TEST_F(PictureToolTest, RefusalsLeaveNothingBehind) {
         return error.find(std::to_string(width) + " x " + std::to_string(height) + " pixels is too large") !=
                std::string::npos;
     };
-    EXPECT_TRUE(header(20000, 20000)) << error;
-    EXPECT_TRUE(header(32769, 1)) << error;
-    EXPECT_TRUE(header(1, 32769)) << error;
-    EXPECT_TRUE(header(8192, 8193)) << error;
-    EXPECT_FALSE(header(8192, 8192)) << error;  // at the limit: read, and found to have no pixels
-    EXPECT_FALSE(header(32768, 2)) << error;
+    // At the limits: read, and found to have no pixels.
+    for (auto [width, height, refused] : {std::tuple{20000u, 20000u, true}, {32769u, 1u, true}, {1u, 32769u, true},
+                                          {8192u, 8193u, true}, {8192u, 8192u, false}, {32768u, 2u, false}})
+        EXPECT_EQ(header(width, height), refused) << width << "x" << height << ": " << error;
 
     std::vector<uint8_t> bytes(49152, 1);
     EXPECT_FALSE(picture::writePicture(path("no/such/dir/out.raw"), bytes, error));
@@ -261,11 +259,9 @@ TEST_F(PictureToolTest, SamplePictureMarksTexelZeroZeroOnly) {
         const uint8_t* p = texel(raw, s, t);
         return p[0] == 0 && p[1] == 0 && p[2] == 0;
     };
-    EXPECT_TRUE(black(0, 0));
-    EXPECT_TRUE(black(15, 15));
-    EXPECT_FALSE(black(127, 0));
-    EXPECT_FALSE(black(0, 127));
-    EXPECT_FALSE(black(127, 127));
+    for (auto [s, t, marked] : {std::tuple{0, 0, true}, {15, 15, true}, {127, 0, false}, {0, 127, false},
+                                {127, 127, false}})
+        EXPECT_EQ(black(s, t), marked) << s << "," << t;
     // The arrow is white along the middle and points to high t (the top).
     EXPECT_EQ(texel(raw, 62, 60)[0], 255);
     EXPECT_EQ(texel(raw, 62, 110)[0], 255);
