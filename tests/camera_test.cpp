@@ -42,14 +42,11 @@ TEST_F(CameraTest, ProjectionAndModelviewAtTheDefaultsOn320By480) {
     EXPECT_EQ(rec::names(), (Names{"eglQuerySurface", "eglQuerySurface", "glMatrixMode", "glLoadIdentity",
                                    "glMultMatrixf", "glRotatef", "glMatrixMode", "glLoadIdentity",
                                    "glTranslatef", "glRotatef", "glRotatef"}));
-    EXPECT_EQ(rec::calls[0].args[0], EGL_WIDTH);
-    EXPECT_EQ(rec::calls[1].args[0], EGL_HEIGHT);
-    EXPECT_EQ(rec::calls[2].args[0], GL_PROJECTION);
-    EXPECT_EQ(rec::calls[5].args, (std::vector<double>{-90, 1, 0, 0}));
-    EXPECT_EQ(rec::calls[6].args[0], GL_MODELVIEW);
-    EXPECT_EQ(rec::calls[8].args, (std::vector<double>{0, 7, 0}));
-    EXPECT_EQ(rec::calls[9].args, (std::vector<double>{30, 1, 0, 0}));
-    EXPECT_EQ(rec::calls[10].args, (std::vector<double>{45, 0, 0, 1}));
+    using Args = std::vector<std::vector<double>>;
+    EXPECT_EQ(rec::argsOf("eglQuerySurface"), (Args{{EGL_WIDTH}, {EGL_HEIGHT}}));
+    EXPECT_EQ(rec::argsOf("glMatrixMode"), (Args{{GL_PROJECTION}, {GL_MODELVIEW}}));
+    EXPECT_EQ(rec::argsOf("glTranslatef"), (Args{{0, 7, 0}}));
+    EXPECT_EQ(rec::argsOf("glRotatef"), (Args{{-90, 1, 0, 0}, {30, 1, 0, 0}, {45, 0, 0, 1}}));
 
     std::vector<float> m = matrix();
     // Single precision throughout (tanf of the single-rounded angle, one

@@ -29,15 +29,10 @@ double number(T v) {
 }
 }  // namespace
 
+// Records a call; true, for the EGL calls that succeed.
 template <class... A>
-void record(const char* fn, const void* ptr, A... args) {
+EGLBoolean record(const char* fn, const void* ptr, A... args) {
     calls.push_back(Call{fn, {number(args)...}, ptr});
-}
-
-// A call that succeeds, recorded.
-template <class... A>
-EGLBoolean done(const char* fn, A... args) {
-    record(fn, nullptr, args...);
     return EGL_TRUE;
 }
 
@@ -85,7 +80,6 @@ std::vector<std::vector<double>> argsOf(const std::string& fn) {
 
 }  // namespace rec
 
-using rec::done;
 using rec::fail;
 using rec::record;
 using rec::script;
@@ -154,10 +148,10 @@ EGLBoolean eglQuerySurface(EGLDisplay, EGLSurface, EGLint attribute, EGLint* val
     return EGL_TRUE;
 }
 
-EGLBoolean eglWaitNative(EGLint engine) { return done("eglWaitNative", engine); }
-EGLBoolean eglWaitGL() { return done("eglWaitGL"); }
-EGLBoolean eglDestroySurface(EGLDisplay, EGLSurface) { return done("eglDestroySurface"); }
-EGLBoolean eglDestroyContext(EGLDisplay, EGLContext) { return done("eglDestroyContext"); }
+EGLBoolean eglWaitNative(EGLint engine) { return record("eglWaitNative", nullptr, engine); }
+EGLBoolean eglWaitGL() { return record("eglWaitGL", nullptr); }
+EGLBoolean eglDestroySurface(EGLDisplay, EGLSurface) { return record("eglDestroySurface", nullptr); }
+EGLBoolean eglDestroyContext(EGLDisplay, EGLContext) { return record("eglDestroyContext", nullptr); }
 EGLContext eglGetCurrentContext() { return rec::currentContext; }
 EGLDisplay eglGetCurrentDisplay() { return rec::display(); }
 EGLSurface eglGetCurrentSurface(EGLint) { return rec::surface(); }
