@@ -8,6 +8,7 @@
 // with clang (scripts/fuzz.sh), and otherwise as a program that feeds it a
 // fixed number of pseudo-random sequences.
 #include <array>
+#include <bit>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -161,14 +162,11 @@ int main(int argc, char** argv) {
                     v = static_cast<float>(static_cast<int>(rng() % 100000) - 20000) / 97.0f;
                 else if (pick < 8)
                     v = awkward[rng() % (sizeof awkward / sizeof awkward[0])];
-                else {
-                    uint32_t bits = static_cast<uint32_t>(rng());
-                    std::memcpy(&v, &bits, sizeof v);
-                }
+                else
+                    v = std::bit_cast<float>(static_cast<uint32_t>(rng()));
                 if (f >= 2 && pick < 5) v = static_cast<float>(rng() % 5);  // buttons and clicks
-                uint8_t raw[4];
-                std::memcpy(raw, &v, 4);
-                bytes.insert(bytes.end(), raw, raw + 4);
+                const auto raw = std::bit_cast<std::array<uint8_t, 4>>(v);
+                bytes.insert(bytes.end(), raw.begin(), raw.end());
             }
         }
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());

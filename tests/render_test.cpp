@@ -85,14 +85,10 @@ protected:
         ASSERT_NE(view->eglSurface(), EGL_NO_SURFACE);
         window->setContentView(view);
         // The picture: s < 64 reddish, s >= 64 greenish; t < 64 has no blue.
-        picture.resize(128 * 128 * 3);
-        for (int t = 0; t < 128; ++t)
-            for (int s = 0; s < 128; ++s) {
-                uint8_t* p = &picture[(t * 128 + s) * 3];
-                p[0] = s < 64 ? 255 : 0;
-                p[1] = s < 64 ? 0 : 255;
-                p[2] = t < 64 ? 0 : 255;
-            }
+        for (int i = 0; i < 128 * 128; ++i) {
+            const uint8_t red = i % 128 < 64 ? 255 : 0, blue = i / 128 < 64 ? 0 : 255;
+            picture.insert(picture.end(), {red, static_cast<uint8_t>(255 - red), blue});
+        }
     }
     void TearDown() override {
         if (view) view->release();
