@@ -170,6 +170,7 @@ TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
         {{"--frames=12x"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '12x'\n"},
         {{"--duration", "-1"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not '-1'\n"},
         {{"--duration=inf"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not 'inf'\n"},
+        {{"--duration=0"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not '0'\n"},
         {{"--picture"}, 2, "", "orvanel: option '--picture' needs a FILE\n"},
         {{"--screenshot="}, 2, "", "orvanel: option '--screenshot' needs a FILE\n"},
         {{"--offscreen=yes"}, 2, "", "orvanel: option '--offscreen' takes no value\n"},
