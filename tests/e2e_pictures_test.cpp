@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Pictures of the user's own, shown and screenshotted.
 #include "EndToEndFrames.h"
-#include "EndToEndHarness.h"
 
 namespace e2e {
 namespace {
@@ -10,8 +9,8 @@ namespace {
 // makes of it, shown for 40 frames on X and with no display at all: the same
 // screenshot, and a closing line.
 TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOffscreen) {
-    std::string dir = std::string(testing::TempDir()) + "orvanel_shots_XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir.data()));
+    std::string dir = newFolder("orvanel_shots");
+    ASSERT_FALSE(dir.empty());
     // 64 x 48, not square: each axis scaled by its own length.
     std::vector<unsigned char> photo(64 * 48 * 3);
     for (size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<unsigned char>((i / 3 % 64) * 4 + (i % 3) * 60);
@@ -43,17 +42,16 @@ TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOff
         EXPECT_EQ(status, 0) << shown << ": " << said;
         EXPECT_EQ(said.rfind(glVersionLine(), 0), 0u) << shown << ": " << said;  // no message of the fixed path
     }
-    int xw = 0, xh = 0, ow = 0, oh = 0, uw = 0, uh = 0;
-    std::vector<unsigned char> x = pngPixels(dir + "/x.png", xw, xh), o = pngPixels(dir + "/o.png", ow, oh),
-                               u = pngPixels(dir + "/u.png", uw, uh);
-    EXPECT_EQ(std::vector<int>({xw, xh, ow, oh, uw, uh}), std::vector<int>({320, 480, 320, 480, 320, 480}));
-    EXPECT_TRUE(x == o) << "the frames differ";
-    EXPECT_TRUE(x == u) << "the user's own picture is not the one shown";
+    Rgb x = readPng(dir + "/x.png"), o = readPng(dir + "/o.png"), u = readPng(dir + "/u.png");
+    EXPECT_EQ(std::vector<int>({x.width, x.height, o.width, o.height, u.width, u.height}),
+              std::vector<int>({320, 480, 320, 480, 320, 480}));
+    EXPECT_TRUE(x.px == o.px) << "the frames differ";
+    EXPECT_TRUE(x.px == u.px) << "the user's own picture is not the one shown";
+    ASSERT_EQ(x.px.size(), 320u * 480 * 3);
     // The clear colour's 5-6-5 value, each channel widened by repeating its top bits.
-    ASSERT_GE(x.size(), 3u);
-    EXPECT_EQ(std::vector<unsigned char>(x.begin(), x.begin() + 3), (std::vector<unsigned char>{74, 77, 99}));
+    EXPECT_EQ(std::vector<unsigned char>(x.at(0, 0), x.at(0, 0) + 3), (std::vector<unsigned char>{74, 77, 99}));
     size_t coloured = 0;
-    for (size_t i = 0; i + 2 < x.size(); i += 3) coloured += x[i] != 74 || x[i + 1] != 77 || x[i + 2] != 99;
+    for (size_t i = 0; i + 2 < x.px.size(); i += 3) coloured += x.px[i] != 74 || x.px[i + 1] != 77 || x.px[i + 2] != 99;
     EXPECT_GT(coloured, 10000u) << "no cube in the screenshot";
     // A picture named that cannot be shown ends the run before anything is drawn.
     auto [badStatus, badSaid] = run("DISPLAY= " + program + " --offscreen --picture missing.png --frames 2");

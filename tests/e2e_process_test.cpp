@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The process: what it runs on and says, signals, a lost display, keys and drags.
 #include "EndToEndFrames.h"
-#include "EndToEndHarness.h"
 
 namespace e2e {
 namespace {
@@ -39,15 +38,12 @@ TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
         {{.pictureAtPath = false, .env = {"XDG_RUNTIME_DIR=/tmp", "WAYLAND_DISPLAY=orvanel-gone"}}, sample, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.how.eglPlatform ? c.how.eglPlatform : "") +
-                     (c.how.closedAtStart >= 0 ? "descriptor closed: " + std::to_string(c.how.closedAtStart) : "") +
-                     (c.how.readerGone ? "reader gone" : "") + (c.how.ownIpc ? "own IPC namespace" : "") +
-                     (c.how.env.empty() ? "" : c.how.env.back()));
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         int out = -1;
         pid_t pid = launch({}, out, c.how);  // an empty file, or none
         EXPECT_TRUE(waitForFrame());
-        Screen s = grab();
-        size_t coloured = std::count_if(s.px.begin(), s.px.end(), [](uint16_t p) { return p != kClear && p != 0; });
+        std::vector<uint16_t> px = grab().px;
+        size_t coloured = px.size() - std::count(px.begin(), px.end(), kClear) - std::count(px.begin(), px.end(), 0);
         EXPECT_EQ(coloured > 5000, c.textured) << coloured;
         if (c.how.closedAtStart >= 0) {  // the null device is there, not its X connection
             struct stat fd {}, null {};
@@ -56,9 +52,7 @@ TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
             EXPECT_TRUE(S_ISCHR(fd.st_mode) && fd.st_rdev == null.st_rdev);
         }
         EXPECT_TRUE(endsCleanly(pid, SIGINT));
-        if (!c.how.readerGone) {
-            EXPECT_EQ(readAll(out), c.said);
-        }
+        EXPECT_EQ(readAll(out), c.said);  // nothing read where no one reads
     }
 }
 
@@ -67,16 +61,11 @@ TEST_F(EndToEnd, LosingTheDisplayEndsTheDemoWithinASecondAndSaysSo) {
     pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 90), out);
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitForFrame());
-    std::string expected = glVersionLine() + "display connection lost\n";
+    std::string expected = glVersionLine() + "display connection lost\n";  // asked while there is a display
     server->kill();
-    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(1));
-    ASSERT_TRUE(ended) << "still running a second after the display went away";
-    int status = *ended;
-    EXPECT_TRUE(WIFEXITED(status)) << "ended by a signal: " << status;
-    EXPECT_NE(WEXITSTATUS(status), 0);
-    std::string printed = readAll(out);
+    EXPECT_TRUE(ends(pid, W_EXITCODE(1, 0), 0, 1s)) << "the display gone";
     // Each line is out as soon as it is finished.
-    EXPECT_EQ(printed, expected);
+    EXPECT_EQ(readAll(out), expected);
 }
 
 TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNeverLost) {
@@ -91,7 +80,7 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
         EXPECT_TRUE(catches(pid, SIGTERM)) << "SIGTERM never caught";
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         if (ms > 100) kill(pid, SIGTERM);
-        EXPECT_TRUE(endsCleanly(pid, SIGTERM, std::chrono::seconds(3))) << ms << " ms";
+        EXPECT_TRUE(endsCleanly(pid, SIGTERM, 3s)) << ms << " ms";
         close(out);
     }
     // An X server that does not answer does not hold it.
@@ -100,13 +89,13 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
         pid_t pid = launch({}, out, {.pictureAtPath = false});
         ASSERT_TRUE(waitForFrame());
         kill(server->pid(), SIGSTOP);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(100ms);
         // Signals that follow within the second do not put its end off.
         for (int k = 0; k < 2; ++k) {
             kill(pid, SIGTERM);
-            std::this_thread::sleep_for(std::chrono::milliseconds(450));
+            std::this_thread::sleep_for(450ms);
         }
-        EXPECT_TRUE(endsCleanly(pid, SIGTERM, std::chrono::milliseconds(500))) << "the X server stopped";
+        EXPECT_TRUE(endsCleanly(pid, SIGTERM, 500ms)) << "the X server stopped";
         kill(server->pid(), SIGCONT);
         // Its frames wait for the server there: the shared memory it was
         // making them goes with it, once the server has let go of it too.
@@ -128,10 +117,7 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
     int out = -1;
     pid_t pid = launch({}, out, {.pictureAtPath = false});
     ASSERT_TRUE(waitForFrame());
-    kill(pid, SIGHUP);
-    std::optional<int> ended = endsWithin(pid, std::chrono::seconds(2));
-    ASSERT_TRUE(ended);
-    EXPECT_TRUE(WIFSIGNALED(*ended) && WTERMSIG(*ended) == SIGHUP) << *ended;
+    EXPECT_TRUE(ends(pid, W_EXITCODE(0, SIGHUP), SIGHUP, 2s));
     EXPECT_NE(readAll(out).find(glVersionLine()), std::string::npos);
 }
 
@@ -139,47 +125,34 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
 // Russian group active, the key at q's place does not close it, and Alt-q
 // never does; with the US group, q does.
 TEST_F(EndToEnd, QuitKeysFollowTheActiveLayoutAndIgnoreDesktopShortcuts) {
-    Display* dpy = XOpenDisplay(nullptr);
-    ASSERT_NE(dpy, nullptr);
+    Client x;
     if (std::system(("setxkbmap -display " + server->name() + " -layout us,ru 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "setxkbmap (x11-xkb-utils) cannot set the layout";
     int out = -1;
     pid_t pid = launch({}, out, {.pictureAtPath = false});
     ASSERT_TRUE(waitForFrame());
-    ::Window window = findWindow(dpy, "Orvanel");
-    ASSERT_NE(window, 0u);
-    XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
-    KeyCode q = XKeysymToKeycode(dpy, XK_q), alt = XKeysymToKeycode(dpy, XK_Alt_L);
-    auto press = [&](std::vector<KeyCode> keys) {
-        for (KeyCode k : keys) XTestFakeKeyEvent(dpy, k, True, CurrentTime);
-        for (auto k = keys.rbegin(); k != keys.rend(); ++k) XTestFakeKeyEvent(dpy, *k, False, CurrentTime);
-        XSync(dpy, False);
-    };
-    XkbLockGroup(dpy, XkbUseCoreKbd, 1);
-    press({q});
-    press({alt, q});
-    XkbLockGroup(dpy, XkbUseCoreKbd, 0);
-    press({alt, q});
-    EXPECT_FALSE(endsWithin(pid, std::chrono::milliseconds(500))) << "closed by a key that is not q, or by Alt-q";
+    XSetInputFocus(x.dpy, x.window(), RevertToParent, CurrentTime);
+    XkbLockGroup(x.dpy, XkbUseCoreKbd, 1);
+    x.keys({XK_q});
+    x.keys({XK_Alt_L, XK_q});
+    XkbLockGroup(x.dpy, XkbUseCoreKbd, 0);
+    x.keys({XK_Alt_L, XK_q});
+    EXPECT_FALSE(endsWithin(pid, 500ms)) << "closed by a key that is not q, or by Alt-q";
     close(out);
     pid = launch({}, out, {.pictureAtPath = false});
     ASSERT_TRUE(waitForFrame());
-    window = findWindow(dpy, "Orvanel");
-    XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
-    press({q});
-    EXPECT_TRUE(endsCleanly(pid, 0, std::chrono::seconds(1))) << "q in the US group";
+    XSetInputFocus(x.dpy, x.window(), RevertToParent, CurrentTime);
+    x.keys({XK_q});
+    EXPECT_TRUE(endsCleanly(pid, 0, 1s)) << "q in the US group";
     close(out);
-    XCloseDisplay(dpy);
 }
 
 TEST_F(EndToEnd, DragsPanZoomAndADoubleClickPutsTheCameraBack) {
-    std::vector<uint8_t> picture(128 * 128 * 3, 200);
     int out = -1;
-    pid_t pid = launch(picture, out);
+    pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 200), out);
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitForFrame());
-    Pointer pointer;
-
+    Client pointer;
     Blob start = measure();
     EXPECT_NEAR(start.x, 160, 12);
 
@@ -194,12 +167,11 @@ TEST_F(EndToEnd, DragsPanZoomAndADoubleClickPutsTheCameraBack) {
     // from distance 7 to 14.6: the cube shrinks to about 0.48 of its size.
     pointer.drag(2, 10, 470, 310, 10);
     Blob zoomed = measure();
-    double ratio = zoomed.radius / start.radius;
-    EXPECT_GT(ratio, 0.3);
-    EXPECT_LT(ratio, 0.7);
+    EXPECT_NEAR(zoomed.radius / start.radius, 0.5, 0.2);
 
     // A double click: the starting pose again.
-    pointer.doubleClick(160, 240);
+    pointer.click(160, 240);
+    pointer.click(160, 240);
     Blob back = measure();
     EXPECT_NEAR(back.x, 160, 12);
     EXPECT_GT(back.radius / start.radius, 0.8);

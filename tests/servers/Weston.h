@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <sys/types.h>
+#include <chrono>
+#include <thread>
 
-#include <string>
-#include <vector>
+#include "PngRgb.h"
+#include "Xvfb.h"
 
 // A private Wayland compositor (weston, software rendering) for one test
 // program, in a runtime folder of its own. Nested in the X server $DISPLAY
@@ -16,8 +17,28 @@ public:
     // gives its output that scale, as a screen of many dots per inch has:
     // then the output is width x height of its own units, `scale` times as
     // many pixels each way.
-    Weston(int width, int height, const std::string& shell = "kiosk-shell.so", int scale = 1);
-    ~Weston();
+    Weston(int width, int height, const std::string& shell = "kiosk-shell.so", int scale = 1) {
+        mRuntimeDir = (std::filesystem::temp_directory_path() / "orvanel-weston-XXXXXX").string();
+        if (!mkdtemp(mRuntimeDir.data())) throw std::runtime_error("cannot make a runtime folder for weston");
+        const char* display = std::getenv("DISPLAY");
+        mPid = servers::spawn({"weston", display && *display ? "--backend=x11-backend.so" : "--backend=headless-backend.so",
+                               "--use-pixman", "--debug", "--socket=" + mSocket, "--width=" + std::to_string(width),
+                               "--height=" + std::to_string(height), "--idle-time=0", "--shell=" + shell,
+                               "--scale=" + std::to_string(scale)},
+                              {"XDG_RUNTIME_DIR=" + mRuntimeDir}, mRuntimeDir, mLog);
+        // Ready once its socket is there and a client gets an answer.
+        for (int tries = 0; tries < 500 && waitpid(mPid, nullptr, WNOHANG) == 0; ++tries) {
+            if (std::filesystem::exists(mRuntimeDir + "/" + mSocket)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::string why = "weston did not start (is the weston package installed?)" + servers::said(mLog);
+        end();
+        throw std::runtime_error(why);
+    }
+    ~Weston() { end(); }
     Weston(const Weston&) = delete;
     Weston& operator=(const Weston&) = delete;
 
@@ -25,13 +46,29 @@ public:
     const std::string& socket() const { return mSocket; }
     const std::string& runtimeDir() const { return mRuntimeDir; }
     pid_t pid() const { return mPid; }
-    // Its output as 8-bit RGB rows (weston-screenshooter), or empty.
-    bool screenshot(std::vector<unsigned char>& rgb, int& width, int& height) const;
+    // Its output (weston-screenshooter), or empty.
+    Rgb screenshot() const {
+        for (const auto& entry : std::filesystem::directory_iterator(mRuntimeDir))
+            if (entry.path().extension() == ".png") std::filesystem::remove(entry.path());
+        pid_t pid = servers::spawn({"weston-screenshooter"}, {"XDG_RUNTIME_DIR=" + mRuntimeDir, "WAYLAND_DISPLAY=" + mSocket},
+                                   mRuntimeDir, mLog);
+        waitpid(pid, nullptr, 0);
+        for (const auto& entry : std::filesystem::directory_iterator(mRuntimeDir))
+            if (entry.path().extension() == ".png") return readPng(entry.path().string());
+        return {};
+    }
     // Ends the compositor now (to test a lost one).
-    void kill();
+    void kill() { servers::stop(mPid); }
 
 private:
+    void end() {
+        kill();
+        close(mLog);
+        std::error_code ignored;
+        std::filesystem::remove_all(mRuntimeDir, ignored);
+    }
     pid_t mPid = -1;
+    int mLog = servers::unnamedFile();
     std::string mRuntimeDir;
     std::string mSocket = "orvanel-test";
 };

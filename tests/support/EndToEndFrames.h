@@ -63,49 +63,39 @@ inline Pose poseOfFrame(int n) {
     return pose;
 }
 
-inline bool insideQuad(const std::pair<double, double> q[4], double x, double y) {
-    int sign = 0;
+using Quad = std::array<std::pair<double, double>, 4>;
+
+inline bool insideQuad(const Quad& q, double x, double y) {
+    bool left = false, right = false;
     for (int i = 0; i < 4; ++i) {
-        auto a = q[i], b = q[(i + 1) % 4];
+        auto [a, b] = std::pair(q[i], q[(i + 1) % 4]);
         double c = (b.first - a.first) * (y - a.second) - (b.second - a.second) * (x - a.first);
-        int s = c > 0 ? 1 : (c < 0 ? -1 : 0);
-        if (s && sign && s != sign) return false;
-        if (s) sign = s;
+        left |= c > 0;
+        right |= c < 0;
     }
-    return true;
+    return !(left && right);
 }
 
 // How well frame n's pose explains the screen: the share of sampled pixels
 // whose colour channels are those of the face the pose puts there, or the
 // clear colour where it puts none.
 inline double poseScore(const Screen& s, const Pose& pose) {
-    std::vector<std::array<std::pair<double, double>, 4>> quads;
-    std::vector<const Face*> faces;
+    std::vector<std::pair<Quad, const Face*>> shown;
     for (const Face& f : kFaces)
-        if (pose.facing(f)) {
-            std::array<std::pair<double, double>, 4> q;
-            for (int i = 0; i < 4; ++i) q[i] = pose.screen(f.corner[i]);
-            quads.push_back(q);
-            faces.push_back(&f);
-        }
+        if (pose.facing(f))
+            shown.push_back({{pose.screen(f.corner[0]), pose.screen(f.corner[1]), pose.screen(f.corner[2]),
+                              pose.screen(f.corner[3])},
+                             &f});
     int good = 0, total = 0;
     for (int y = 2; y < 480; y += 6)
-        for (int x = 2; x < 320; x += 6) {
+        for (int x = 2; x < 320; x += 6, ++total) {
             uint16_t p = s.at(x, y);
-            const Face* face = nullptr;
-            for (size_t i = 0; i < quads.size() && !face; ++i)
-                if (insideQuad(quads[i].data(), x, y)) face = faces[i];
-            ++total;
-            if (!face) {
-                good += p == kClear;
-                continue;
-            }
+            auto face = std::find_if(shown.begin(), shown.end(), [&](auto& q) { return insideQuad(q.first, x, y); });
             bool on[3] = {(p >> 11) > 3, ((p >> 5) & 63) > 7, (p & 31) > 3};
-            if (!on[0] && !on[1] && !on[2]) {
-                ++good;  // the black mark
-                continue;
-            }
-            good += on[0] == face->on[0] && on[1] == face->on[1] && on[2] == face->on[2];
+            if (face == shown.end())
+                good += p == kClear;
+            else  // black is the mark
+                good += (!on[0] && !on[1] && !on[2]) || std::equal(on, on + 3, face->second->on);
         }
     return static_cast<double>(good) / total;
 }
@@ -113,46 +103,41 @@ inline double poseScore(const Screen& s, const Pose& pose) {
 // Texel (0, 0) of a picture black over texels s, t < 16 lands on the corner of
 // each face with texture coordinate (0, 0): find the frame whose pose
 // explains the screen, then look there.
-inline void expectTexelZeroAtTheCorners(Screen second, const std::function<Screen()>& grab,
-                                 std::chrono::steady_clock::time_point launched) {
-    bool checked = false;
-    for (int attempt = 0; attempt < 40 && !checked; ++attempt) {
-        Screen s = attempt == 0 ? second : grab();
-        std::vector<std::pair<int, int>> black;
+inline void expectTexelZeroAtTheCorners(const std::function<Screen()>& grab,
+                                        std::chrono::steady_clock::time_point launched) {
+    Screen s;
+    std::vector<std::pair<int, int>> black;
+    auto marked = [&] {
+        s = grab();
+        black.clear();
         for (int y = 0; y < 480; ++y)
             for (int x = 0; x < 320; ++x)
                 if (s.at(x, y) == 0) black.emplace_back(x, y);
-        if (black.size() < 20) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(37));
-            continue;
+        return black.size() >= 20;
+    };
+    ASSERT_TRUE(waitUntil(marked, 5s, 37ms)) << "texel (0, 0) never came into view";
+    int best = 0;
+    double bestScore = 0;
+    // No more frames than periods since launch: a later pose can alias.
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - launched).count();
+    for (int n = 1; n <= static_cast<int>(elapsed / 0.033) + 2; ++n)
+        if (double score = poseScore(s, poseOfFrame(n)); score > bestScore) {
+            bestScore = score;
+            best = n;
         }
-        checked = true;
-        int best = 0;
-        double bestScore = 0;
-        // No more frames than periods since launch: a later pose can alias.
-        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - launched).count();
-        for (int n = 1; n <= static_cast<int>(elapsed / 0.033) + 2; ++n)
-            if (double score = poseScore(s, poseOfFrame(n)); score > bestScore) {
-                bestScore = score;
-                best = n;
-            }
-        ASSERT_GT(bestScore, 0.95) << "no frame's pose explains the screen (best " << best << ")";
-        Pose pose = poseOfFrame(best);
-        double worst = 0;
-        for (auto [x, y] : black) {
-            double nearest = 1e9;
-            for (const Face& f : kFaces)
-                if (pose.facing(f)) {
-                    auto [px, py] = pose.screen(f.corner[0]);
-                    nearest = std::min(nearest, std::hypot(px - x, py - y));
-                }
-            worst = std::max(worst, nearest);
-        }
-        // The mark covers an eighth of a face edge (about 20 px here); any other
-        // corner is a whole edge away.
-        EXPECT_LT(worst, 45.0) << "black texels are not at a (0, 0) corner of frame " << best;
+    ASSERT_GT(bestScore, 0.95) << "no frame's pose explains the screen (best " << best << ")";
+    Pose pose = poseOfFrame(best);
+    double worst = 0;
+    for (auto [x, y] : black) {
+        double nearest = 1e9;
+        for (const Face& f : kFaces)
+            if (auto [px, py] = pose.screen(f.corner[0]); pose.facing(f))
+                nearest = std::min(nearest, std::hypot(px - x, py - y));
+        worst = std::max(worst, nearest);
     }
-    EXPECT_TRUE(checked) << "texel (0, 0) never came into view";
+    // The mark covers an eighth of a face edge (about 20 px here); any other
+    // corner is a whole edge away.
+    EXPECT_LT(worst, 45.0) << "black texels are not at a (0, 0) corner of frame " << best;
 }
 
 // Where the cube is and how big: the centre of what differs from the clear
@@ -163,15 +148,12 @@ struct Blob {
 
 inline Blob blobOf(const std::vector<uint16_t>& px, int width) {
     Blob b;
-    size_t count = 0;
+    double count = std::max<double>(1, px.size() - std::count(px.begin(), px.end(), kClear));
     for (size_t i = 0; i < px.size(); ++i)
         if (px[i] != kClear) {
-            b.x += static_cast<double>(i % width);
-            b.y += static_cast<double>(i / width);
-            ++count;
+            b.x += static_cast<double>(i % width) / count;
+            b.y += static_cast<double>(i / width) / count;
         }
-    b.x /= std::max<size_t>(count, 1);
-    b.y /= std::max<size_t>(count, 1);
     for (size_t i = 0; i < px.size(); ++i)
         if (px[i] != kClear) b.radius = std::max(b.radius, std::hypot(i % width - b.x, i / width - b.y));
     return b;
@@ -180,13 +162,12 @@ inline Blob blobOf(const std::vector<uint16_t>& px, int width) {
 // Averaged over a few frames of what `pixels` reads, `width` pixels a row.
 inline Blob measure(const std::function<std::vector<uint16_t>()>& pixels = [] { return grab().px; }, int width = 320) {
     Blob sum;
-    const int frames = 6;
-    for (int k = 0; k < frames; ++k) {
+    for (int k = 0; k < 6; ++k) {
         Blob b = blobOf(pixels(), width);
-        sum.x += b.x / frames;
-        sum.y += b.y / frames;
-        sum.radius += b.radius / frames;
-        std::this_thread::sleep_for(std::chrono::milliseconds(45));
+        sum.x += b.x / 6;
+        sum.y += b.y / 6;
+        sum.radius += b.radius / 6;
+        std::this_thread::sleep_for(45ms);
     }
     return sum;
 }

@@ -5,12 +5,12 @@
 // server or compositor, with a known picture at its fixed path inside a
 // private mount namespace; what it shows, read back; input through XTest.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <fcntl.h>
-#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,27 +19,26 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <thread>
 
-#include <png.h>
-
-#include "Weston.h"
 #include "PngRgb.h"
+#include "Weston.h"
 #include "Xvfb.h"
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <EGL/egl.h>
-#include <X11/Xlib.h>
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-
 namespace e2e {
+
+using namespace std::chrono_literals;
 
 inline constexpr uint16_t kClear = 0x4A6C;
 
@@ -67,41 +66,48 @@ inline Screen grab() {
     return s;
 }
 
+// Waits until `holds` does, looking every `step`; false when it has not
+// within `limit` (a bound only a failure reaches).
+inline bool waitUntil(const std::function<bool()>& holds, std::chrono::milliseconds limit = 10s,
+                      std::chrono::microseconds step = 10ms) {
+    for (auto deadline = std::chrono::steady_clock::now() + limit; !holds(); std::this_thread::sleep_for(step))
+        if (std::chrono::steady_clock::now() > deadline) return false;
+    return true;
+}
+
+// A folder of the suite's own (empty when it cannot be made).
+inline std::string newFolder(const std::string& name) {
+    std::string dir = testing::TempDir() + name + "_XXXXXX";
+    return mkdtemp(dir.data()) ? dir : "";
+}
+
 // In a mount namespace of its own (for an ordinary user, inside a user
 // namespace that maps only that user, so that the program runs as that user):
 // a root of the host's top-level folders bound as they are, with a /private
 // of its own for the fixed picture path, so that nothing reaches the host.
-// The root is a tmpfs over an empty scratch folder.
-// Made when first needed (listing the tests makes none), removed with the
-// suite.
+// The root is a tmpfs over an empty scratch folder, made when first needed
+// (listing the tests makes none) and removed with the suite.
 inline std::string gScratch;
 
 inline const std::string& scratch() {
-    if (gScratch.empty()) {
-        std::string dir = std::string(testing::TempDir()) + "orvanel_root_XXXXXX";
-        if (mkdtemp(dir.data())) gScratch = dir;
-    }
+    if (gScratch.empty()) gScratch = newFolder("orvanel_root");
     return gScratch;
 }
 
 inline bool writeFile(const char* path, const std::string& text) {
-    int fd = open(path, O_WRONLY | O_CLOEXEC);
-    bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (fd >= 0) close(fd);
-    return ok;
+    std::ofstream file(path);
+    file << text << std::flush;
+    return file.good();
 }
 
-inline bool enterPrivateNamespaces(int more = 0) {
-    uid_t uid = geteuid();
-    gid_t gid = getegid();
-    if (uid == 0) return unshare(CLONE_NEWNS | more) == 0;
-    return unshare(CLONE_NEWUSER | CLONE_NEWNS | more) == 0 && writeFile("/proc/self/setgroups", "deny") &&
-           writeFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") &&
-           writeFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
-}
-
-inline bool enterPrivateRoot() {
-    const std::string& root = scratch();
+inline bool enterPrivateRoot(int namespaces = 0) {
+    std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid()), root = gScratch;
+    if (geteuid() == 0 ? unshare(CLONE_NEWNS | namespaces) != 0
+                       : unshare(CLONE_NEWUSER | CLONE_NEWNS | namespaces) != 0 ||
+                             !writeFile("/proc/self/setgroups", "deny") ||
+                             !writeFile("/proc/self/uid_map", uid + " " + uid + " 1") ||
+                             !writeFile("/proc/self/gid_map", gid + " " + gid + " 1"))
+        return false;
     if (root.empty() || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("tmpfs", root.c_str(), "tmpfs", 0, "size=8m,mode=0755") != 0)
         return false;
@@ -126,7 +132,7 @@ inline bool privateRootsWork() {
     static const bool work = [] {
         scratch();
         pid_t pid = fork();
-        if (pid == 0) _exit(enterPrivateNamespaces() && enterPrivateRoot() ? 0 : 1);
+        if (pid == 0) _exit(enterPrivateRoot() ? 0 : 1);
         int status = 0;
         waitpid(pid, &status, 0);
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -140,15 +146,12 @@ inline std::string gReachable;
 
 inline std::string reachableProgram() {
     if (gReachable.empty()) {
-        std::string dir = std::string(testing::TempDir()) + "orvanel_copy_XXXXXX";
-        if (!mkdtemp(dir.data())) return ORVANEL_BINARY;
-        gReachable = dir;
-        namespace fs = std::filesystem;
-        fs::create_directories(dir + "/bin");
-        fs::create_directories(dir + "/share/orvanel");
-        fs::copy_file(ORVANEL_BINARY, dir + "/bin/orvanel");
-        fs::copy_file(SAMPLE_PICTURE, dir + "/share/orvanel/tesmor.raw");
-        for (const std::string& d : {dir, dir + "/bin", dir + "/share", dir + "/share/orvanel"}) chmod(d.c_str(), 0755);
+        gReachable = newFolder("orvanel_copy");
+        std::filesystem::create_directories(gReachable + "/bin");
+        std::filesystem::create_directories(gReachable + "/share/orvanel");
+        std::filesystem::copy_file(ORVANEL_BINARY, gReachable + "/bin/orvanel");
+        std::filesystem::copy_file(SAMPLE_PICTURE, gReachable + "/share/orvanel/tesmor.raw");
+        for (std::string d : {"", "/bin", "/share", "/share/orvanel"}) chmod((gReachable + d).c_str(), 0755);
     }
     return gReachable + "/bin/orvanel";
 }
@@ -170,14 +173,11 @@ struct How {
 inline pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
     std::string program = how.unprivileged && geteuid() == 0 ? reachableProgram() : ORVANEL_BINARY;
     int fds[2], exec[2];
-    if (pipe(fds) != 0 || pipe2(exec, O_CLOEXEC) != 0) return -1;
+    if (scratch().empty() || pipe2(fds, O_CLOEXEC) != 0 || pipe2(exec, O_CLOEXEC) != 0) return -1;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
         dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        close(exec[0]);
         if (how.closedAtStart >= 0) close(how.closedAtStart);
         if (how.eglPlatform) setenv("EGL_PLATFORM", how.eglPlatform, 1);
         setenv("XDG_DATA_HOME", "/private/data", 1);  // no picture of the user's own
@@ -188,13 +188,10 @@ inline pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {})
             setenv("XDG_RUNTIME_DIR", how.wayland->runtimeDir().c_str(), 1);
         }
         for (std::string& e : how.env) putenv(e.data());
-        if (!enterPrivateNamespaces(how.ownIpc ? CLONE_NEWIPC : 0) || !enterPrivateRoot()) _exit(90);
-        if (how.pictureAtPath) {
-            mkdir("/private", 0755);
-            mkdir("/private/var", 0755);
+        if (!enterPrivateRoot(how.ownIpc ? CLONE_NEWIPC : 0)) _exit(90);
+        if (how.pictureAtPath)
             std::ofstream("/private/var/tesmor.raw", std::ios::binary)
                 .write(reinterpret_cast<const char*>(picture.data()), static_cast<std::streamsize>(picture.size()));
-        }
         if (how.unprivileged && geteuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(92);
@@ -211,53 +208,45 @@ inline pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {})
     }
     close(exec[0]);  // closed on exec: the program is running
     out = fds[0];
-    if (how.readerGone) {
-        close(out);
-        out = -1;
-    }
+    if (how.readerGone) close(std::exchange(out, -1));
     return pid;
 }
 
 // The program's wait status once it has ended, or nothing (and it is killed)
 // when it is still running after `limit`.
 inline std::optional<int> endsWithin(pid_t pid, std::chrono::milliseconds limit) {
-    auto start = std::chrono::steady_clock::now();
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() - start > limit) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return status;
+    if (waitUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, limit, 5ms)) return status;
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return std::nullopt;
 }
 
-// Sends `sig` (none for 0) and checks that the program then ends with status
-// 0 within `limit`.
-inline ::testing::AssertionResult endsCleanly(pid_t pid, int sig = SIGTERM,
-                                       std::chrono::milliseconds limit = std::chrono::seconds(2)) {
+// Sends `sig` (none for 0) and checks that the program then ends within
+// `limit` with wait status `status`.
+inline ::testing::AssertionResult ends(pid_t pid, int status, int sig, std::chrono::milliseconds limit) {
     if (sig) kill(pid, sig);
     std::optional<int> ended = endsWithin(pid, limit);
     if (!ended) return ::testing::AssertionFailure() << "still running after " << limit.count() << " ms";
-    if (!WIFEXITED(*ended) || WEXITSTATUS(*ended) != 0)
-        return ::testing::AssertionFailure() << "ended with wait status " << *ended;
+    if (*ended != status) return ::testing::AssertionFailure() << "ended with wait status " << *ended;
     return ::testing::AssertionSuccess();
+}
+
+inline ::testing::AssertionResult endsCleanly(pid_t pid, int sig = SIGTERM, std::chrono::milliseconds limit = 2s) {
+    return ends(pid, 0, sig, limit);
 }
 
 // Whether the process catches `sig` (its own start has run), waiting up to
 // five seconds for it to.
 inline bool catches(pid_t pid, int sig) {
-    for (int tries = 0; tries < 10000; ++tries) {
+    auto caught = [&] {
         std::ifstream status("/proc/" + std::to_string(pid) + "/status");
         std::string line;
         while (std::getline(status, line))
-            if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1)
-                return true;
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-    return false;
+            if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1) == 1;
+        return false;
+    };
+    return waitUntil(caught, 5s, 500us);
 }
 
 // The first line the program prints: the version its EGL reports (asked
@@ -276,8 +265,7 @@ inline std::string glVersionLine() {
 inline std::string readAll(int fd) {
     std::string s;
     char buf[256];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<size_t>(n));
     close(fd);
     return s;
 }
@@ -286,9 +274,7 @@ inline std::string readAll(int fd) {
 // face colour and light, so it marks where texel (0, 0) lands.
 inline std::vector<uint8_t> markedPicture() {
     std::vector<uint8_t> picture(128 * 128 * 3, 255);
-    for (int t = 0; t < 16; ++t)
-        for (int s = 0; s < 16; ++s)
-            for (int c = 0; c < 3; ++c) picture[(t * 128 + s) * 3 + c] = 0;
+    for (int t = 0; t < 16; ++t) std::fill_n(picture.begin() + t * 128 * 3, 16 * 3, 0);
     return picture;
 }
 
@@ -307,10 +293,9 @@ protected:
         server = std::make_unique<Xvfb>(16);
     }
     static void TearDownTestSuite() {
-        if (!gScratch.empty()) rmdir(gScratch.c_str());
-        gScratch.clear();
-        if (!gReachable.empty()) std::filesystem::remove_all(gReachable);
-        gReachable.clear();
+        rmdir(std::exchange(gScratch, "").c_str());  // never remove_all: a root may be bound there
+        std::error_code ignored;
+        std::filesystem::remove_all(std::exchange(gReachable, ""), ignored);
     }
     std::unique_ptr<Xvfb> server;
 };
@@ -319,18 +304,6 @@ inline bool showsAFrame(const Screen& s) {
     for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {319, 0}, {0, 479}, {319, 479}})
         if (s.at(x, y) != kClear) return false;
     return s.at(160, 240) != kClear;
-}
-
-// The program's top-level window, found by its title.
-// Waits until `holds` does; false when it has not within `limit` (a bound
-// only a failure reaches).
-inline bool waitUntil(const std::function<bool()>& holds, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!holds()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 // Waits until the X screen shows a frame (the clear colour at the corners,
@@ -342,20 +315,16 @@ inline bool waitForFrame() {
 // Waits until the screen shows something other than `before`: the next
 // frame drawn.
 inline Screen nextFrame(const Screen& before) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    Screen now = grab();
-    while (now.px == before.px && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        now = grab();
-    }
+    Screen now;
+    waitUntil([&] { return (now = grab()).px != before.px; }, 5s, 5ms);
     return now;
 }
 
+// The program's top-level window, found by its title.
 inline ::Window findWindow(Display* dpy, const char* title) {
-    ::Window root, parent, *children = nullptr;
+    ::Window root, parent, *children = nullptr, found = 0;
     unsigned count = 0;
-    ::Window found = 0;
-    if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) {
+    if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count))
         for (unsigned i = 0; i < count && !found; ++i) {
             char* name = nullptr;
             if (XFetchName(dpy, children[i], &name) && name) {
@@ -363,97 +332,103 @@ inline ::Window findWindow(Display* dpy, const char* title) {
                 XFree(name);
             }
         }
-        if (children) XFree(children);
-    }
+    if (children) XFree(children);
     return found;
 }
 
-class Pointer {
+// A connection of the test's own to the X server, and input through it.
+class Client {
 public:
-    Pointer() : dpy(XOpenDisplay(nullptr)) {}
-    ~Pointer() { XCloseDisplay(dpy); }
-    void drag(int button, int x0, int y0, int x1, int y1) {
-        move(x0, y0);
-        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), True, CurrentTime);
-        sync();
-        for (int k = 1; k <= 10; ++k) move(x0 + (x1 - x0) * k / 10, y0 + (y1 - y0) * k / 10);
-        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), False, CurrentTime);
-        sync();
-    }
-    void doubleClick(int x, int y) {
-        move(x, y);
-        for (int k = 0; k < 2; ++k) {
-            XTestFakeButtonEvent(dpy, 1, True, CurrentTime);
-            XTestFakeButtonEvent(dpy, 1, False, CurrentTime);
-        }
-        sync();
-    }
-    void click(int button) {
-        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), True, CurrentTime);
-        XTestFakeButtonEvent(dpy, static_cast<unsigned>(button), False, CurrentTime);
-        sync();
-    }
-    void key(KeySym key) {
-        KeyCode code = XKeysymToKeycode(dpy, key);
-        XTestFakeKeyEvent(dpy, code, True, CurrentTime);
-        XTestFakeKeyEvent(dpy, code, False, CurrentTime);
-        sync();
-    }
+    Client() = default;
+    Client(const Client&) = delete;
+    ~Client() { XCloseDisplay(dpy); }
     void move(int x, int y) {
         XTestFakeMotionEvent(dpy, 0, x, y, CurrentTime);
         sync();
     }
+    void button(unsigned button, bool down) {
+        XTestFakeButtonEvent(dpy, button, down, CurrentTime);
+        sync();
+    }
+    void click(int x, int y) {
+        move(x, y);
+        button(1, true);
+        button(1, false);
+    }
+    void drag(unsigned b, int x0, int y0, int x1, int y1) {
+        move(x0, y0);
+        button(b, true);
+        for (int k = 1; k <= 10; ++k) move(x0 + (x1 - x0) * k / 10, y0 + (y1 - y0) * k / 10);
+        button(b, false);
+    }
+    // Pressed in turn, let go in reverse.
+    void keys(std::vector<KeySym> keys) {
+        for (KeySym k : keys) XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, k), True, CurrentTime);
+        for (auto k = keys.rbegin(); k != keys.rend(); ++k)
+            XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, *k), False, CurrentTime);
+        sync();
+    }
+    ::Window window() const { return findWindow(dpy, "Orvanel"); }
+
+    Display* const dpy = XOpenDisplay(nullptr);
 
 private:
     void sync() {
         XSync(dpy, False);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(20ms);  // for the program to take it in
     }
-    Display* dpy;
 };
 
-// A compositor with no X server under it (weston's headless backend: no seat).
-inline std::unique_ptr<Weston> headlessWeston(int width, int height, const std::string& shell) {
+// A compositor (`headless`: weston's headless backend, no seat), or none
+// when weston does not start.
+inline std::unique_ptr<Weston> startWeston(int width, int height, const std::string& shell, bool headless = false) {
     std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-    unsetenv("DISPLAY");
+    if (headless) unsetenv("DISPLAY");
     std::unique_ptr<Weston> weston;
     try {
         weston = std::make_unique<Weston>(width, height, shell);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        std::printf("%s\n", e.what());
     }
     setenv("DISPLAY", display.c_str(), 1);
     return weston;
 }
 
 // The frame on the compositor's 400 x 480 output, as the 5-6-5 pixels it was
-// given: 40 black columns each side of it.
-inline std::optional<Screen> compositorScreen(const Weston& weston) {
-    std::vector<unsigned char> rgb;
-    int width = 0, height = 0;
-    if (!weston.screenshot(rgb, width, height) || width != 400 || height != 480) return std::nullopt;
-    Screen s;
-    for (int y = 0; y < 480; ++y)
+// given: 40 black columns each side of it (black all over when it is not so).
+inline Screen compositorScreen(const Weston& weston) {
+    Rgb shot = weston.screenshot();
+    Screen s{std::vector<uint16_t>(320 * 480)};
+    for (int y = 0; y < 480 && shot.width == 400 && shot.height == 480; ++y)
         for (int x = 0; x < 400; ++x) {
-            const unsigned char* p = &rgb[(static_cast<size_t>(y) * 400 + x) * 3];
-            bool border = x < 40 || x >= 360;
-            if (border && (p[0] || p[1] || p[2])) return std::nullopt;
-            if (!border) s.px.push_back(static_cast<uint16_t>((p[0] >> 3) << 11 | (p[1] >> 2) << 5 | p[2] >> 3));
+            const unsigned char* p = shot.at(x, y);
+            if ((x < 40 || x >= 360) && (p[0] || p[1] || p[2])) return Screen{std::vector<uint16_t>(320 * 480)};
+            if (x >= 40 && x < 360) s.px[y * 320 + x - 40] = static_cast<uint16_t>((p[0] >> 3) << 11 | (p[1] >> 2) << 5 | p[2] >> 3);
         }
     return s;
 }
 
-// A PNG's pixels as 8-bit RGB, or empty.
-inline std::vector<unsigned char> pngPixels(const std::string& path, int& width, int& height) {
-    std::vector<unsigned char> rgb;
-    if (!readPngRgb(path, rgb, width, height)) rgb.clear();
-    return rgb;
+// Where the clear colour is on the compositor's output (right < left when
+// nowhere).
+struct Bounds {
+    int left = 0, top = 0, right = -1;
+    int width() const { return right - left + 1; }
+};
+
+inline Bounds clearBounds(const Weston& weston) {
+    Rgb shot = weston.screenshot();
+    Bounds b{shot.width, shot.height, -1};
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            if (const unsigned char* p = shot.at(x, y); p[0] == 74 && p[1] == 77 && p[2] == 99)
+                b = {std::min(b.left, x), std::min(b.top, y), std::max(b.right, x)};
+    return b;
 }
 
 // CPU time of every thread of the process so far, in nanoseconds.
 inline long long cpuNs(pid_t pid) {
     long long sum = 0;
-    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
         long long ns = 0;
         std::ifstream(task.path() / "schedstat") >> ns;
         sum += ns;
