@@ -30,8 +30,8 @@ TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
         {{.pictureAtPath = false, .closedAtStart = 1}, "", true},
         {{.pictureAtPath = false, .closedAtStart = 0}, sample, true},
         {{.pictureAtPath = false, .closedAtStart = 2}, sample, true},
-        {{.pictureAtPath = false, .eglPlatform = "surfaceless"}, sample, true},
-        {{.pictureAtPath = false, .eglPlatform = "wayland"}, sample, true},
+        {{.pictureAtPath = false, .env = {"EGL_PLATFORM=surfaceless"}}, sample, true},
+        {{.pictureAtPath = false, .env = {"EGL_PLATFORM=wayland"}}, sample, true},
         {{.pictureAtPath = false, .readerGone = true}, "", true},
         {{.pictureAtPath = false, .ownIpc = true}, sample, true},
         // The compositor named is gone: X, as DISPLAY says.

@@ -14,7 +14,7 @@ TEST_F(EndToEnd, NativeOnWaylandTheSameFramesAndInput) {
     if (!weston) GTEST_SKIP() << "weston did not start";
     int out = -1;
     auto launched = std::chrono::steady_clock::now();
-    pid_t pid = launch(markedPicture(), out, {.wayland = weston.get()});
+    pid_t pid = launch(markedPicture(), out, {.env = weston->environment()});
     ASSERT_GT(pid, 0);
     auto screenshot = [&] { return compositorScreen(*weston); };
     ASSERT_TRUE(waitUntil([&] { return showsAFrame(screenshot()); })) << "no frame reached the compositor";
@@ -36,7 +36,7 @@ TEST_F(EndToEnd, NativeOnWaylandTheSameFramesAndInput) {
     EXPECT_TRUE(endsCleanly(pid, 0, 1s)) << "Esc";
     EXPECT_EQ(readAll(out), glVersionLine());
 
-    pid = launch(markedPicture(), out, {.wayland = weston.get()});
+    pid = launch(markedPicture(), out, {.env = weston->environment()});
     ASSERT_TRUE(waitUntil([&] { return showsAFrame(screenshot()); })) << "no frame the second time";
     weston->kill();
     EXPECT_TRUE(ends(pid, W_EXITCODE(1, 0), 0, 1s)) << "the compositor gone";
@@ -51,7 +51,7 @@ TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
     std::unique_ptr<Weston> weston = startWeston(500, 700, "desktop-shell.so");
     if (!weston) GTEST_SKIP() << "weston did not start";
     int out = -1;
-    pid_t pid = launch(markedPicture(), out, {.wayland = weston.get()});
+    pid_t pid = launch(markedPicture(), out, {.env = weston->environment()});
     // Where the window put the frame, once it is `wanted` wide.
     Bounds frame;
     auto frameWidth = [&](int wanted) {
@@ -86,7 +86,7 @@ TEST_F(EndToEnd, OnWaylandFullScreenAtStartAndEndsCleanlyAtEveryStageOfItsSetUp)
     std::unique_ptr<Weston> weston = startWeston(800, 720, "desktop-shell.so", true);
     if (!weston) GTEST_SKIP() << "weston did not start";
     int out = -1;
-    pid_t pid = launch(markedPicture(), out, {.wayland = weston.get(), .args = {"--fullscreen"}});
+    pid_t pid = launch(markedPicture(), out, {.args = {"--fullscreen"}, .env = weston->environment()});
     Bounds frame;
     auto filled = [&] {
         frame = clearBounds(*weston);
@@ -103,7 +103,7 @@ TEST_F(EndToEnd, OnWaylandFullScreenAtStartAndEndsCleanlyAtEveryStageOfItsSetUp)
             std::unique_ptr<Weston> doomed = gone ? startWeston(320, 480, "desktop-shell.so", true) : nullptr;
             ASSERT_TRUE(doomed || !gone);
             const Weston& compositor = gone ? *doomed : *weston;
-            pid = launch({}, out, {.pictureAtPath = false, .wayland = &compositor});
+            pid = launch({}, out, {.pictureAtPath = false, .env = compositor.environment()});
             ASSERT_TRUE(catches(pid, SIGTERM));  // its own start has run
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
             // Gone: status 1. Stopped: a signal still ends it, with status 0,

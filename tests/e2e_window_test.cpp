@@ -71,17 +71,12 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     if (machine.value) XFree(machine.value);
 
     // What a window manager sends when the user closes the window.
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = window;
-    close.xclient.message_type = XInternAtom(x.dpy, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(x.dpy, "WM_DELETE_WINDOW", False));
-    close.xclient.data.l[1] = CurrentTime;
-    XSendEvent(x.dpy, window, False, NoEventMask, &close);
+    Atom protocols = XInternAtom(x.dpy, "WM_PROTOCOLS", False), del = XInternAtom(x.dpy, "WM_DELETE_WINDOW", False);
+    XEvent event{.xclient = {ClientMessage, 0, True, x.dpy, window, protocols, 32, {.l = {long(del), CurrentTime}}}};
+    XSendEvent(x.dpy, window, False, NoEventMask, &event);
     XSync(x.dpy, False);
     EXPECT_TRUE(endsCleanly(pid, 0)) << "closing the window";
-    ::close(out);
+    close(out);
 }
 
 TEST_F(EndToEnd, UnmappedItDrawsNothingAndMappedAgainItDrawsOn) {
@@ -112,16 +107,13 @@ TEST_F(EndToEnd, UnmappedItDrawsNothingAndMappedAgainItDrawsOn) {
     close(out);
 }
 
-// Every k x k block of the frame at (x0, 0) in the window is one colour.
+// How many pixels of the frame at (x0, 0) in the window, scaled k times,
+// differ from the top left one of their k x k block.
 int blocksNotWhole(const std::vector<uint16_t>& px, int width, int x0, int k) {
+    auto at = [&](int x, int y) { return px[static_cast<size_t>(y) * width + x0 + x]; };
     int bad = 0;
-    for (int by = 0; by < 480; ++by)
-        for (int bx = 0; bx < 320; ++bx) {
-            uint16_t first = px[static_cast<size_t>(by * k) * width + x0 + bx * k];
-            for (int dy = 0; dy < k; ++dy)
-                for (int dx = 0; dx < k; ++dx)
-                    bad += px[static_cast<size_t>(by * k + dy) * width + x0 + bx * k + dx] != first;
-        }
+    for (int y = 0; y < 480 * k; ++y)
+        for (int x = 0; x < 320 * k; ++x) bad += at(x, y) != at(x / k * k, y / k * k);
     return bad;
 }
 

@@ -45,6 +45,10 @@ public:
     // WAYLAND_DISPLAY and XDG_RUNTIME_DIR for its clients.
     const std::string& socket() const { return mSocket; }
     const std::string& runtimeDir() const { return mRuntimeDir; }
+    // A client's environment: this compositor and no X server.
+    std::vector<std::string> environment() const {
+        return {"DISPLAY=", "WAYLAND_DISPLAY=" + mSocket, "XDG_RUNTIME_DIR=" + mRuntimeDir};
+    }
     pid_t pid() const { return mPid; }
     // Its output (weston-screenshooter), or empty.
     Rgb screenshot() const {

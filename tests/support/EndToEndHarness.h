@@ -5,28 +5,18 @@
 // server or compositor, with a known picture at its fixed path inside a
 // private mount namespace; what it shows, read back; input through XTest.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <array>
-#include <chrono>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <thread>
 
-#include "PngRgb.h"
-#include "Weston.h"
-#include "Xvfb.h"
+#include "Weston.h"  // and the X server, the fork-and-exec and the PNG reader
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <EGL/egl.h>
 #include <X11/XKBlib.h>
@@ -160,8 +150,6 @@ struct How {
     bool pictureAtPath = true;  // otherwise nothing is there
     bool unprivileged = false;  // run as nobody (as root), from a copy nobody can reach
     int closedAtStart = -1;  // a standard descriptor closed when it starts
-    const char* eglPlatform = nullptr;  // EGL_PLATFORM in its environment
-    const Weston* wayland = nullptr;    // its display: this compositor and no X server
     bool readerGone = false;            // its output is a pipe nobody reads
     bool ownIpc = false;                // in an IPC namespace of its own: no shared memory with the server
     std::vector<std::string> args = {};  // its command line
@@ -169,24 +157,18 @@ struct How {
 };
 
 // Runs the program with `picture` at its fixed path; returns its pid and the
-// read end of its standard output and error, once it has been executed.
+// read end of its standard output and error.
 inline pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {}) {
     std::string program = how.unprivileged && geteuid() == 0 ? reachableProgram() : ORVANEL_BINARY;
-    int fds[2], exec[2];
-    if (scratch().empty() || pipe2(fds, O_CLOEXEC) != 0 || pipe2(exec, O_CLOEXEC) != 0) return -1;
+    int fds[2];
+    if (scratch().empty() || pipe2(fds, O_CLOEXEC) != 0) return -1;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
         dup2(fds[1], 2);
         if (how.closedAtStart >= 0) close(how.closedAtStart);
-        if (how.eglPlatform) setenv("EGL_PLATFORM", how.eglPlatform, 1);
         setenv("XDG_DATA_HOME", "/private/data", 1);  // no picture of the user's own
         unsetenv("WAYLAND_DISPLAY");
-        if (how.wayland) {
-            unsetenv("DISPLAY");
-            setenv("WAYLAND_DISPLAY", how.wayland->socket().c_str(), 1);
-            setenv("XDG_RUNTIME_DIR", how.wayland->runtimeDir().c_str(), 1);
-        }
         for (std::string& e : how.env) putenv(e.data());
         if (!enterPrivateRoot(how.ownIpc ? CLONE_NEWIPC : 0)) _exit(90);
         if (how.pictureAtPath)
@@ -202,11 +184,6 @@ inline pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {})
         _exit(91);
     }
     close(fds[1]);
-    close(exec[1]);
-    char byte;
-    while (read(exec[0], &byte, 1) < 0 && errno == EINTR) {
-    }
-    close(exec[0]);  // closed on exec: the program is running
     out = fds[0];
     if (how.readerGone) close(std::exchange(out, -1));
     return pid;
@@ -320,22 +297,6 @@ inline Screen nextFrame(const Screen& before) {
     return now;
 }
 
-// The program's top-level window, found by its title.
-inline ::Window findWindow(Display* dpy, const char* title) {
-    ::Window root, parent, *children = nullptr, found = 0;
-    unsigned count = 0;
-    if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count))
-        for (unsigned i = 0; i < count && !found; ++i) {
-            char* name = nullptr;
-            if (XFetchName(dpy, children[i], &name) && name) {
-                if (std::string(name) == title) found = children[i];
-                XFree(name);
-            }
-        }
-    if (children) XFree(children);
-    return found;
-}
-
 // A connection of the test's own to the X server, and input through it.
 class Client {
 public:
@@ -368,7 +329,21 @@ public:
             XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, *k), False, CurrentTime);
         sync();
     }
-    ::Window window() const { return findWindow(dpy, "Orvanel"); }
+    // The program's top-level window, found by its title.
+    ::Window window() const {
+        ::Window root, parent, *children = nullptr, found = 0;
+        unsigned count = 0;
+        if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count))
+            for (unsigned i = 0; i < count && !found; ++i) {
+                char* name = nullptr;
+                if (XFetchName(dpy, children[i], &name) && name) {
+                    if (std::string(name) == "Orvanel") found = children[i];
+                    XFree(name);
+                }
+            }
+        if (children) XFree(children);
+        return found;
+    }
 
     Display* const dpy = XOpenDisplay(nullptr);
 
