@@ -39,33 +39,30 @@ TEST_F(EndToEnd, RunsOnWhateverItMeetsAndSaysWhatItShows) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
-        int out = -1;
-        pid_t pid = launch({}, out, c.how);  // an empty file, or none
+        Demo demo({}, c.how);  // an empty file, or none
         EXPECT_TRUE(waitForFrame());
         std::vector<uint16_t> px = grab().px;
         size_t coloured = px.size() - std::count(px.begin(), px.end(), kClear) - std::count(px.begin(), px.end(), 0);
         EXPECT_EQ(coloured > 5000, c.textured) << coloured;
         if (c.how.closedAtStart >= 0) {  // the null device is there, not its X connection
             struct stat fd {}, null {};
-            stat(("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(c.how.closedAtStart)).c_str(), &fd);
+            stat(("/proc/" + std::to_string(demo.pid) + "/fd/" + std::to_string(c.how.closedAtStart)).c_str(), &fd);
             stat("/dev/null", &null);
             EXPECT_TRUE(S_ISCHR(fd.st_mode) && fd.st_rdev == null.st_rdev);
         }
-        EXPECT_TRUE(endsCleanly(pid, SIGINT));
-        EXPECT_EQ(readAll(out), c.said);  // nothing read where no one reads
+        EXPECT_TRUE(endsCleanly(demo.pid, SIGINT));
+        EXPECT_EQ(demo.said(), c.said);  // nothing read where no one reads
     }
 }
 
 TEST_F(EndToEnd, LosingTheDisplayEndsTheDemoWithinASecondAndSaysSo) {
-    int out = -1;
-    pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 90), out);
-    ASSERT_GT(pid, 0);
+    Demo demo(std::vector<uint8_t>(128 * 128 * 3, 90));
     ASSERT_TRUE(waitForFrame());
     std::string expected = glVersionLine() + "display connection lost\n";  // asked while there is a display
     server->kill();
-    EXPECT_TRUE(ends(pid, W_EXITCODE(1, 0), 0, 1s)) << "the display gone";
+    EXPECT_TRUE(ends(demo.pid, W_EXITCODE(1, 0), 0, 1s)) << "the display gone";
     // Each line is out as soon as it is finished.
-    EXPECT_EQ(readAll(out), expected);
+    EXPECT_EQ(demo.said(), expected);
 }
 
 TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNeverLost) {
@@ -75,50 +72,44 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
     // the signal's default does), then twice back to back (as timeout(1)
     // sends it) once it draws.
     for (int ms : {0, 1, 10, 30, 60, 400, 400, 400}) {
-        int out = -1;
-        pid_t pid = launch({}, out, {.pictureAtPath = false});
-        EXPECT_TRUE(catches(pid, SIGTERM)) << "SIGTERM never caught";
+        Demo demo({}, {.pictureAtPath = false});
+        EXPECT_TRUE(catches(demo.pid, SIGTERM)) << "SIGTERM never caught";
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        if (ms > 100) kill(pid, SIGTERM);
-        EXPECT_TRUE(endsCleanly(pid, SIGTERM, 3s)) << ms << " ms";
-        close(out);
+        if (ms > 100) kill(demo.pid, SIGTERM);
+        EXPECT_TRUE(endsCleanly(demo.pid, SIGTERM, 3s)) << ms << " ms";
     }
-    // An X server that does not answer does not hold it.
-    {
-        int out = -1;
-        pid_t pid = launch({}, out, {.pictureAtPath = false});
+    // An X server that does not answer does not hold it; a hang-up is not
+    // caught. Either way the log holds every finished line.
+    for (bool hangUp : {false, true}) {
+        Demo demo({}, {.pictureAtPath = false});
         ASSERT_TRUE(waitForFrame());
-        kill(server->pid(), SIGSTOP);
-        std::this_thread::sleep_for(100ms);
-        // Signals that follow within the second do not put its end off.
-        for (int k = 0; k < 2; ++k) {
-            kill(pid, SIGTERM);
-            std::this_thread::sleep_for(450ms);
-        }
-        EXPECT_TRUE(endsCleanly(pid, SIGTERM, 500ms)) << "the X server stopped";
-        kill(server->pid(), SIGCONT);
-        // Its frames wait for the server there: the shared memory it was
-        // making them goes with it, once the server has let go of it too.
-        auto segmentsLeft = [pid] {
-            std::ifstream segments("/proc/sysvipc/shm");
-            std::string line;
-            std::getline(segments, line);  // the heading
-            int left = 0;
-            for (long key, id, perms, size, creator; segments >> key >> id >> perms >> size >> creator;) {
-                left += creator == pid;
-                std::getline(segments, line);
+        if (hangUp) {
+            EXPECT_TRUE(ends(demo.pid, W_EXITCODE(0, SIGHUP), SIGHUP, 2s));
+        } else {
+            kill(server->pid(), SIGSTOP);
+            std::this_thread::sleep_for(100ms);
+            // Signals that follow within the second do not put its end off.
+            for (int k = 0; k < 2; ++k) {
+                kill(demo.pid, SIGTERM);
+                std::this_thread::sleep_for(450ms);
             }
-            return left;
-        };
-        EXPECT_TRUE(waitUntil([&] { return segmentsLeft() == 0; })) << segmentsLeft() << " segments left behind";
-        EXPECT_NE(readAll(out).find(glVersionLine()), std::string::npos) << "a finished line was lost";
+            EXPECT_TRUE(endsCleanly(demo.pid, SIGTERM, 500ms)) << "the X server stopped";
+            kill(server->pid(), SIGCONT);
+            // Its frames wait for the server there: the shared memory it was
+            // making them goes with it, once the server has let go of it too.
+            auto segmentsLeft = [&] {
+                std::ifstream segments("/proc/sysvipc/shm");
+                segments.ignore(1 << 16, '\n');  // the heading
+                int left = 0;
+                for (long key, id, perms, size, creator; segments >> key >> id >> perms >> size >> creator;
+                     segments.ignore(1 << 16, '\n'))
+                    left += creator == demo.pid;
+                return left;
+            };
+            EXPECT_TRUE(waitUntil([&] { return segmentsLeft() == 0; })) << segmentsLeft() << " segments left behind";
+        }
+        EXPECT_NE(demo.said().find(glVersionLine()), std::string::npos) << "a finished line was lost";
     }
-    // A hang-up is not caught, and still the log holds every finished line.
-    int out = -1;
-    pid_t pid = launch({}, out, {.pictureAtPath = false});
-    ASSERT_TRUE(waitForFrame());
-    EXPECT_TRUE(ends(pid, W_EXITCODE(0, SIGHUP), SIGHUP, 2s));
-    EXPECT_NE(readAll(out).find(glVersionLine()), std::string::npos);
 }
 
 // The closing keys are read from the active layout: with "us,ru" and the
@@ -128,29 +119,26 @@ TEST_F(EndToEnd, QuitKeysFollowTheActiveLayoutAndIgnoreDesktopShortcuts) {
     Client x;
     if (std::system(("setxkbmap -display " + server->name() + " -layout us,ru 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "setxkbmap (x11-xkb-utils) cannot set the layout";
-    int out = -1;
-    pid_t pid = launch({}, out, {.pictureAtPath = false});
-    ASSERT_TRUE(waitForFrame());
-    XSetInputFocus(x.dpy, x.window(), RevertToParent, CurrentTime);
-    XkbLockGroup(x.dpy, XkbUseCoreKbd, 1);
-    x.keys({XK_q});
-    x.keys({XK_Alt_L, XK_q});
-    XkbLockGroup(x.dpy, XkbUseCoreKbd, 0);
-    x.keys({XK_Alt_L, XK_q});
-    EXPECT_FALSE(endsWithin(pid, 500ms)) << "closed by a key that is not q, or by Alt-q";
-    close(out);
-    pid = launch({}, out, {.pictureAtPath = false});
-    ASSERT_TRUE(waitForFrame());
-    XSetInputFocus(x.dpy, x.window(), RevertToParent, CurrentTime);
-    x.keys({XK_q});
-    EXPECT_TRUE(endsCleanly(pid, 0, 1s)) << "q in the US group";
-    close(out);
+    for (bool us : {false, true}) {
+        Demo demo({}, {.pictureAtPath = false});
+        ASSERT_TRUE(waitForFrame());
+        XSetInputFocus(x.dpy, x.window(), RevertToParent, CurrentTime);
+        if (us) {
+            x.keys({XK_q});
+            EXPECT_TRUE(endsCleanly(demo.pid, 0, 1s)) << "q in the US group";
+        } else {
+            XkbLockGroup(x.dpy, XkbUseCoreKbd, 1);
+            x.keys({XK_q});
+            x.keys({XK_Alt_L, XK_q});
+            XkbLockGroup(x.dpy, XkbUseCoreKbd, 0);
+            x.keys({XK_Alt_L, XK_q});
+            EXPECT_FALSE(endsWithin(demo.pid, 500ms)) << "closed by a key that is not q, or by Alt-q";
+        }
+    }
 }
 
 TEST_F(EndToEnd, DragsPanZoomAndADoubleClickPutsTheCameraBack) {
-    int out = -1;
-    pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 200), out);
-    ASSERT_GT(pid, 0);
+    Demo demo(std::vector<uint8_t>(128 * 128 * 3, 200));
     ASSERT_TRUE(waitForFrame());
     Client pointer;
     Blob start = measure();
@@ -177,8 +165,7 @@ TEST_F(EndToEnd, DragsPanZoomAndADoubleClickPutsTheCameraBack) {
     EXPECT_GT(back.radius / start.radius, 0.8);
     EXPECT_LT(back.radius / start.radius, 1.25);
 
-    EXPECT_TRUE(endsCleanly(pid, SIGTERM));
-    close(out);
+    EXPECT_TRUE(endsCleanly(demo.pid, SIGTERM));
 }
 
 }  // namespace

@@ -12,10 +12,8 @@ TEST_F(EndToEnd, NativeOnWaylandTheSameFramesAndInput) {
     Xvfb nest(24, 400, 480);  // weston's screenshots of a 16-bit output are blank
     std::unique_ptr<Weston> weston = startWeston(400, 480, "kiosk-shell.so");  // a window wider than the frame
     if (!weston) GTEST_SKIP() << "weston did not start";
-    int out = -1;
     auto launched = std::chrono::steady_clock::now();
-    pid_t pid = launch(markedPicture(), out, {.env = weston->environment()});
-    ASSERT_GT(pid, 0);
+    auto demo = std::make_unique<Demo>(markedPicture(), How{.env = weston->environment()});
     auto screenshot = [&] { return compositorScreen(*weston); };
     ASSERT_TRUE(waitUntil([&] { return showsAFrame(screenshot()); })) << "no frame reached the compositor";
     expectTexelZeroAtTheCorners(screenshot, launched);
@@ -33,14 +31,14 @@ TEST_F(EndToEnd, NativeOnWaylandTheSameFramesAndInput) {
     EXPECT_NEAR(panned.y, start.y, 12);
 
     pointer.keys({XK_Escape});
-    EXPECT_TRUE(endsCleanly(pid, 0, 1s)) << "Esc";
-    EXPECT_EQ(readAll(out), glVersionLine());
+    EXPECT_TRUE(endsCleanly(demo->pid, 0, 1s)) << "Esc";
+    EXPECT_EQ(demo->said(), glVersionLine());
 
-    pid = launch(markedPicture(), out, {.env = weston->environment()});
+    demo = std::make_unique<Demo>(markedPicture(), How{.env = weston->environment()});
     ASSERT_TRUE(waitUntil([&] { return showsAFrame(screenshot()); })) << "no frame the second time";
     weston->kill();
-    EXPECT_TRUE(ends(pid, W_EXITCODE(1, 0), 0, 1s)) << "the compositor gone";
-    EXPECT_EQ(readAll(out), glVersionLine() + "display connection lost\n");
+    EXPECT_TRUE(ends(demo->pid, W_EXITCODE(1, 0), 0, 1s)) << "the compositor gone";
+    EXPECT_EQ(demo->said(), glVersionLine() + "display connection lost\n");
 }
 
 // On a desktop whose compositor draws no decorations (weston's own shell),
@@ -50,8 +48,7 @@ TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
     Xvfb nest(24, 500, 700);
     std::unique_ptr<Weston> weston = startWeston(500, 700, "desktop-shell.so");
     if (!weston) GTEST_SKIP() << "weston did not start";
-    int out = -1;
-    pid_t pid = launch(markedPicture(), out, {.env = weston->environment()});
+    Demo demo(markedPicture(), {.env = weston->environment()});
     // Where the window put the frame, once it is `wanted` wide.
     Bounds frame;
     auto frameWidth = [&](int wanted) {
@@ -74,8 +71,7 @@ TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
     EXPECT_EQ(frameWidth(320), 320) << "not back to its size";
     // The close button sits at the right of the title bar above the frame.
     pointer.click(frame.right - 16, frame.top - 12);
-    EXPECT_TRUE(endsCleanly(pid, 0, 2s)) << "the close button";
-    close(out);
+    EXPECT_TRUE(endsCleanly(demo.pid, 0, 2s)) << "the close button";
 }
 
 // Asked for full screen at start, the window fills the desktop shell's
@@ -85,8 +81,7 @@ TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
 TEST_F(EndToEnd, OnWaylandFullScreenAtStartAndEndsCleanlyAtEveryStageOfItsSetUp) {
     std::unique_ptr<Weston> weston = startWeston(800, 720, "desktop-shell.so", true);
     if (!weston) GTEST_SKIP() << "weston did not start";
-    int out = -1;
-    pid_t pid = launch(markedPicture(), out, {.args = {"--fullscreen"}, .env = weston->environment()});
+    auto demo = std::make_unique<Demo>(markedPicture(), How{.args = {"--fullscreen"}, .env = weston->environment()});
     Bounds frame;
     auto filled = [&] {
         frame = clearBounds(*weston);
@@ -94,8 +89,7 @@ TEST_F(EndToEnd, OnWaylandFullScreenAtStartAndEndsCleanlyAtEveryStageOfItsSetUp)
     };
     EXPECT_TRUE(waitUntil(filled)) << "not full screen: the frame spans " << frame.left << " to " << frame.right
                                    << " from row " << frame.top;
-    EXPECT_TRUE(endsCleanly(pid));
-    close(out);
+    EXPECT_TRUE(endsCleanly(demo->pid));
 
     for (int ms : {1, 3, 5, 8})
         for (bool gone : {false, true}) {
@@ -103,15 +97,14 @@ TEST_F(EndToEnd, OnWaylandFullScreenAtStartAndEndsCleanlyAtEveryStageOfItsSetUp)
             std::unique_ptr<Weston> doomed = gone ? startWeston(320, 480, "desktop-shell.so", true) : nullptr;
             ASSERT_TRUE(doomed || !gone);
             const Weston& compositor = gone ? *doomed : *weston;
-            pid = launch({}, out, {.pictureAtPath = false, .env = compositor.environment()});
-            ASSERT_TRUE(catches(pid, SIGTERM));  // its own start has run
+            demo = std::make_unique<Demo>(std::vector<uint8_t>{}, How{.pictureAtPath = false, .env = compositor.environment()});
+            ASSERT_TRUE(catches(demo->pid, SIGTERM));  // its own start has run
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
             // Gone: status 1. Stopped: a signal still ends it, with status 0,
             // within the second it promises.
             kill(compositor.pid(), gone ? SIGTERM : SIGSTOP);
-            EXPECT_TRUE(gone ? ends(pid, W_EXITCODE(1, 0), 0, 3s) : endsCleanly(pid, SIGTERM, 3s));
+            EXPECT_TRUE(gone ? ends(demo->pid, W_EXITCODE(1, 0), 0, 3s) : endsCleanly(demo->pid, SIGTERM, 3s));
             kill(compositor.pid(), SIGCONT);
-            close(out);
         }
 }
 

@@ -6,10 +6,8 @@ namespace e2e {
 namespace {
 
 TEST_F(EndToEnd, ShowsTheSpinningCubeOnTheClearColourAndEndsOnSigterm) {
-    int out = -1;
     auto launched = std::chrono::steady_clock::now();
-    pid_t pid = launch(markedPicture(), out);
-    ASSERT_GT(pid, 0);
+    Demo demo(markedPicture());
     Screen first;
     ASSERT_TRUE(waitUntil([&] { return (first = grab()).at(0, 0) == kClear; })) << "no frame reached the screen";
     for (auto [x, y] : {std::pair{319, 0}, {0, 479}, {319, 479}, {10, 240}})
@@ -17,8 +15,8 @@ TEST_F(EndToEnd, ShowsTheSpinningCubeOnTheClearColourAndEndsOnSigterm) {
     EXPECT_NE(first.at(160, 240), kClear) << "the cube is in the middle";
     EXPECT_NE(first.px, nextFrame(first).px) << "the cube spins";
     expectTexelZeroAtTheCorners(grab, launched);
-    EXPECT_TRUE(endsCleanly(pid, SIGTERM));
-    EXPECT_EQ(readAll(out), glVersionLine());
+    EXPECT_TRUE(endsCleanly(demo.pid, SIGTERM));
+    EXPECT_EQ(demo.said(), glVersionLine());
 }
 
 // A window's property of 32-bit items, at most `items` of them.
@@ -35,9 +33,7 @@ std::vector<long> property(Display* dpy, ::Window window, const char* name, long
 }
 
 TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
-    int out = -1;
-    pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 90), out);
-    ASSERT_GT(pid, 0);
+    Demo demo(std::vector<uint8_t>(128 * 128 * 3, 90));
     ASSERT_TRUE(waitForFrame());
     Client x;
     ::Window window = x.window();
@@ -60,7 +56,7 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     XGetWindowAttributes(x.dpy, window, &attrs);
     EXPECT_TRUE(attrs.all_event_masks & VisibilityChangeMask);
     EXPECT_EQ(std::pair(attrs.width, attrs.height), std::pair(320, 480));
-    EXPECT_EQ(property(x.dpy, window, "_NET_WM_PID", 1), std::vector<long>{pid});
+    EXPECT_EQ(property(x.dpy, window, "_NET_WM_PID", 1), std::vector<long>{demo.pid});
     // Its icon, 64 px, opaque where the cube is.
     std::vector<long> icon = property(x.dpy, window, "_NET_WM_ICON", 2 + 64 * 64);
     ASSERT_EQ(icon.size(), 2u + 64 * 64) << "no _NET_WM_ICON";
@@ -75,21 +71,19 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     XEvent event{.xclient = {ClientMessage, 0, True, x.dpy, window, protocols, 32, {.l = {long(del), CurrentTime}}}};
     XSendEvent(x.dpy, window, False, NoEventMask, &event);
     XSync(x.dpy, False);
-    EXPECT_TRUE(endsCleanly(pid, 0)) << "closing the window";
-    close(out);
+    EXPECT_TRUE(endsCleanly(demo.pid, 0)) << "closing the window";
 }
 
 TEST_F(EndToEnd, UnmappedItDrawsNothingAndMappedAgainItDrawsOn) {
-    int out = -1;
-    pid_t pid = launch({}, out, {.pictureAtPath = false});
+    Demo demo({}, {.pictureAtPath = false});
     ASSERT_TRUE(waitForFrame());
     Client x;
     ::Window window = x.window();
     ASSERT_NE(window, 0u);
-    auto cpuOverASecond = [pid] {
-        long long before = cpuNs(pid);
+    auto cpuOverASecond = [&] {
+        long long before = cpuNs(demo.pid);
         std::this_thread::sleep_for(1s);
-        return cpuNs(pid) - before;
+        return cpuNs(demo.pid) - before;
     };
     long long shown = cpuOverASecond();
     XUnmapWindow(x.dpy, window);
@@ -103,8 +97,7 @@ TEST_F(EndToEnd, UnmappedItDrawsNothingAndMappedAgainItDrawsOn) {
     Screen first = grab(), second = nextFrame(first);
     EXPECT_TRUE(showsAFrame(second));
     EXPECT_NE(first.px, second.px) << "it does not spin on";
-    EXPECT_TRUE(endsCleanly(pid, SIGTERM));
-    close(out);
+    EXPECT_TRUE(endsCleanly(demo.pid, SIGTERM));
 }
 
 // How many pixels of the frame at (x0, 0) in the window, scaled k times,
@@ -129,8 +122,7 @@ TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsI
                     reinterpret_cast<const unsigned char*>(resources), sizeof resources - 1);
     XSync(x.dpy, False);
     for (KeySym key : {XK_Escape, XK_q}) {
-        int out = -1;
-        pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 200), out);
+        Demo demo(std::vector<uint8_t>(128 * 128 * 3, 200));
         ::Window window = 0;
         XWindowAttributes attrs{};
         ASSERT_TRUE(waitUntil([&] {
@@ -189,8 +181,7 @@ TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsI
         }
         XSetInputFocus(x.dpy, window, RevertToParent, CurrentTime);
         x.keys({key});
-        EXPECT_TRUE(endsCleanly(pid, 0, 1s)) << XKeysymToString(key);
-        close(out);
+        EXPECT_TRUE(endsCleanly(demo.pid, 0, 1s)) << XKeysymToString(key);
     }
 }
 
@@ -216,8 +207,7 @@ TEST_F(EndToEnd, UnderAWindowManagerF11AsksForFullScreenAndBack) {
                 asked.push_back({e.xclient.data.l[0], e.xclient.data.l[1]});
         }
     };
-    int out = -1;
-    pid_t pid = launch(std::vector<uint8_t>(128 * 128 * 3, 90), out);
+    Demo demo(std::vector<uint8_t>(128 * 128 * 3, 90));
     ASSERT_TRUE(waitUntil([&] { return serve(), showsAFrame(grab()); })) << "no frame under the window manager";
     x.move(160, 240);
     x.keys({XK_F11});
@@ -226,8 +216,7 @@ TEST_F(EndToEnd, UnderAWindowManagerF11AsksForFullScreenAndBack) {
     EXPECT_TRUE(waitUntil([&] { return serve(), asked.size() == 2; })) << "the second F11 asked nothing";
     EXPECT_EQ(asked, (std::vector<std::pair<long, long>>{{1, full}, {0, full}}));
     x.keys({XK_Escape});
-    EXPECT_TRUE(endsCleanly(pid, 0)) << "Esc";
-    ::close(out);
+    EXPECT_TRUE(endsCleanly(demo.pid, 0)) << "Esc";
     XDestroyWindow(x.dpy, check);
 }
 

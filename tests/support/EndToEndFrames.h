@@ -27,29 +27,20 @@ inline const Face kFaces[6] = {
 struct Pose {
     float theta = 45, phi = 30;
     // Eye coordinates of a cube point (x right, y up, z toward the viewer).
-    void eye(const float v[3], double out[3], bool translate = true) const {
-        double t = theta * M_PI / 180, p = phi * M_PI / 180;
-        double x = v[0] * std::cos(t) - v[1] * std::sin(t);
-        double y = v[0] * std::sin(t) + v[1] * std::cos(t);
-        double y2 = y * std::cos(p) - v[2] * std::sin(p);
-        double z2 = y * std::sin(p) + v[2] * std::cos(p);
-        out[0] = x;
-        out[1] = z2;
-        out[2] = -(y2 + (translate ? 7 : 0));
+    std::array<double, 3> eye(const float v[3], bool translate = true) const {
+        double t = theta * M_PI / 180, p = phi * M_PI / 180, y = v[0] * std::sin(t) + v[1] * std::cos(t);
+        return {v[0] * std::cos(t) - v[1] * std::sin(t), y * std::sin(p) + v[2] * std::cos(p),
+                -(y * std::cos(p) - v[2] * std::sin(p) + (translate ? 7 : 0))};
     }
     std::pair<double, double> screen(const float v[3]) const {
-        double e[3];
-        eye(v, e);
+        auto e = eye(v);
         double f = 1 / std::tan(25 * M_PI / 180), w = -e[2];
         return {(f / (320.0 / 480.0) * e[0] / w + 1) / 2 * 320, (1 - f * e[1] / w) / 2 * 480};
     }
     bool facing(const Face& face) const {
-        float centre[3] = {0, 0, 0};
-        for (const auto& c : face.corner)
-            for (int k = 0; k < 3; ++k) centre[k] += c[k] / 4;
-        double e[3], n[3];
-        eye(centre, e);
-        eye(centre, n, false);  // the centre is along the face's normal
+        float centre[3];  // halfway between opposite corners
+        for (int k = 0; k < 3; ++k) centre[k] = (face.corner[0][k] + face.corner[2][k]) / 2;
+        auto e = eye(centre), n = eye(centre, false);  // the centre is along the face's normal
         return n[0] * e[0] + n[1] * e[1] + n[2] * e[2] < 0;
     }
 };

@@ -146,6 +146,14 @@ inline std::string reachableProgram() {
     return gReachable + "/bin/orvanel";
 }
 
+inline std::string readAll(int fd) {
+    std::string s;
+    char buf[256];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return s;
+}
+
 struct How {
     bool pictureAtPath = true;  // otherwise nothing is there
     bool unprivileged = false;  // run as nobody (as root), from a copy nobody can reach
@@ -188,6 +196,22 @@ inline pid_t launch(const std::vector<uint8_t>& picture, int& out, How how = {})
     if (how.readerGone) close(std::exchange(out, -1));
     return pid;
 }
+
+// The program launched; killed, should a check end the test first.
+struct Demo {
+    explicit Demo(const std::vector<uint8_t>& picture, How how = {}) : pid(launch(picture, out, std::move(how))) {
+        EXPECT_GT(pid, 0) << "not launched";
+    }
+    Demo(const Demo&) = delete;
+    ~Demo() {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+        if (out >= 0) close(out);
+    }
+    // All it has printed (once it has ended).
+    std::string said() { return readAll(std::exchange(out, -1)); }
+    int out = -1;
+    const pid_t pid;
+};
 
 // The program's wait status once it has ended, or nothing (and it is killed)
 // when it is still running after `limit`.
@@ -237,14 +261,6 @@ inline std::string glVersionLine() {
         return "GL version " + std::to_string(major) + "." + std::to_string(minor) + "\n";
     }();
     return line;
-}
-
-inline std::string readAll(int fd) {
-    std::string s;
-    char buf[256];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<size_t>(n));
-    close(fd);
-    return s;
 }
 
 // A white picture, black over texels s, t < 16: black stays black under any
