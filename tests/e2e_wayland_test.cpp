@@ -97,7 +97,8 @@ TEST_F(EndToEnd, OnWaylandFullScreenAtStartAndEndsCleanlyAtEveryStageOfItsSetUp)
             std::unique_ptr<Weston> doomed = gone ? startWeston(320, 480, "desktop-shell.so", true) : nullptr;
             ASSERT_TRUE(doomed || !gone);
             const Weston& compositor = gone ? *doomed : *weston;
-            demo = std::make_unique<Demo>(std::vector<uint8_t>{}, How{.pictureAtPath = false, .env = compositor.environment()});
+            demo = std::make_unique<Demo>(std::vector<uint8_t>{},
+                                          How{.pictureAtPath = false, .env = compositor.environment()});
             ASSERT_TRUE(catches(demo->pid, SIGTERM));  // its own start has run
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
             // Gone: status 1. Stopped: a signal still ends it, with status 0,

@@ -16,12 +16,13 @@ public:
     // Throws std::runtime_error when it does not start. A `scale` above 1
     // gives its output that scale, as a screen of many dots per inch has:
     // then the output is width x height of its own units, `scale` times as
-    // many pixels each way.
-    Weston(int width, int height, const std::string& shell = "kiosk-shell.so", int scale = 1) {
+    // many pixels each way. `headless`: on no X server even if there is one.
+    Weston(int width, int height, const std::string& shell = "kiosk-shell.so", int scale = 1, bool headless = false) {
         mRuntimeDir = (std::filesystem::temp_directory_path() / "orvanel-weston-XXXXXX").string();
         if (!mkdtemp(mRuntimeDir.data())) throw std::runtime_error("cannot make a runtime folder for weston");
         const char* display = std::getenv("DISPLAY");
-        mPid = servers::spawn({"weston", display && *display ? "--backend=x11-backend.so" : "--backend=headless-backend.so",
+        headless = headless || !display || !*display;
+        mPid = servers::spawn({"weston", headless ? "--backend=headless-backend.so" : "--backend=x11-backend.so",
                                "--use-pixman", "--debug", "--socket=" + mSocket, "--width=" + std::to_string(width),
                                "--height=" + std::to_string(height), "--idle-time=0", "--shell=" + shell,
                                "--scale=" + std::to_string(scale)},
@@ -54,8 +55,7 @@ public:
     Rgb screenshot() const {
         for (const auto& entry : std::filesystem::directory_iterator(mRuntimeDir))
             if (entry.path().extension() == ".png") std::filesystem::remove(entry.path());
-        pid_t pid = servers::spawn({"weston-screenshooter"}, {"XDG_RUNTIME_DIR=" + mRuntimeDir, "WAYLAND_DISPLAY=" + mSocket},
-                                   mRuntimeDir, mLog);
+        pid_t pid = servers::spawn({"weston-screenshooter"}, environment(), mRuntimeDir, mLog);
         waitpid(pid, nullptr, 0);
         for (const auto& entry : std::filesystem::directory_iterator(mRuntimeDir))
             if (entry.path().extension() == ".png") return readPng(entry.path().string());

@@ -47,10 +47,7 @@ struct Pose {
 
 inline Pose poseOfFrame(int n) {
     Pose pose;
-    for (int k = 0; k < n; ++k) {
-        pose.theta += 5.94f;
-        pose.phi += 5.94f;
-    }
+    for (int k = 0; k < n; ++k) pose = {pose.theta + 5.94f, pose.phi + 5.94f};
     return pose;
 }
 
@@ -153,12 +150,9 @@ inline Blob blobOf(const std::vector<uint16_t>& px, int width) {
 // Averaged over a few frames of what `pixels` reads, `width` pixels a row.
 inline Blob measure(const std::function<std::vector<uint16_t>()>& pixels = [] { return grab().px; }, int width = 320) {
     Blob sum;
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < 6; ++k, std::this_thread::sleep_for(45ms)) {
         Blob b = blobOf(pixels(), width);
-        sum.x += b.x / 6;
-        sum.y += b.y / 6;
-        sum.radius += b.radius / 6;
-        std::this_thread::sleep_for(45ms);
+        sum = {sum.x + b.x / 6, sum.y + b.y / 6, sum.radius + b.radius / 6};
     }
     return sum;
 }

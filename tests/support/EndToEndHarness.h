@@ -116,20 +116,6 @@ inline bool enterPrivateRoot(int namespaces = 0) {
            chroot(root.c_str()) == 0 && chdir("/") == 0;
 }
 
-// Whether this machine lets the tests make such a root (a kernel may refuse
-// user namespaces to ordinary users).
-inline bool privateRootsWork() {
-    static const bool work = [] {
-        scratch();
-        pid_t pid = fork();
-        if (pid == 0) _exit(enterPrivateRoot() ? 0 : 1);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }();
-    return work;
-}
-
 // A copy of the program and its sample that another user can reach (the
 // clone may be in a home folder no one else may enter).
 inline std::string gReachable;
@@ -223,6 +209,17 @@ inline std::optional<int> endsWithin(pid_t pid, std::chrono::milliseconds limit)
     return std::nullopt;
 }
 
+// Whether this machine lets the tests make such a root (a kernel may refuse
+// user namespaces to ordinary users).
+inline bool privateRootsWork() {
+    static const bool work = [] {
+        pid_t pid = scratch().empty() ? -1 : fork();
+        if (pid == 0) _exit(enterPrivateRoot() ? 0 : 1);
+        return pid > 0 && endsWithin(pid, 10s) == 0;
+    }();
+    return work;
+}
+
 // Sends `sig` (none for 0) and checks that the program then ends within
 // `limit` with wait status `status`.
 inline ::testing::AssertionResult ends(pid_t pid, int status, int sig, std::chrono::milliseconds limit) {
@@ -243,9 +240,9 @@ inline bool catches(pid_t pid, int sig) {
     auto caught = [&] {
         std::ifstream status("/proc/" + std::to_string(pid) + "/status");
         std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1) == 1;
-        return false;
+        while (std::getline(status, line) && line.rfind("SigCgt:", 0) != 0) {
+        }
+        return status && (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1);
     };
     return waitUntil(caught, 5s, 500us);
 }
@@ -329,8 +326,7 @@ public:
     }
     void click(int x, int y) {
         move(x, y);
-        button(1, true);
-        button(1, false);
+        for (bool down : {true, false}) button(1, down);
     }
     void drag(unsigned b, int x0, int y0, int x1, int y1) {
         move(x0, y0);
@@ -349,15 +345,13 @@ public:
     ::Window window() const {
         ::Window root, parent, *children = nullptr, found = 0;
         unsigned count = 0;
-        if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count))
-            for (unsigned i = 0; i < count && !found; ++i) {
-                char* name = nullptr;
-                if (XFetchName(dpy, children[i], &name) && name) {
-                    if (std::string(name) == "Orvanel") found = children[i];
-                    XFree(name);
-                }
-            }
-        if (children) XFree(children);
+        XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count);
+        for (unsigned i = 0; i < count; ++i) {
+            char* name = nullptr;
+            if (XFetchName(dpy, children[i], &name) && std::string(name) == "Orvanel") found = children[i];
+            XFree(name);
+        }
+        XFree(children);
         return found;
     }
 
@@ -373,16 +367,12 @@ private:
 // A compositor (`headless`: weston's headless backend, no seat), or none
 // when weston does not start.
 inline std::unique_ptr<Weston> startWeston(int width, int height, const std::string& shell, bool headless = false) {
-    std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-    if (headless) unsetenv("DISPLAY");
-    std::unique_ptr<Weston> weston;
     try {
-        weston = std::make_unique<Weston>(width, height, shell);
+        return std::make_unique<Weston>(width, height, shell, 1, headless);
     } catch (const std::exception& e) {
         std::printf("%s\n", e.what());
+        return nullptr;
     }
-    setenv("DISPLAY", display.c_str(), 1);
-    return weston;
 }
 
 // The frame on the compositor's 400 x 480 output, as the 5-6-5 pixels it was
@@ -394,7 +384,8 @@ inline Screen compositorScreen(const Weston& weston) {
         for (int x = 0; x < 400; ++x) {
             const unsigned char* p = shot.at(x, y);
             if ((x < 40 || x >= 360) && (p[0] || p[1] || p[2])) return Screen{std::vector<uint16_t>(320 * 480)};
-            if (x >= 40 && x < 360) s.px[y * 320 + x - 40] = static_cast<uint16_t>((p[0] >> 3) << 11 | (p[1] >> 2) << 5 | p[2] >> 3);
+            if (x >= 40 && x < 360)
+                s.px[y * 320 + x - 40] = static_cast<uint16_t>((p[0] >> 3) << 11 | (p[1] >> 2) << 5 | p[2] >> 3);
         }
     return s;
 }
