@@ -9,6 +9,7 @@
 #include "CoreSurface.h"
 #include "Foundation.h"
 #include "LayerKit.h"
+#include "LayerTree.h"
 #include "PointerInput.h"
 #include "RunStats.h"
 #include "UIKit.h"
@@ -208,6 +209,19 @@ TEST(SurfaceBuffer, MakesOnlyPositive565BuffersAndCountsLocks) {
         CFRelease(b);
         layer->setContents(layer->contents());
         EXPECT_EQ(CoreSurfaceBufferGetWidth(layer->contents()), c.w);
+        // Placed by the offsets of every layer above it but the view's own.
+        LKLayer* root = alloc<LKLayer>();
+        LKLayer* parent = alloc<LKLayer>();
+        root->setFrame(CGRectMake(100, 100, 0, 0));
+        parent->setFrame(CGRectMake(3, 5, 0, 0));
+        layer->setFrame(CGRectMake(10, 20, 0, 0));
+        root->addSublayer(parent);
+        parent->addSublayer(layer);
+        std::vector<float> at;
+        layertree::forEachBuffer(root, [&](CoreSurfaceBufferRef, float x, float y) { at = {x, y}; });
+        EXPECT_EQ(at, (std::vector<float>{13, 25}));
+        root->release();
+        parent->release();
         layer->release();
     }
     EXPECT_NE(CoreSurfaceBufferLock(nullptr, 3), 0);
@@ -320,6 +334,15 @@ TEST(FrameRing, NeverHandsOutABlockTheReaderHoldsAndKeepsTheFrameWhenAsked) {
             EXPECT_FALSE(memory.block()) << "a reader that never lets go: memory of its own";
         }
     }
+    // Once the reader lets go, the frame stays in its block: no copy a frame.
+    FakeReaderMemory idle(-1, false);
+    idle.grow();
+    idle.forWriting(true);
+    idle.show();  // block 0 held: the next frame goes to a new block 1
+    idle.forWriting(true);
+    idle.mHeld.clear();
+    idle.forWriting(true);
+    EXPECT_EQ(idle.block(), std::optional<size_t>(1));
 }
 
 // --stats: percentiles by the nearest rank over the intervals between

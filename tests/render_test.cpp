@@ -3,8 +3,11 @@
 // ORVANEL_TEST_DEPTH (16 by default).
 #include <GLES/gl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -205,6 +208,23 @@ TEST_F(RenderTest, FramesFollowOneAnother) {
     EXPECT_EQ(pixels()[240 * 320 + 160], 0x4A6C);
     EXPECT_EQ(CoreSurfaceBufferGetLockCount(view->screenSurface()), 0);
     EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);  // nothing current between frames
+}
+
+// A flood of signals before the run loop reads any never blocks the process
+// in its handler.
+TEST_F(RenderTest, SignalsNeverBlockTheProcess) {
+    pid_t child = fork();
+    if (child == 0) {
+        for (int k = 0; k < 100000; ++k) raise(SIGTERM);
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (kill(child, SIGKILL) == 0) waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "stuck in the signal handler";
 }
 
 // While another client holds the server, nothing put is read: drawing moves
