@@ -57,8 +57,6 @@ class TestCompositor {
 public:
     explicit TestCompositor(CompositorOptions options = {});
     ~TestCompositor();
-    TestCompositor(const TestCompositor&) = delete;
-    TestCompositor& operator=(const TestCompositor&) = delete;
 
     // A client's WAYLAND_DISPLAY, XDG_RUNTIME_DIR and ORVANEL_BACKEND.
     std::vector<std::string> environment() const;
