@@ -26,23 +26,16 @@ protected:
     }
 };
 
-// The program on `compositor`; killed should a check end the test first.
-struct Program {
-    explicit Program(TestCompositor& compositor, std::vector<std::string> args = {}) {
-        pid = launch(markedPicture(), out, {.args = std::move(args), .env = compositor.environment()});
-    }
-    ~Program() {
-        if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-        if (out >= 0) close(out);
-    }
+// The program on `compositor`.
+struct Program : Demo {
+    explicit Program(TestCompositor& compositor, std::vector<std::string> args = {})
+        : Demo(markedPicture(), {.args = std::move(args), .env = compositor.environment()}) {}
     // It ends with status 0 (after `sig`, unless 0), having lost nothing.
     void endsCleanly(int sig = SIGTERM) {
-        EXPECT_TRUE(e2e::endsCleanly(std::exchange(pid, -1), sig, 3s));
-        std::string said = readAll(std::exchange(out, -1));
-        EXPECT_EQ(said.find("lost"), std::string::npos) << said;
+        EXPECT_TRUE(e2e::endsCleanly(pid, sig, 3s));
+        std::string out = said();
+        EXPECT_EQ(out.find("lost"), std::string::npos) << out;
     }
-    pid_t pid = -1;
-    int out = -1;
 };
 
 template <class Holds>
