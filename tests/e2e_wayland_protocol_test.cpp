@@ -28,8 +28,13 @@ protected:
 
 // The program on `compositor`.
 struct Program : Demo {
-    explicit Program(TestCompositor& compositor, std::vector<std::string> args = {})
-        : Demo(markedPicture(), {.args = std::move(args), .env = compositor.environment()}) {}
+    // `env` after the compositor's: an empty value unsets.
+    explicit Program(TestCompositor& compositor, std::vector<std::string> args = {}, std::vector<std::string> env = {})
+        : Demo(markedPicture(), {.args = std::move(args), .env = joined(compositor.environment(), env)}) {}
+    static std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
     // It ends with status 0 (after `sig`, unless 0), having lost nothing.
     void endsCleanly(int sig = SIGTERM) {
         EXPECT_TRUE(e2e::endsCleanly(pid, sig, 3s));
@@ -222,6 +227,15 @@ TEST_F(WaylandProtocol, DragsTurnAndZoomTheCubeAndEscEndsIt) {
     EXPECT_LT(blobOf(nextFrame(compositor).px, 320).radius, 0.8 * before) << "not zoomed out";
 
     compositor.key(KEY_ESC);
+    program.endsCleanly(0);
+}
+
+// Named by neither WAYLAND_DISPLAY nor DISPLAY, the compositor at the default
+// socket of XDG_RUNTIME_DIR is the one; --duration alone ends the run.
+TEST_F(WaylandProtocol, FindsTheDefaultSocketAndEndsAfterTheDurationGiven) {
+    TestCompositor compositor({.socket = "wayland-0"});
+    Program program(compositor, {"--duration", "0.5"}, {"WAYLAND_DISPLAY=", "DISPLAY=", "ORVANEL_BACKEND="});
+    EXPECT_TRUE(until(compositor, [](const Facts& f) { return f.frames > 0; })) << "not found";
     program.endsCleanly(0);
 }
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <string_view>
@@ -103,7 +104,10 @@ Connection::Connection(display::EventLoop& loop) : mLoop(loop) {}
 std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, std::string& why) {
     std::unique_ptr<Connection> c(new Connection(loop));
     Globals& g = c->mGlobals;
-    g.display = wl_display_connect(nullptr);
+    // Set but empty, WAYLAND_DISPLAY would make libwayland look for a socket
+    // named nothing: the default is meant.
+    const char* named = std::getenv("WAYLAND_DISPLAY");
+    g.display = wl_display_connect(named && *named ? nullptr : "wayland-0");
     if (!g.display) return nullptr;
     g.registry = wl_display_get_registry(g.display);
     static const wl_registry_listener kRegistryListener = {onGlobal, ignore};

@@ -78,7 +78,7 @@ struct TestCompositor::Impl {
     CompositorOptions options;
     wl_display* display = wl_display_create();
     std::string dir = (std::filesystem::temp_directory_path() / "orvanel-compositor-XXXXXX").string();
-    std::string socket = "wayland-test";
+    std::string socket = options.socket;
     int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // stops the thread
     std::atomic<bool> stopping{false};
     std::thread thread;

@@ -21,6 +21,7 @@ struct CompositorOptions {
     bool rgb565 = true;         // wl_shm offers 5-6-5 besides ARGB8888 and XRGB8888
     bool holdFrames = false;    // frame callbacks wait for releaseFrames()
     bool holdReleases = false;  // replaced buffers wait for releaseBuffers()
+    const char* socket = "wayland-test";  // its name in the private runtime folder
 };
 
 // A buffer as committed: its pixels copied then.
