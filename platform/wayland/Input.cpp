@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <map>
 #include <utility>
 #include <vector>
@@ -31,7 +32,6 @@ struct Deleter {
 struct Keyboard {
     wl_keyboard* proxy = nullptr;
     wl_surface* surface = nullptr;
-    std::unique_ptr<xkb_context, Deleter<xkb_context_unref>> context{xkb_context_new(XKB_CONTEXT_NO_FLAGS)};
     // The state goes before the keymap it was made from.
     std::unique_ptr<xkb_keymap, Deleter<xkb_keymap_unref>> keymap;
     std::unique_ptr<xkb_state, Deleter<xkb_state_unref>> state;
@@ -52,6 +52,7 @@ struct Touch {
 // Each listener's data.
 struct Seat::State {
     std::map<wl_surface*, InputTarget*> surfaces;
+    std::unique_ptr<xkb_context, Deleter<xkb_context_unref>> xkb{xkb_context_new(XKB_CONTEXT_NO_FLAGS)};
     Pointer pointer;
     Keyboard keyboard;
     Touch touch;
@@ -132,13 +133,14 @@ const wl_pointer_listener kPointerListener = [] {
 // --- keyboard
 
 void keymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
-    Keyboard& k = of(data).keyboard;
+    State& s = of(data);
+    Keyboard& k = s.keyboard;
     k.state.reset();
     k.keymap.reset();
-    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && k.context) {
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && s.xkb) {
         void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (text != MAP_FAILED) {
-            k.keymap.reset(xkb_keymap_new_from_string(k.context.get(), static_cast<const char*>(text),
+            k.keymap.reset(xkb_keymap_new_from_string(s.xkb.get(), static_cast<const char*>(text),
                                                       XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
             munmap(text, size);
         }
@@ -181,9 +183,8 @@ const wl_keyboard_listener kKeyboardListener = {keymap, keyboardEnter, keyboardL
 // --- touch
 
 Finger* finger(State& s, int id) {
-    for (Finger& f : s.touch.fingers)
-        if (f.id == id) return &f;
-    return nullptr;
+    auto found = std::ranges::find(s.touch.fingers, id, &Finger::id);
+    return found == s.touch.fingers.end() ? nullptr : &*found;
 }
 
 void touchAt(const State& s, display::Touch phase, const Finger& f, uint32_t time) {
@@ -227,47 +228,30 @@ const wl_touch_listener kTouchListener = {touchDown, touchUp, touchMotion, ignor
 
 // --- seat
 
-// Seats before version 3 have no release request.
-template <class Device>
-void letGo(Device*& device, void (*release)(Device*), void (*destroy)(Device*)) {
-    if (device) (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(device)) >= 3 ? release : destroy)(device);
-    device = nullptr;
-}
-
-void releaseDevices(State& s, bool pointer, bool keyboard, bool touch) {
-    if (pointer) {
-        letGo(s.pointer.proxy, wl_pointer_release, wl_pointer_destroy);
-        s.pointer = Pointer{};
-    }
-    if (keyboard) {
-        letGo(s.keyboard.proxy, wl_keyboard_release, wl_keyboard_destroy);
-        s.keyboard.surface = nullptr;
-        s.keyboard.state.reset();
-        s.keyboard.keymap.reset();
-    }
-    if (touch) {
-        letGo(s.touch.proxy, wl_touch_release, wl_touch_destroy);
-        s.touch = Touch{};
+// A device while the seat has it, with its listener; let go, and what was
+// known through it forgotten, when the seat no longer has it. Seats before
+// version 3 have no release request.
+template <class Device, class Proxy, class Listener>
+void follow(State& s, wl_seat* seat, bool has, Device& device, Proxy* (*get)(wl_seat*),
+            int (*listen)(Proxy*, const Listener*, void*), const Listener& listener, void (*release)(Proxy*),
+            void (*destroy)(Proxy*)) {
+    if (has && !device.proxy) {
+        device.proxy = get(seat);
+        listen(device.proxy, &listener, &s);
+    } else if (!has && device.proxy) {
+        (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(device.proxy)) >= 3 ? release : destroy)(device.proxy);
+        device = Device{};
     }
 }
 
 void capabilities(void* data, wl_seat* seat, uint32_t caps) {
     State& s = of(data);
-    bool pointer = caps & WL_SEAT_CAPABILITY_POINTER, keyboard = caps & WL_SEAT_CAPABILITY_KEYBOARD,
-         touch = caps & WL_SEAT_CAPABILITY_TOUCH;
-    releaseDevices(s, !pointer, !keyboard, !touch);
-    if (pointer && !s.pointer.proxy) {
-        s.pointer.proxy = wl_seat_get_pointer(seat);
-        wl_pointer_add_listener(s.pointer.proxy, &kPointerListener, &s);
-    }
-    if (keyboard && !s.keyboard.proxy) {
-        s.keyboard.proxy = wl_seat_get_keyboard(seat);
-        wl_keyboard_add_listener(s.keyboard.proxy, &kKeyboardListener, &s);
-    }
-    if (touch && !s.touch.proxy) {
-        s.touch.proxy = wl_seat_get_touch(seat);
-        wl_touch_add_listener(s.touch.proxy, &kTouchListener, &s);
-    }
+    follow(s, seat, caps & WL_SEAT_CAPABILITY_POINTER, s.pointer, wl_seat_get_pointer, wl_pointer_add_listener,
+           kPointerListener, wl_pointer_release, wl_pointer_destroy);
+    follow(s, seat, caps & WL_SEAT_CAPABILITY_KEYBOARD, s.keyboard, wl_seat_get_keyboard, wl_keyboard_add_listener,
+           kKeyboardListener, wl_keyboard_release, wl_keyboard_destroy);
+    follow(s, seat, caps & WL_SEAT_CAPABILITY_TOUCH, s.touch, wl_seat_get_touch, wl_touch_add_listener, kTouchListener,
+           wl_touch_release, wl_touch_destroy);
 }
 
 const wl_seat_listener kSeatListener = {capabilities, ignore};
@@ -278,7 +262,8 @@ Seat::Seat(wl_seat* seat) : mState(std::make_unique<State>()) {
     wl_seat_add_listener(seat, &kSeatListener, mState.get());
 }
 
-Seat::~Seat() { releaseDevices(*mState, true, true, true); }
+// A seat with no devices left.
+Seat::~Seat() { capabilities(mState.get(), nullptr, 0); }
 
 void Seat::addInputSurface(wl_surface* surface, InputTarget* target) { mState->surfaces.emplace(surface, target); }
 
