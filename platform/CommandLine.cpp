@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #ifndef ORVANEL_VERSION
 #define ORVANEL_VERSION "unknown"
@@ -66,25 +67,19 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
     ParsedCommandLine parsed;
     Options& o = parsed.options;
     bool optionsEnded = false;
-    auto picture = [&](const std::string& path) {
-        if (!o.picture.empty()) return false;
-        o.picture = path;
-        return true;
-    };
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (optionsEnded || arg == "-" || arg.rfind("-", 0) != 0) {
-            if (arg.empty()) return usageError("the picture's name is empty");
-            if (!picture(arg)) return usageError("one picture only: '" + o.picture + "' and '" + arg + "'");
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
         std::string value;
         bool inlineValue = false;
-        if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+        // A plain argument is the picture, as if named by --picture.
+        if (optionsEnded || arg == "-" || arg.rfind("-", 0) != 0) {
+            if (arg.empty()) return usageError("the picture's name is empty");
+            value = std::exchange(arg, "--picture");
+            inlineValue = true;
+        } else if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        } else if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = arg.substr(eq + 1);
             arg.erase(eq);
             inlineValue = true;
@@ -111,10 +106,9 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
             (arg == "--fullscreen" ? o.fullscreen : o.offscreen) = true;
         } else if (arg == "--picture" || arg == "--screenshot") {
             if (!takesValue() || value.empty()) return usageError("option '" + arg + "' needs a FILE");
-            if (arg == "--screenshot")
-                o.screenshot = value;
-            else if (!picture(value))
+            if (arg == "--picture" && !o.picture.empty())
                 return usageError("one picture only: '" + o.picture + "' and '" + value + "'");
+            (arg == "--screenshot" ? o.screenshot : o.picture) = value;
         } else if (arg == "--frames") {
             auto whole = [](const char* text, char** end) { return std::strtol(text, end, 10); };
             if (!takesValue() || !positive(value.c_str(), o.frames, whole))
