@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -134,9 +135,7 @@ NSRunLoop* NSRunLoop::mainRunLoop() {
 
 double NSRunLoop::now() const {
     if (mClock) return mClock();
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 void NSRunLoop::addTimer(NSTimer* timer) {
@@ -189,10 +188,8 @@ void NSRunLoop::fireDueTimers() {
 }
 
 void NSRunLoop::runOnce(double maxWait) {
-    double wait = std::min(maxWait, nextTimerDue() - now());
-    if (wait < 0) wait = 0;
-    if (mClock) wait = 0;  // a test clock never waits for real time
-    wait = std::min(wait, 3600.0);
+    // A test clock never waits for real time.
+    double wait = mClock ? 0 : std::clamp(std::min(maxWait, nextTimerDue() - now()), 0.0, 3600.0);
     bool lazy = wait < kLazyWait && !mWakeOnSources;
     mWakeOnSources = false;
     std::vector<pollfd>& fds = mPollFds;
