@@ -33,8 +33,12 @@ public:
         return createWindow(mLink, mWindow, x, y, width, height, title);
     }
     ::Window id() const override { return mWindow.id; }
-    void setShown(bool shown) override { mapWindow(mWindow, shown); }
-    void raise() override { raiseWindow(mWindow); }
+    void setShown(bool shown) override {
+        if (Display* dpy = displayOf(mWindow)) (shown ? XMapWindow : XUnmapWindow)(dpy, mWindow.id);
+    }
+    void raise() override {
+        if (Display* dpy = displayOf(mWindow)) XRaiseWindow(dpy, mWindow.id);
+    }
     void setFullscreen(bool fullscreen) override { x11::setFullscreen(mWindow, fullscreen); }
     bool wantsFrame() const override { return isVisible(mWindow); }
     void put(const display::Frame& frame, int x, int y) override {

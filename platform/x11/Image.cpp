@@ -4,8 +4,10 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <ranges>
 #include <vector>
 
 #include "Connection.h"
@@ -145,14 +147,10 @@ bool idle(const Image& image) {
 }
 
 bool wantsNotice(const Image& image) {
-    if (!image.link) return true;
-    int others = 0, idleOthers = 0;
-    for (const Image* other : image.link->images)
-        if (other != &image && image.ring && other->ring == image.ring) {
-            ++others;
-            idleOthers += idle(*other);
-        }
-    return others == 0 || idleOthers < others;
+    if (!image.link || !image.ring) return true;
+    auto sibling = [&](const Image* other) { return other != &image && other->ring == image.ring; };
+    auto others = image.link->images | std::views::filter(sibling);
+    return std::ranges::empty(others) || !std::ranges::all_of(others, [](const Image* o) { return idle(*o); });
 }
 
 void waitIdle(Image& image) {
@@ -206,14 +204,11 @@ private:
 std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Link>& link, int width, int height,
                                                         int pitch) {
     Display* dpy = link->display();
-    if (!dpy || link->connection->features().shmCompletion < 0) return nullptr;
-    Visual* v = DefaultVisual(dpy, DefaultScreen(dpy));
-    bool native565 = DefaultDepth(dpy, DefaultScreen(dpy)) == 16 && v->c_class == TrueColor &&
-                     v->red_mask == 0xf800 && v->green_mask == 0x7e0 && v->blue_mask == 0x1f;
-    if (!native565) return nullptr;
+    if (!dpy || link->connection->features().shmCompletion < 0 || DefaultDepth(dpy, DefaultScreen(dpy)) != 16 ||
+        !is565(DefaultVisual(dpy, DefaultScreen(dpy))))
+        return nullptr;
     auto memory = std::make_unique<SharedFrameMemory>(link, width, height, pitch);
-    if (!memory->grow()) return nullptr;
-    return memory;
+    return memory->grow() ? std::move(memory) : nullptr;
 }
 
 }  // namespace x11

@@ -28,6 +28,12 @@ struct Image {
     const void* ring = nullptr;  // the images that take turns with it
 };
 
+// A visual whose pixels are 5-6-5 as frames are: such a window shows a frame's
+// rows as they are.
+inline bool is565(const Visual* v) {
+    return v->c_class == TrueColor && v->red_mask == 0xf800 && v->green_mask == 0x7e0 && v->blue_mask == 0x1f;
+}
+
 // Zeroed memory for a ZPixmap of the given depth, `pitch` bytes a row.
 bool createImage(const std::shared_ptr<Link>& link, Image& image, int depth, int bytesPerPixel, int width,
                  int height, int pitch);

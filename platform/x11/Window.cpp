@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "Connection.h"
 #include "Present.h"
@@ -34,14 +35,9 @@ void describe(Display* dpy, WindowState& w, const std::string& title) {
     XClassHint hint{res, cls};
     XSetClassHint(dpy, w.id, &hint);
     char host[256] = {0};
-    if (gethostname(host, sizeof host - 1) == 0) {
-        XTextProperty machine{};
-        char* name = host;
-        if (XStringListToTextProperty(&name, 1, &machine)) {
-            XSetWMClientMachine(dpy, w.id, &machine);
-            XFree(machine.value);
-        }
-    }
+    if (gethostname(host, sizeof host - 1) == 0)
+        XChangeProperty(dpy, w.id, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(host), static_cast<int>(std::strlen(host)));
     long pid = getpid();
     XChangeProperty(dpy, w.id, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&pid), 1);
@@ -98,8 +94,7 @@ bool createWindow(const std::shared_ptr<Link>& link, WindowState& w, int x, int 
                      "orvanel: the screen is %d-bit %s: frames are shown only on TrueColor screens of 15, 16, 24 or "
                      "30 bits\n",
                      w.depth, w.visual->c_class == TrueColor ? "TrueColor" : "with a colour map");
-    w.native565 = w.bytesPerPixel == 2 && w.visual->red_mask == 0xf800 && w.visual->green_mask == 0x7e0 &&
-                  w.visual->blue_mask == 0x1f;
+    w.native565 = w.bytesPerPixel == 2 && is565(w.visual);
     XSetWindowAttributes attrs{};
     attrs.background_pixel = BlackPixel(dpy, screen);
     attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | ButtonMotionMask |
@@ -129,10 +124,6 @@ void destroyWindow(WindowState& w) {
         if (w.id) XDestroyWindow(dpy, w.id);
     }
     w = WindowState{};
-}
-
-void mapWindow(WindowState& w, bool shown) {
-    if (Display* dpy = displayOf(w); dpy && w.id) (shown ? XMapWindow : XUnmapWindow)(dpy, w.id);
 }
 
 namespace {
@@ -182,10 +173,6 @@ void setFullscreen(WindowState& w, bool fullscreen) {
         XMoveResizeWindow(dpy, w.id, w.restoreX, w.restoreY, static_cast<unsigned>(w.width * w.firstScale),
                           static_cast<unsigned>(w.height * w.firstScale));
     }
-}
-
-void raiseWindow(WindowState& w) {
-    if (Display* dpy = displayOf(w); dpy && w.id) XRaiseWindow(dpy, w.id);
 }
 
 void resized(WindowState& w, int width, int height) {

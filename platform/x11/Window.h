@@ -55,8 +55,6 @@ const Features* featuresOf(const WindowState& window);
 bool createWindow(const std::shared_ptr<Link>& link, WindowState& window, int x, int y, int width, int height,
                   const std::string& title);
 void destroyWindow(WindowState& window);
-void mapWindow(WindowState& window, bool shown);
-void raiseWindow(WindowState& window);
 // _NET_WM_ICON: what window managers show in task bars and switchers.
 void setIcon(WindowState& window, const std::vector<uint32_t>& argb, int width, int height);
 // Through the window manager where there is one; otherwise the window covers
