@@ -104,8 +104,7 @@ std::unique_ptr<display::FrameMemory> createFrameMemory(const std::shared_ptr<Li
     const Globals* g = link->globals();
     if (!g || !g->rgb565) return nullptr;
     auto memory = std::make_unique<SharedFrameMemory>(link, width, height, pitch, size);
-    if (!memory->grow()) return nullptr;
-    return memory;
+    return memory->grow() ? std::move(memory) : nullptr;
 }
 
 ShmBuffer* FrameBuffers::ownFree() {

@@ -161,9 +161,10 @@ private:
 }  // namespace
 
 std::unique_ptr<Decorations> Decorations::create(wl_display* display) {
+    libdecor* context = libdecor_new(display, &kDecorInterface);
+    if (!context) return nullptr;
     std::unique_ptr<Decorations> d(new Decorations);
-    d->mContext = libdecor_new(display, &kDecorInterface);
-    if (!d->mContext) return nullptr;
+    d->mContext = context;
     // Answered after the answers libdecor's plugin waits for.
     d->mSync = wl_display_sync(display);
     static const wl_callback_listener kListener = {answered};
@@ -175,13 +176,9 @@ void Decorations::answered(void* data, wl_callback* callback, uint32_t) {
     auto* self = static_cast<Decorations*>(data);
     wl_callback_destroy(callback);
     self->mSync = nullptr;
-    self->mReady = true;
 }
 
-Decorations::~Decorations() {
-    if (mSync) wl_callback_destroy(mSync);
-    if (mReady) libdecor_unref(mContext);
-}
+Decorations::~Decorations() { mSync ? wl_callback_destroy(mSync) : libdecor_unref(mContext); }
 
 std::unique_ptr<Toplevel> Toplevel::create(Connection& connection, wl_surface* surface, const std::string& title,
                                            int minWidth, int minHeight, Events& events) {

@@ -30,14 +30,13 @@ public:
 
     libdecor* context() const { return mContext; }
     // Its set-up has been answered.
-    bool ready() const { return mReady; }
+    bool ready() const { return !mSync; }
 
 private:
     Decorations() = default;
     static void answered(void* data, wl_callback* callback, uint32_t time);
     libdecor* mContext = nullptr;
-    wl_callback* mSync = nullptr;
-    bool mReady = false;
+    wl_callback* mSync = nullptr;  // until its set-up is answered
 };
 
 class Toplevel {
