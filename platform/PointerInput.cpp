@@ -3,16 +3,15 @@
 
 #include "DisplayBackend.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace {
 const unsigned* const kMasks = display::kHeld;
 
-int lowestHeld(unsigned held) {
-    for (int b = 1; b <= 3; ++b)
-        if (held & kMasks[b - 1]) return b;
-    return 0;
-}
+// kHeld's bits are 1 << (button - 1).
+int lowestHeld(unsigned held) { return held & 7 ? std::countr_zero(held & 7) + 1 : 0; }
 
 PointerAction make(PointerAction::Kind kind, double x, double y, int clicks, int button) {
     return PointerAction{kind, __GSEvent{CGRectMake(static_cast<float>(x), static_cast<float>(y), 0, 0),
@@ -54,9 +53,8 @@ std::optional<PointerAction> MousePointer::release(int button, double x, double 
 }
 
 TouchPointer::Finger* TouchPointer::find(int id) {
-    for (size_t i = 0; i < mCount; ++i)
-        if (mFingers[i].id == id) return &mFingers[i];
-    return nullptr;
+    Finger* found = std::ranges::find(mFingers, mFingers + mCount, id, &Finger::id);
+    return found == mFingers + mCount ? nullptr : found;
 }
 
 PointerAction TouchPointer::at(PointerAction::Kind kind, int button) const {

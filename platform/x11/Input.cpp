@@ -46,8 +46,7 @@ void Input::handle(const XEvent& e) {
     double y = e.type == MotionNotify ? e.xmotion.y : e.xbutton.y;
     display::toFrame(shownFit(mWindow), x, y);
     unsigned state = e.type == MotionNotify ? e.xmotion.state : e.xbutton.state;
-    unsigned held = (state & Button1Mask ? display::kHeld[0] : 0) | (state & Button2Mask ? display::kHeld[1] : 0) |
-                    (state & Button3Mask ? display::kHeld[2] : 0);
+    unsigned held = (state / Button1Mask) & 7;  // left, middle and right, as kHeld's bits
     if (e.type == MotionNotify)
         mListener.windowMotion(x, y, held);
     else
