@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CoreSurface.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -52,11 +53,10 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
     if (pitch < width * 2 || pitch % 2 != 0) return nullptr;
     // X can neither address nor allocate beyond this.
     if (width > 32767 || height > 32767) return nullptr;
-    size_t need = static_cast<size_t>(pitch) * static_cast<size_t>(height);
-    size_t size = need;
-    if (readInt(properties, kCoreSurfaceBufferAllocSize, allocSize) && allocSize > 0 &&
-        static_cast<size_t>(allocSize) > need)
-        size = static_cast<size_t>(allocSize);
+    // What the properties ask for, but never less than the rows take.
+    readInt(properties, kCoreSurfaceBufferAllocSize, allocSize);
+    size_t size = std::max(static_cast<size_t>(pitch) * static_cast<size_t>(height),
+                           static_cast<size_t>(std::max(allocSize, 0)));
 
     auto* buffer = new __CoreSurfaceBuffer;
     display::Backend* backend = display::current();
