@@ -19,6 +19,7 @@
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 
+#include <algorithm>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -40,9 +41,8 @@ std::set<__CoreSurfaceBuffer*>& liveBuffers() {
 // The buffer whose pixmap an EGL surface draws, if it is one of ours.
 __CoreSurfaceBuffer* bufferDrawnBy(EGLSurface surface) {
     if (surface == EGL_NO_SURFACE) return nullptr;
-    for (__CoreSurfaceBuffer* buffer : liveBuffers())
-        if (buffer->eglSurface == surface) return buffer;
-    return nullptr;
+    auto found = std::ranges::find(liveBuffers(), surface, &__CoreSurfaceBuffer::eglSurface);
+    return found == liveBuffers().end() ? nullptr : *found;
 }
 }  // namespace
 

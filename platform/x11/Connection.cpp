@@ -9,6 +9,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -51,9 +52,8 @@ double resourceDpi(Display* dpy) {
 Display* Link::display() const { return connection ? connection->display() : nullptr; }
 
 EventTarget* Link::windowWithId(::Window id) const {
-    for (EventTarget* w : windows)
-        if (w->id() == id) return w;
-    return nullptr;
+    auto found = std::ranges::find(windows, id, &EventTarget::id);
+    return found == windows.end() ? nullptr : *found;
 }
 
 int Connection::onError(Display* dpy, XErrorEvent* e) {
