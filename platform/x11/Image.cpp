@@ -153,11 +153,15 @@ bool wantsNotice(const Image& image) {
     return std::ranges::empty(others) || !std::ranges::all_of(others, [](const Image* o) { return idle(*o); });
 }
 
-void waitIdle(Image& image) {
-    if (idle(image)) return;
-    Display* dpy = image.link->display();
+// What the server has said so far; then, if that is not yet `enough`, a round
+// trip, after which it has done every request.
+void hearServer(Display* dpy, auto enough) {
     XEventsQueued(dpy, QueuedAfterReading);
-    if (!idle(image)) XSync(dpy, False);
+    if (!enough()) XSync(dpy, False);
+}
+
+void waitIdle(Image& image) {
+    if (!idle(image)) hearServer(image.link->display(), [&] { return idle(image); });
 }
 
 namespace {
@@ -185,14 +189,8 @@ public:
         return true;
     }
     void waitForRelease(display::FrameRing::Clock::time_point) override {
-        // What the server has said so far; then, if that frees nothing, a
-        // round trip, after which it has read them all.
-        Display* dpy = mLink->display();
-        if (!dpy) return;
-        XEventsQueued(dpy, QueuedAfterReading);
-        for (auto& image : mBlocks)
-            if (idle(*image)) return;
-        XSync(dpy, False);
+        if (Display* dpy = mLink->display())
+            hearServer(dpy, [this] { return std::ranges::any_of(mBlocks, [](auto& image) { return idle(*image); }); });
     }
 
 private:

@@ -152,14 +152,9 @@ void setFullscreen(WindowState& w, bool fullscreen) {
                 XDeleteProperty(dpy, w.id, state);
             return;
         }
-        XEvent e{};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = w.id;
-        e.xclient.message_type = state;
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = fullscreen ? 1 : 0;
-        e.xclient.data.l[1] = static_cast<long>(full);
-        e.xclient.data.l[3] = 1;
+        // Add or remove full screen, asked by a normal application (source 1).
+        XEvent e{.xclient = {ClientMessage, 0, False, nullptr, w.id, state, 32,
+                             {.l = {fullscreen ? 1 : 0, static_cast<long>(full), 0, 1, 0}}}};
         XSendEvent(dpy, DefaultRootWindow(dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
         return;
     }
