@@ -2,6 +2,7 @@
 #include "Window.h"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 #include "Connection.h"
@@ -9,9 +10,9 @@
 namespace wl {
 
 Window::Window(Connection& connection, int width, int height, std::string title, display::WindowListener& listener)
-    : mLink(connection.link()), mWidth(width), mHeight(height), mWindowWidth(width), mWindowHeight(height), mFloatingWidth(width),
-      mFloatingHeight(height), mTitle(std::move(title)),
-      mListener(listener), mFit(display::unscaled(width, height)), mFrames(mLink, width, height) {
+    : mLink(connection.link()), mWidth(width), mHeight(height), mWindow(width, height), mFloating(width, height),
+      mTitle(std::move(title)), mListener(listener), mFit(display::unscaled(width, height)),
+      mFrames(mLink, width, height) {
     const Globals* g = connection.globals();
     if (!g || width <= 0 || height <= 0) return;
     mSurface = wl_compositor_create_surface(g->compositor);
@@ -92,22 +93,12 @@ void Window::setFullscreen(bool fullscreen) {
 bool Window::wantsFrame() const { return ok() && mShown && mConfigured && !mFrameCallback; }
 
 void Window::configured(int& width, int& height, bool floating) {
-    if (!mViewport) {
-        width = mWidth;
-        height = mHeight;
-    }
+    if (!mViewport) std::tie(width, height) = std::pair(mWidth, mHeight);
     // "You choose": back from full screen or maximised, the size it had
     // before; otherwise the size it has.
-    if (width <= 0 || height <= 0) {
-        width = floating ? mFloatingWidth : mWindowWidth;
-        height = floating ? mFloatingHeight : mWindowHeight;
-    }
-    if (floating) {
-        mFloatingWidth = width;
-        mFloatingHeight = height;
-    }
-    mWindowWidth = width;
-    mWindowHeight = height;
+    if (width <= 0 || height <= 0) std::tie(width, height) = floating ? mFloating : mWindow;
+    if (floating) mFloating = {width, height};
+    mWindow = {width, height};
     mFit = mViewport ? display::fitFrame(mWidth, mHeight, width, height) : display::unscaled(mWidth, mHeight);
     if (mViewport) {
         wp_viewport_set_destination(mViewport, width, height);

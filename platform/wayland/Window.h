@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "Buffers.h"
 #include "Connection.h"
@@ -49,8 +50,8 @@ private:
 
     std::shared_ptr<Link> mLink;
     int mWidth, mHeight;  // the frame's
-    int mWindowWidth, mWindowHeight;
-    int mFloatingWidth, mFloatingHeight;  // its size when last neither full screen nor maximised
+    std::pair<int, int> mWindow;
+    std::pair<int, int> mFloating;  // its size when last neither full screen nor maximised
     std::string mTitle;
     display::WindowListener& mListener;
     display::Fit mFit;
