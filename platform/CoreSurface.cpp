@@ -69,7 +69,6 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
     buffer->width = width;
     buffer->height = height;
     buffer->pitch = pitch;
-    buffer->allocSize = size;
     if (backend) {
         buffer->pixmap = backend->createPixmap(width, height);
         buffer->pbuffer = backend->eglPlatform() == display::EglPlatform::Surfaceless;

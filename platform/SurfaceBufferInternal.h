@@ -17,7 +17,6 @@ struct __CoreSurfaceBuffer : __CFType {
     int width = 0;
     int height = 0;
     int pitch = 0;
-    size_t allocSize = 0;
     // Zeroed; the window shows it (or a copy of it).
     uint8_t* memory = nullptr;
     // Where the window system lends the memory; null: plain memory.
