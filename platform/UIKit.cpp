@@ -126,23 +126,19 @@ unsigned long long framesRead(UIView* view) {
     return n;
 }
 
-// The program's icon as installed for the desktop (its 64 px size), as ARGB;
-// empty where it is not.
-std::vector<uint32_t> programIcon(int& width, int& height) {
+// The program's icon as installed for the desktop (its 64 px size), where it is.
+void showProgramIcon(display::Window& window) {
     // The resources are share/orvanel; the icons share/icons.
     std::string path = NSBundle::mainBundle()->pathForResource("../icons/hicolor/64x64/apps/orvanel", "png");
     picture::Pixels image;
     std::string error;
+    if (path.empty() || !picture::readImage(path, image, error) || image.width > 256 || image.height > 256) return;
     std::vector<uint32_t> argb;
-    if (path.empty() || !picture::readImage(path, image, error) || image.width > 256 || image.height > 256)
-        return argb;
     for (size_t i = 0; i < image.rgba.size(); i += 4) {
         const uint8_t* p = &image.rgba[i];
         argb.push_back(uint32_t{p[3]} << 24 | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]);
     }
-    width = image.width;
-    height = image.height;
-    return argb;
+    window.setIcon(argb, image.width, image.height);
 }
 
 void deliver(UIView* view, PointerAction action) {
@@ -238,11 +234,9 @@ UIWindow* UIWindow::initWithContentRect(CGRect rect) {
         }
     }
     if (mNative->window) {
-        int width = 0, height = 0;
-        std::vector<uint32_t> icon = programIcon(width, height);
-        if (!icon.empty()) mNative->window->setIcon(icon, width, height);
+        showProgramIcon(*mNative->window);
+        if (UIKitPlatform::options().fullscreen) mNative->windowFullscreenToggled();
     }
-    if (mNative->window && UIKitPlatform::options().fullscreen) mNative->windowFullscreenToggled();
     gWindows.push_back(this);
     return this;
 }
@@ -484,11 +478,10 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     if (options.stats != UIKitPlatform::Options::Stats::None) gStats = std::make_unique<UIKitPlatform::RunStats>();
     double runStarted = NSRunLoop::mainRunLoop()->now();
     long long lateBefore = NSRunLoop::mainRunLoop()->lateTicks();
-    RunSummary* summary = nullptr;
-    if (options.frames || options.duration) {
-        summary = alloc<RunSummary>();
-        if (options.duration)
-            NSTimer::scheduledTimerWithTimeInterval(options.duration, summary, &RunSummary::finish, nullptr, false);
+    if (options.duration) {
+        RunSummary* summary = alloc<RunSummary>();
+        NSTimer::scheduledTimerWithTimeInterval(options.duration, summary, &RunSummary::finish, nullptr, false);
+        summary->release();  // the timer's now
     }
     UIApplication* app = applicationClass.create();
     if (app) app = app->init();
@@ -498,11 +491,10 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     }
     app->applicationDidFinishLaunching(app);
     int status = NSRunLoop::mainRunLoop()->run();
-    if (summary) {
+    if (options.frames || options.duration) {
         NSRunLoop* loop = NSRunLoop::mainRunLoop();
         std::printf("orvanel: %ld frames shown in %.2f s, %lld late\n", gFramesDrawn, loop->now() - runStarted,
                     loop->lateTicks() - lateBefore);
-        summary->release();
     }
     if (gStats) {
         printStats(options.stats, gStats->summary(), runStarted, lateBefore);
