@@ -22,32 +22,24 @@ void NSObject::release() {
     if (--mRetainCount == 0) delete this;
 }
 
-namespace {
-std::vector<NSAutoreleasePool*>& poolStack() {
-    static std::vector<NSAutoreleasePool*> stack;
-    return stack;
-}
-}  // namespace
-
 NSObject* NSObject::autorelease() {
     if (NSAutoreleasePool* pool = NSAutoreleasePool::current()) pool->add(this);
     return this;
 }
 
 NSAutoreleasePool* NSAutoreleasePool::init() {
-    poolStack().push_back(this);
+    sPools.push_back(this);
     return this;
 }
 
 void NSAutoreleasePool::add(NSObject* object) { mObjects.push_back(object); }
 
 NSAutoreleasePool* NSAutoreleasePool::current() {
-    auto& stack = poolStack();
-    return stack.empty() ? nullptr : stack.back();
+    return sPools.empty() ? nullptr : sPools.back();
 }
 
 NSAutoreleasePool::~NSAutoreleasePool() {
-    std::erase(poolStack(), this);
+    std::erase(sPools, this);
     // An object may autorelease others while it goes.
     while (!mObjects.empty()) {
         NSObject* object = mObjects.back();

@@ -46,6 +46,7 @@ protected:
 
 private:
     std::vector<NSObject*> mObjects;
+    static inline std::vector<NSAutoreleasePool*> sPools;  // the innermost last
 };
 
 // The program's bundle: its resources live in share/orvanel beside the folder
