@@ -438,9 +438,7 @@ int fail(const std::string& why) {
 // The last frame the key window showed, as a PNG; false when it cannot be
 // written (said on standard error).
 bool writeScreenshot(const std::string& path) {
-    UIWindow* window = nullptr;
-    for (UIWindow* w : UIWindow::windows())
-        if (w->isKey() || !window) window = w;
+    UIWindow* window = gKeyWindow ? gKeyWindow : gWindows.empty() ? nullptr : gWindows.front();
     int width = static_cast<int>(UIHardware::kScreenWidth), height = static_cast<int>(UIHardware::kScreenHeight);
     std::string error;
     std::vector<uint16_t> pixels = UIKitPlatform::snapshot(window ? window->contentView() : nullptr, width, height);
