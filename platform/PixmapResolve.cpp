@@ -28,29 +28,22 @@
 #include "SurfaceBufferInternal.h"
 
 namespace {
-std::string& rendererName() {
-    static std::string name;
-    return name;
-}
-
-std::set<__CoreSurfaceBuffer*>& liveBuffers() {
-    static std::set<__CoreSurfaceBuffer*> live;
-    return live;
-}
+std::string gRendererName;
+std::set<__CoreSurfaceBuffer*> gLiveBuffers;
 
 // The buffer whose pixmap an EGL surface draws, if it is one of ours.
 __CoreSurfaceBuffer* bufferDrawnBy(EGLSurface surface) {
     if (surface == EGL_NO_SURFACE) return nullptr;
-    auto found = std::ranges::find(liveBuffers(), surface, &__CoreSurfaceBuffer::eglSurface);
-    return found == liveBuffers().end() ? nullptr : *found;
+    auto found = std::ranges::find(gLiveBuffers, surface, &__CoreSurfaceBuffer::eglSurface);
+    return found == gLiveBuffers.end() ? nullptr : *found;
 }
 }  // namespace
 
-const std::string& CoreSurfaceRendererName() { return rendererName(); }
+const std::string& CoreSurfaceRendererName() { return gRendererName; }
 
 __CoreSurfaceBuffer* CoreSurfaceBufferFromNative(uintptr_t value) {
     auto* candidate = reinterpret_cast<__CoreSurfaceBuffer*>(value);
-    return liveBuffers().count(candidate) ? candidate : nullptr;
+    return gLiveBuffers.count(candidate) ? candidate : nullptr;
 }
 
 extern "C" EGLSurface __real_eglCreatePixmapSurface(EGLDisplay, EGLConfig, EGLNativePixmapType,
@@ -76,9 +69,9 @@ extern "C" EGLSurface __wrap_eglCreatePixmapSurface(EGLDisplay dpy, EGLConfig co
     return surface;
 }
 
-void CoreSurfaceBufferRegister(__CoreSurfaceBuffer* buffer) { liveBuffers().insert(buffer); }
+void CoreSurfaceBufferRegister(__CoreSurfaceBuffer* buffer) { gLiveBuffers.insert(buffer); }
 
-void CoreSurfaceBufferUnregister(__CoreSurfaceBuffer* buffer) { liveBuffers().erase(buffer); }
+void CoreSurfaceBufferUnregister(__CoreSurfaceBuffer* buffer) { gLiveBuffers.erase(buffer); }
 
 void CoreSurfaceBufferDetachEGL(__CoreSurfaceBuffer* buffer) {
     if (buffer->readContext != EGL_NO_CONTEXT) {
@@ -115,8 +108,8 @@ void readInto(__CoreSurfaceBuffer* buffer) {
                    scratch.data(), row, row, h);
     streamCopyDone();
     if (row % 4 != 0) glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-    if (rendererName().empty())
-        if (const GLubyte* name = glGetString(GL_RENDERER)) rendererName() = reinterpret_cast<const char*>(name);
+    if (gRendererName.empty())
+        if (const GLubyte* name = glGetString(GL_RENDERER)) gRendererName = reinterpret_cast<const char*>(name);
     buffer->stale = false;
     ++buffer->framesRead;
 }
