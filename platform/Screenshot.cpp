@@ -21,11 +21,9 @@ std::vector<uint16_t> snapshot(const UIView* view, int width, int height) {
         if (!b->memory) return;
         int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
         for (int row = std::max(0, -y0); row < b->height && y0 + row < height; ++row)
-            for (int col = std::max(0, -x0); col < b->width && x0 + col < width; ++col) {
-                uint16_t p;
-                std::memcpy(&p, b->memory + static_cast<size_t>(row) * b->pitch + static_cast<size_t>(col) * 2, 2);
-                canvas[static_cast<size_t>(y0 + row) * width + x0 + col] = p;
-            }
+            for (int col = std::max(0, -x0); col < b->width && x0 + col < width; ++col)
+                std::memcpy(&canvas[static_cast<size_t>(y0 + row) * width + x0 + col],
+                            b->memory + static_cast<size_t>(row) * b->pitch + static_cast<size_t>(col) * 2, 2);
     });
     return canvas;
 }
