@@ -134,8 +134,7 @@ Connection::~Connection() {
     // Made on the connection, newest first: windows (their roles and
     // decorations), buffers, libdecor, the seat, the globals.
     for (Window* w : std::exchange(mLink->windows, {})) w->detach();
-    for (ShmBuffer* b : mLink->buffers) b->forget();
-    mLink->buffers.clear();
+    for (ShmBuffer* b : std::exchange(mLink->buffers, {})) b->forget();
     mDecorations.reset();
     mSeat.reset();
     mLink->connection = nullptr;
