@@ -12,10 +12,8 @@ void Input::key(const XKeyEvent& e) {
     KeySym sym = NoSymbol;
     unsigned consumed = 0;
     if (!XkbLookupKeySym(e.display, static_cast<KeyCode>(e.keycode), e.state, &consumed, &sym)) return;
-    display::KeyModifiers m;
-    m.control = e.state & ControlMask;
     // Mod2 is Num Lock on every common layout, Lock is Caps Lock.
-    m.other = e.state & (Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask);
+    display::KeyModifiers m{(e.state & ControlMask) != 0, (e.state & (Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask)) != 0};
     display::keyPressed(static_cast<uint32_t>(sym), m, mListener);
 }
 
