@@ -67,8 +67,7 @@ void applyFit(WindowState& w) {
 void putImage565(WindowState& w, const display::Frame& frame, Image* shared, int x, int y) {
     const auto& [pixels, width, height, pitch, lent] = frame;
     if (!displayOf(w) || !w.id || !pixels) return;
-    int cw = std::min(width, w.width);
-    int ch = std::min(height, w.height);
+    int cw = std::min(width, w.width), ch = std::min(height, w.height);
     if (cw <= 0 || ch <= 0) return;
     Drawable to = w.id;
     if (scaled(w)) {

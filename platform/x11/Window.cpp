@@ -158,16 +158,12 @@ void setFullscreen(WindowState& w, bool fullscreen) {
         XSendEvent(dpy, DefaultRootWindow(dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
         return;
     }
+    ::Window child = 0;
+    if (fullscreen) XTranslateCoordinates(dpy, w.id, DefaultRootWindow(dpy), 0, 0, &w.restoreX, &w.restoreY, &child);
     int screen = DefaultScreen(dpy);
-    if (fullscreen) {
-        ::Window child = 0;
-        XTranslateCoordinates(dpy, w.id, DefaultRootWindow(dpy), 0, 0, &w.restoreX, &w.restoreY, &child);
-        XMoveResizeWindow(dpy, w.id, 0, 0, static_cast<unsigned>(DisplayWidth(dpy, screen)),
-                          static_cast<unsigned>(DisplayHeight(dpy, screen)));
-    } else {
-        XMoveResizeWindow(dpy, w.id, w.restoreX, w.restoreY, static_cast<unsigned>(w.width * w.firstScale),
-                          static_cast<unsigned>(w.height * w.firstScale));
-    }
+    XMoveResizeWindow(dpy, w.id, fullscreen ? 0 : w.restoreX, fullscreen ? 0 : w.restoreY,
+                      static_cast<unsigned>(fullscreen ? DisplayWidth(dpy, screen) : w.width * w.firstScale),
+                      static_cast<unsigned>(fullscreen ? DisplayHeight(dpy, screen) : w.height * w.firstScale));
 }
 
 void resized(WindowState& w, int width, int height) {
