@@ -34,7 +34,7 @@ public:
     // `wakes`: whether the descriptor wakes the loop for itself while a
     // frame is due soon (otherwise it is read on each pass). A token for
     // removeSource.
-    virtual int addSource(int fd, std::function<void()> readable, bool wakes) = 0;
+    virtual int addInputSource(int fd, std::function<void()> readable, bool wakes) = 0;
     virtual void removeSource(int token) = 0;
     // Ends the run with this status.
     virtual void stop(int status) = 0;

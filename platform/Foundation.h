@@ -122,10 +122,7 @@ public:
     // within kLazyWait seconds (a hang-up still does): its owner reads it on
     // each pass, and a window system's news then waits for the next frame,
     // which is when it matters, instead of costing a wake-up of its own.
-    int addInputSource(int fd, std::function<void()> onReadable, bool wakes = true);
-    int addSource(int fd, std::function<void()> readable, bool wakes) override {
-        return addInputSource(fd, std::move(readable), wakes);
-    }
+    int addInputSource(int fd, std::function<void()> onReadable, bool wakes = true) override;
     static constexpr double kLazyWait = 0.1;
     // For the next pass, every source wakes the loop (something waits for
     // the window system's news).

@@ -125,7 +125,7 @@ std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, std::stri
     g.releases = wl_display_create_queue(g.display);
     Connection* self = c.get();
     c->mLink->connection = self;
-    c->mSourceToken = loop.addSource(wl_display_get_fd(g.display), [self] { self->dispatchPending(); }, false);
+    c->mSourceToken = loop.addInputSource(wl_display_get_fd(g.display), [self] { self->dispatchPending(); }, false);
     return c;
 }
 

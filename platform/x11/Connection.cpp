@@ -116,7 +116,7 @@ std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHand
         std::fprintf(stderr, "the X server has no RENDER extension: frames are shown unscaled at the top left\n");
     f.dpi = resourceDpi(dpy);
     Connection* self = c.get();
-    c->mSourceToken = loop.addSource(ConnectionNumber(dpy), [self] { self->serve(); }, false);
+    c->mSourceToken = loop.addInputSource(ConnectionNumber(dpy), [self] { self->serve(); }, false);
     return c;
 }
 
