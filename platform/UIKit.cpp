@@ -77,13 +77,11 @@ void onSignal(int) {
     char byte = 1;
     ssize_t ignored = write(gSignalPipe[1], &byte, 1);
     (void)ignored;
-    if (gProcessPrepared) {
-        // The first signal sets the deadline; later ones do not move it.
-        static volatile sig_atomic_t armed = 0;
-        if (!armed) {
-            armed = 1;
-            alarm(1);
-        }
+    // The first signal sets the deadline; later ones do not move it.
+    static volatile sig_atomic_t armed = 0;
+    if (gProcessPrepared && !armed) {
+        armed = 1;
+        alarm(1);
     }
     errno = saved;
 }
@@ -315,14 +313,10 @@ namespace UIKitPlatform {
 void prepareProcess() {
     // Descriptors 0 to 2 exist before anything opens a file or a connection,
     // so that no diagnostic can land in one.
+    // Those below it are open by then, so that the lowest free descriptor
+    // open() takes is the missing one itself.
     for (int fd = 0; fd <= 2; ++fd)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            int opened = open("/dev/null", O_RDWR);
-            if (opened >= 0 && opened != fd) {
-                dup2(opened, fd);
-                ::close(opened);
-            }
-        }
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);
     // Every finished line reaches the log, however the process ends.
     setvbuf(stdout, nullptr, _IOLBF, 0);
     // A reader that goes away (orvanel | head -1) does not end the demo:
