@@ -85,12 +85,9 @@ std::optional<PointerAction> TouchPointer::update(int id, double x, double y) {
 std::optional<PointerAction> TouchPointer::end(int id, double x, double y) {
     Finger* f = find(id);
     if (!f) return std::nullopt;
-    if (mCount == 1) {
-        f->x = x;
-        f->y = y;
-        PointerAction up = at(PointerAction::Up, 1);
+    if (mCount == 1) {  // the last finger's own place
         mCount = 0;
-        return up;
+        return make(PointerAction::Up, x, y, mTaps.clicks, 1);
     }
     *f = mFingers[--mCount];
     return at(PointerAction::Dragged, static_cast<int>(mCount));
