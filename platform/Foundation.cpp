@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <ranges>
 #include <utility>
 
 NSObject* NSObject::retain() {
@@ -40,12 +41,9 @@ NSAutoreleasePool* NSAutoreleasePool::current() {
 
 NSAutoreleasePool::~NSAutoreleasePool() {
     std::erase(sPools, this);
-    // An object may autorelease others while it goes.
-    while (!mObjects.empty()) {
-        NSObject* object = mObjects.back();
-        mObjects.pop_back();
-        object->release();
-    }
+    // Newest first. What an object autoreleases as it goes is the enclosing
+    // pool's: this one is no longer current.
+    std::ranges::for_each(mObjects | std::views::reverse, &NSObject::release);
 }
 
 NSBundle* NSBundle::mainBundle() {
