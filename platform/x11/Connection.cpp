@@ -57,11 +57,8 @@ EventTarget* Link::windowWithId(::Window id) const {
 }
 
 int Connection::onError(Display* dpy, XErrorEvent* e) {
-    XPointer found = nullptr;
-    auto* self = XFindContext(dpy, DefaultRootWindow(dpy), connectionContext(), &found) == 0
-                     ? reinterpret_cast<Connection*>(found)
-                     : nullptr;
-    if (self) {
+    if (XPointer found = nullptr; XFindContext(dpy, DefaultRootWindow(dpy), connectionContext(), &found) == 0) {
+        auto* self = reinterpret_cast<Connection*>(found);
         ++self->mErrors;
         if (self->mExpected && e->error_code == self->mExpected) return 0;
     }

@@ -90,9 +90,7 @@ bool attachShared(Connection& connection, Image& image, Visual* visual, int dept
 
 bool createImage(const std::shared_ptr<Link>& link, Image& image, int depth, int bytesPerPixel, int width,
                  int height, int pitch) {
-    image = Image{};
-    image.link = link;
-    image.pitch = pitch;
+    image = Image{.link = link, .pitch = pitch};
     size_t size = static_cast<size_t>(pitch) * static_cast<size_t>(height);
     Display* dpy = link->display();
     Visual* visual = dpy ? DefaultVisual(dpy, DefaultScreen(dpy)) : nullptr;

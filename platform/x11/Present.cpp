@@ -31,7 +31,7 @@ bool scaled(const WindowState& w) { return w.fit.scale != 1 && w.framePicture; }
 
 void preparePresentation(WindowState& w) {
     Display* dpy = displayOf(w);
-    if (featuresOf(w)->render)
+    if (w.link->connection->features().render)
         if (XRenderPictFormat* format = XRenderFindVisualFormat(dpy, w.visual)) {
             w.frame = XCreatePixmap(dpy, w.id, static_cast<unsigned>(w.width), static_cast<unsigned>(w.height),
                                     static_cast<unsigned>(w.depth));

@@ -64,16 +64,12 @@ void setIcon(WindowState& w, const std::vector<uint32_t>& argb, int width, int h
 
 Display* displayOf(const WindowState& w) { return w.link ? w.link->display() : nullptr; }
 
-const Features* featuresOf(const WindowState& w) {
-    return w.link && w.link->connection ? &w.link->connection->features() : nullptr;
-}
-
 bool createWindow(const std::shared_ptr<Link>& link, WindowState& w, int x, int y, int width, int height,
                   const std::string& title) {
     w.link = link;
     Display* dpy = displayOf(w);
     if (!dpy || width <= 0 || height <= 0) return false;
-    const Features& features = *featuresOf(w);
+    const Features& features = link->connection->features();
     int screen = DefaultScreen(dpy);
     w.width = width;
     w.height = height;

@@ -50,7 +50,6 @@ struct WindowState {
 
 // The connection the window was made on, while it is open; null otherwise.
 Display* displayOf(const WindowState& window);
-const Features* featuresOf(const WindowState& window);
 
 bool createWindow(const std::shared_ptr<Link>& link, WindowState& window, int x, int y, int width, int height,
                   const std::string& title);
