@@ -43,10 +43,7 @@ const char kUsage[] =
     "2 for a bad command line. See orvanel(6).\n";
 
 ParsedCommandLine usageError(const std::string& why) {
-    ParsedCommandLine parsed;
-    parsed.exitStatus = 2;
-    parsed.text = "orvanel: " + why + "\nTry 'orvanel --help' for the options.\n";
-    return parsed;
+    return {.options = {}, .exitStatus = 2, .text = "orvanel: " + why + "\nTry 'orvanel --help' for the options.\n"};
 }
 
 // Blanks are refused at either end: strtol and strtod would skip leading ones.
@@ -93,11 +90,9 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
         bool flag = arg == "--help" || arg == "-h" || arg == "--version" || arg == "--fullscreen" ||
                     arg == "--offscreen";
         if (flag && inlineValue) return usageError("option '" + arg + "' takes no value");
-        if (arg == "--help" || arg == "-h" || arg == "--version") {
-            parsed.exitStatus = 0;
-            parsed.text = arg == "--version" ? std::string("orvanel ") + ORVANEL_VERSION + "\n" : kUsage;
-            return parsed;
-        }
+        if (arg == "--help" || arg == "-h" || arg == "--version")
+            return {.options = {}, .exitStatus = 0,
+                    .text = arg == "--version" ? std::string("orvanel ") + ORVANEL_VERSION + "\n" : kUsage};
         if (arg == "--stats") {
             if (inlineValue && value != "json")
                 return usageError("option '--stats' takes no value or 'json', not '" + value + "'");
