@@ -64,13 +64,10 @@ public:
     }
     // The connection's event for this window.
     void handle(const XEvent& event) {
-        switch (event.type) {
-        case ConfigureNotify: resized(mWindow, event.xconfigure.width, event.xconfigure.height); return;
-        case MapNotify:
-        case UnmapNotify:
-        case VisibilityNotify: trackVisibility(mWindow, event); return;
-        default: mInput.handle(event);
-        }
+        // Each takes the events it knows.
+        if (event.type == ConfigureNotify) resized(mWindow, event.xconfigure.width, event.xconfigure.height);
+        trackVisibility(mWindow, event);
+        mInput.handle(event);
     }
     void handleTouch(const XIDeviceEvent& event) { mInput.handleTouch(event); }
 
