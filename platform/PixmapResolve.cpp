@@ -156,10 +156,8 @@ void CoreSurfaceBufferResolve(__CoreSurfaceBuffer* buffer) {
 
     readInto(buffer);
 
-    if (oldContext != EGL_NO_CONTEXT)
-        eglMakeCurrent(oldDisplay, oldDraw, oldRead, oldContext);
-    else
-        eglMakeCurrent(dpy, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    // With no context current there was no display either, and no surfaces.
+    eglMakeCurrent(oldContext != EGL_NO_CONTEXT ? oldDisplay : dpy, oldDraw, oldRead, oldContext);
 }
 
 extern "C" __eglMustCastToProperFunctionPointerType __real_eglGetProcAddress(const char*);
