@@ -113,8 +113,7 @@ NSTimer::~NSTimer() { invalidate(); }
 
 long long NSTimerNextTick(double start, double interval, double now) {
     if (!(now >= start)) return 1;
-    double elapsed = std::floor((now - start) / interval);
-    if (elapsed > 9e15) elapsed = 9e15;
+    double elapsed = std::min(std::floor((now - start) / interval), 9e15);
     return static_cast<long long>(elapsed) + 1;
 }
 
