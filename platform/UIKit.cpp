@@ -65,9 +65,7 @@ void noteScreenshotTemp(const std::string& path) {
     sigemptyset(&alarm);
     sigaddset(&alarm, SIGALRM);
     sigprocmask(SIG_BLOCK, &alarm, &old);
-    size_t n = std::min(path.size(), sizeof gScreenshotTemp - 1);
-    path.copy(gScreenshotTemp, n);
-    gScreenshotTemp[n] = '\0';
+    gScreenshotTemp[path.copy(gScreenshotTemp, sizeof gScreenshotTemp - 1)] = '\0';
     sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
@@ -404,9 +402,8 @@ void printStats(UIKitPlatform::Options::Stats how, UIKitPlatform::RunStats::Summ
     s.presented = std::min(s.presented, s.frames);
     s.backend = backend ? backend->name() : "none";
     s.renderer = CoreSurfaceRendererName();
-    std::string text = how == UIKitPlatform::Options::Stats::Json ? UIKitPlatform::RunStats::json(s)
-                                                                   : UIKitPlatform::RunStats::line(s);
-    std::printf("%s\n", text.c_str());
+    bool json = how == UIKitPlatform::Options::Stats::Json;
+    std::printf("%s\n", (json ? UIKitPlatform::RunStats::json(s) : UIKitPlatform::RunStats::line(s)).c_str());
 }
 
 // What EGL says of itself when nothing could be drawn.
@@ -464,8 +461,7 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
         if (!own.empty() && lstat(own.c_str(), &st) == 0) picture = own;
     }
     if (!picture.empty()) NSUserDefaults::standardUserDefaults()->_setStringForKey(picture, "picture");
-    std::string error;
-    if (!UIKitPlatform::start(&error)) return fail(error);
+    if (std::string error; !UIKitPlatform::start(&error)) return fail(error);
     gFramesShown = gFramesDrawn = 0;
     if (options.stats != UIKitPlatform::Options::Stats::None) gStats = std::make_unique<UIKitPlatform::RunStats>();
     double runStarted = NSRunLoop::mainRunLoop()->now();
