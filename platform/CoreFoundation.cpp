@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <map>
-#include <memory>
 
 extern "C" {
 const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{true};
@@ -85,14 +84,13 @@ bool CFNumberGetValue(CFNumberRef number, CFIndex type, void* valuePtr) {
 }
 
 CFStringRef CFSTR(const char* text) {
-    static std::map<std::string, std::unique_ptr<__CFString>> interned;
-    auto& slot = interned[text ? text : ""];
-    if (!slot) {
-        slot = std::make_unique<__CFString>();
-        slot->text = text ? text : "";
-        slot->refs = 1 << 30;  // immortal
+    static std::map<std::string, __CFString> interned;
+    auto [entry, made] = interned.try_emplace(text ? text : "");
+    if (made) {
+        entry->second.text = entry->first;
+        entry->second.refs = 1 << 30;  // immortal
     }
-    return slot.get();
+    return &entry->second;
 }
 }
 
