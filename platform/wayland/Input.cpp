@@ -166,9 +166,8 @@ void key(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t s
     if (!target || !k.state || state != WL_KEYBOARD_KEY_STATE_PRESSED) return;
     // The keysym of the active group and level, so that q is q on any layout.
     xkb_keysym_t sym = xkb_state_key_get_one_sym(k.state.get(), code + 8);
-    display::KeyModifiers m{active(k, XKB_MOD_NAME_CTRL), active(k, XKB_MOD_NAME_ALT) || active(k, XKB_MOD_NAME_LOGO) ||
-                                                              active(k, "Mod3") || active(k, "Mod5")};
-    display::keyPressed(sym, m, target->listener());
+    bool other = active(k, XKB_MOD_NAME_ALT) || active(k, XKB_MOD_NAME_LOGO) || active(k, "Mod3") || active(k, "Mod5");
+    display::keyPressed(sym, {active(k, XKB_MOD_NAME_CTRL), other}, target->listener());
 }
 
 void modifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
