@@ -2,7 +2,6 @@
 // The Wayland backend behind the platform's display contract. EGL runs on
 // Mesa's surfaceless platform; the platform reads each frame back into
 // shared memory the compositor shows as it is.
-#include <cstdlib>
 
 #include "Buffers.h"
 #include "Connection.h"
@@ -20,9 +19,8 @@ public:
         return mConnection != nullptr;
     }
     std::string openFailure() const override {
-        const char* name = std::getenv("WAYLAND_DISPLAY");
-        return std::string("cannot connect to the Wayland compositor \"") + (name && *name ? name : "wayland-0") +
-               "\"" + (mWhy.empty() ? "" : " (" + mWhy + ")");
+        return std::string("cannot connect to the Wayland compositor \"") + socketName() + "\"" +
+               (mWhy.empty() ? "" : " (" + mWhy + ")");
     }
     void close() override { mConnection.reset(); }
     std::unique_ptr<display::Window> createWindow(int, int, int width, int height, const std::string& title,

@@ -99,15 +99,17 @@ void Connection::onGlobal(void* data, wl_registry* registry, uint32_t name, cons
     if (bind(g.wmBase, xdg_wm_base_interface, 2)) xdg_wm_base_add_listener(g.wmBase, &kWmBaseListener, nullptr);
 }
 
+const char* socketName() {
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    return name && *name ? name : "wayland-0";
+}
+
 Connection::Connection(display::EventLoop& loop) : mLoop(loop) {}
 
 std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, std::string& why) {
     std::unique_ptr<Connection> c(new Connection(loop));
     Globals& g = c->mGlobals;
-    // Set but empty, WAYLAND_DISPLAY would make libwayland look for a socket
-    // named nothing: the default is meant.
-    const char* named = std::getenv("WAYLAND_DISPLAY");
-    g.display = wl_display_connect(named && *named ? nullptr : "wayland-0");
+    g.display = wl_display_connect(socketName());
     if (!g.display) return nullptr;
     g.registry = wl_display_get_registry(g.display);
     static const wl_registry_listener kRegistryListener = {onGlobal, ignore};

@@ -61,9 +61,14 @@ struct Link {
 // the connection failed.
 int serveBy(wl_display* display, wl_event_queue* queue, std::chrono::steady_clock::time_point deadline);
 
+// The compositor's socket as WAYLAND_DISPLAY names it, else libwayland's
+// default (also when it is set but empty, where libwayland would look for a
+// socket named nothing).
+const char* socketName();
+
 class Connection {
 public:
-    // Connects to the compositor WAYLAND_DISPLAY names (or the default one)
+    // Connects to the compositor socketName() names
     // and learns its globals; null when there is none, it does not answer
     // within a few seconds or it lacks what a window needs (said in `why`,
     // when known).
