@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,9 +19,10 @@
 namespace servers {
 
 // Starts `argv` in `dir` with `env` (NAME=VALUE) added and its output to
-// `log`; it ends with the test, even one that crashed.
+// `log`, after `inChild` (which may stop it); it ends with the test, even
+// one that crashed.
 inline pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& dir,
-                   int log) {
+                   int log, const std::function<bool()>& inChild = {}) {
     pid_t pid = fork();
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -30,7 +32,7 @@ inline pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
-        if (chdir(dir.c_str()) == 0) execvp(args[0], args.data());
+        if ((!inChild || inChild()) && chdir(dir.c_str()) == 0) execvp(args[0], args.data());
         _exit(127);
     }
     return pid;
@@ -58,14 +60,15 @@ inline int unnamedFile() {
 class Xvfb {
 public:
     // Starts `Xvfb -screen 0 WIDTHxHEIGHTxDEPTH` on a free display and
-    // points $DISPLAY at it. Throws std::runtime_error when it cannot.
-    explicit Xvfb(int depth = 16, int width = 320, int height = 480) {
+    // points $DISPLAY at it, having run `inChild` in its process. Throws
+    // std::runtime_error when it cannot.
+    explicit Xvfb(int depth = 16, int width = 320, int height = 480, const std::function<bool()>& inChild = {}) {
         int fds[2], log = servers::unnamedFile();
         if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
         std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
         mPid = servers::spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp",
                                "-noreset"},
-                              {}, "/", log);
+                              {}, "/", log, inChild);
         close(fds[1]);
         pollfd p{fds[0], POLLIN, 0};
         char c;

@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -90,15 +91,19 @@ inline bool writeFile(const char* path, const std::string& text) {
     return file.good();
 }
 
+// `namespaces` of its own, as the same user.
+inline bool unshareAsMe(int namespaces) {
+    std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+    return geteuid() == 0 ? unshare(namespaces) == 0
+                          : unshare(CLONE_NEWUSER | namespaces) == 0 && writeFile("/proc/self/setgroups", "deny") &&
+                                writeFile("/proc/self/uid_map", uid + " " + uid + " 1") &&
+                                writeFile("/proc/self/gid_map", gid + " " + gid + " 1");
+}
+
 inline bool enterPrivateRoot(int namespaces = 0) {
-    std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid()), root = gScratch;
-    if (geteuid() == 0 ? unshare(CLONE_NEWNS | namespaces) != 0
-                       : unshare(CLONE_NEWUSER | CLONE_NEWNS | namespaces) != 0 ||
-                             !writeFile("/proc/self/setgroups", "deny") ||
-                             !writeFile("/proc/self/uid_map", uid + " " + uid + " 1") ||
-                             !writeFile("/proc/self/gid_map", gid + " " + gid + " 1"))
-        return false;
-    if (root.empty() || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    std::string root = gScratch;
+    if (!unshareAsMe(CLONE_NEWNS | namespaces) || root.empty() ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("tmpfs", root.c_str(), "tmpfs", 0, "size=8m,mode=0755") != 0)
         return false;
     for (const auto& entry : std::filesystem::directory_iterator("/")) {
@@ -114,6 +119,17 @@ inline bool enterPrivateRoot(int namespaces = 0) {
     }
     return mkdir((root + "/private").c_str(), 0755) == 0 && mkdir((root + "/private/var").c_str(), 0755) == 0 &&
            chroot(root.c_str()) == 0 && chdir("/") == 0;
+}
+
+// An X server in an IPC namespace of its own, where the segments a new
+// namespace hands out first are there already, all zeros: a program in
+// another namespace that trusted its segment ids would show them.
+inline std::unique_ptr<Xvfb> serverWithDecoySegments() {
+    return std::make_unique<Xvfb>(16, 320, 480, [] {
+        bool made = unshareAsMe(CLONE_NEWIPC);
+        for (int i = 0; i < 4 && made; ++i) made = shmget(IPC_PRIVATE, 1 << 21, IPC_CREAT | 0666) >= 0;
+        return made;
+    });
 }
 
 // A copy of the program and its sample that another user can reach (the
