@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <png.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -200,9 +202,19 @@ TEST_F(PictureToolTest, RefusalsLeaveNothingBehind) {
     fs::create_directory(path("target.raw"));
     EXPECT_FALSE(picture::writePicture(path("target.raw"), bytes, error));
     EXPECT_EQ(error, "cannot write " + path("target.raw") + ": Is a directory");
-    // A read-only file stays as it was, unless root writes it (as cp would).
+    // A read-only file stays as it was, unless root writes it (as cp would):
+    // without the capabilities root has, it is refused.
     std::ofstream(path("kept.raw")) << "keep";
     fs::permissions(path("kept.raw"), fs::perms::owner_read);
+    if (pid_t child = fork(); child == 0) {
+        __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct none[2]{};
+        _exit(syscall(SYS_capset, &head, none) == 0 && !picture::writePicture(path("kept.raw"), bytes, error) ? 0 : 1);
+    } else {
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(status, 0) << "a read-only file written without the capabilities to";
+    }
     EXPECT_EQ(picture::writePicture(path("kept.raw"), bytes, error), geteuid() == 0) << error;
     EXPECT_EQ(fs::file_size(path("kept.raw")), geteuid() == 0 ? 49152u : 4u);
     EXPECT_TRUE(leftovers().empty());
