@@ -116,8 +116,10 @@ TEST_F(WaylandProtocol, AnswersPingsBindsKnownVersionsAndLeavesDecorationsToTheC
 }
 
 // Each configure is acknowledged before the window commits again, and the
-// window takes the size it was given, the frame fitted and centred in it;
-// asked for full screen at start, it asks the compositor.
+// window takes the size it was given, the frame fitted and centred in it on
+// opaque black, the whole frame damaged however it is scaled; no frame comes
+// before the compositor asks for it; asked for full screen at start, it asks
+// the compositor.
 TEST_F(WaylandProtocol, AcksEachConfigureBeforeCommittingAndTakesTheSizeGiven) {
     TestCompositor compositor({.holdFrames = true});
     Program program(compositor);
@@ -139,7 +141,12 @@ TEST_F(WaylandProtocol, AcksEachConfigureBeforeCommittingAndTakesTheSizeGiven) {
         EXPECT_TRUE(until(compositor, [&](const Facts& f) { return f.acks == f.configures && f.window == c.window; }));
         EXPECT_EQ(compositor.read([](const Facts& f) { return f.frame; }), c.frame);
         nextFrame(compositor);
+        EXPECT_EQ(compositor.read([](const Facts& f) { return f.damage; }), (Rect{0, 0, 320, 480}));
+        Shot border = compositor.read([](const Facts& f) { return f.border; });
+        EXPECT_EQ(border.format, WL_SHM_FORMAT_XRGB8888) << "not opaque";
+        EXPECT_EQ(std::count(border.pixels.begin(), border.pixels.end(), 0), std::ssize(border.pixels)) << "not black";
     }
+    EXPECT_EQ(framesOf(compositor), 4) << "frames the compositor did not ask for";
     EXPECT_EQ(compositor.read([](const Facts& f) { return f.commitsBeforeAck; }), 0);
     program.endsCleanly();
 
@@ -194,10 +201,13 @@ TEST_F(WaylandProtocol, NeverWritesABufferTheCompositorHoldsAndDrawsOnOnceReleas
     }
 }
 
+constexpr uint32_t kSuper = 1u << 6;  // Mod4, in the keymaps desktops send
+
 // Button 1 dragged 100 px turns the cube 45 degrees, and moved back with the
 // button up leaves it so; a finger does the same, and once lifted is gone:
 // the next finger's drag starts where it touches. The middle button dragged
-// up and right moves the camera back (the cube shrinks). Esc ends the demo.
+// up and right moves the camera back (the cube shrinks). Esc ends the demo;
+// no other key does.
 TEST_F(WaylandProtocol, DragsTurnAndZoomTheCubeAndEscEndsIt) {
     TestCompositor compositor({.holdFrames = true});
     Program program(compositor);
@@ -226,6 +236,10 @@ TEST_F(WaylandProtocol, DragsTurnAndZoomTheCubeAndEscEndsIt) {
     compositor.button(BTN_MIDDLE, false);
     EXPECT_LT(blobOf(nextFrame(compositor).px, 320).radius, 0.8 * before) << "not zoomed out";
 
+    // Super-q is the desktop's, and q in the Russian layout is another letter.
+    compositor.key(KEY_Q, kSuper);
+    compositor.key(KEY_Q, 0, 1);
+    nextFrame(compositor);
     compositor.key(KEY_ESC);
     program.endsCleanly(0);
 }

@@ -525,8 +525,12 @@ TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
         void windowFullscreenToggled() override {}
         void windowButton(int, bool, double x, double y, unsigned long, unsigned) override { at.push_back({x, y}); }
         void windowMotion(double x, double y, unsigned) override { at.push_back({x, y}); }
-        void windowTouch(display::Touch, int, double x, double y, unsigned long) override { at.push_back({x, y}); }
+        void windowTouch(display::Touch phase, int, double x, double y, unsigned long) override {
+            at.push_back({x, y});
+            phases.push_back(phase);
+        }
         std::vector<std::pair<double, double>> at;
+        std::vector<display::Touch> phases;
     };
     struct Case {
         int width, height;
@@ -556,12 +560,16 @@ TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
         e.xbutton.x = static_cast<int>(c.x);
         e.xbutton.y = static_cast<int>(c.y);
         input.handle(e);
-        XIDeviceEvent touch{};
-        touch.evtype = XI_TouchBegin;
-        touch.event_x = c.x;
-        touch.event_y = c.y;
-        input.handleTouch(touch);
-        ASSERT_EQ(l.at.size(), 2u);
+        for (int evtype : {XI_TouchBegin, XI_TouchUpdate, XI_TouchEnd}) {
+            XIDeviceEvent touch{};
+            touch.evtype = evtype;
+            touch.event_x = c.x;
+            touch.event_y = c.y;
+            input.handleTouch(touch);
+        }
+        using display::Touch;
+        EXPECT_EQ(l.phases, (std::vector<Touch>{Touch::Begin, Touch::Update, Touch::End}));
+        ASSERT_EQ(l.at.size(), 4u);
         for (auto at : l.at)
             EXPECT_EQ(at, (std::pair<double, double>{100, 240}))
                 << c.width << "x" << c.height << (c.render ? "" : " without RENDER");

@@ -57,6 +57,7 @@ struct Surface {
     wl_resource* current = nullptr;    // the buffer committed
     std::vector<wl_resource*> frames;  // callbacks for the next commit
     bool sub = false;  // the frame's, a subsurface
+    Rect damage;       // buffer damage since the last commit
     Rect place;  // its subsurface position and viewport destination
 };
 
@@ -226,6 +227,8 @@ struct TestCompositor::Impl {
         } else if (name == "wl_surface.attach") {
             surfaces[r].pending = object(args[0]);
             surfaces[r].attached = true;
+        } else if (name == "wl_surface.damage_buffer") {
+            surfaces[r].damage = Rect{args[0].i, args[1].i, args[2].i, args[3].i};
         } else if (name == "wl_surface.frame") {
             surfaces[r].frames.push_back(made[0]);
         } else if (name == "wl_surface.commit") {
@@ -264,9 +267,13 @@ struct TestCompositor::Impl {
                 Buffer& buffer = b->second;
                 buffer.copy = buffer.pixels();
                 buffer.held = true;
+                Shot shot{buffer.format, buffer.width, buffer.height, buffer.stride, buffer.copy};
                 if (s.sub) {
                     ++facts.frames;
-                    facts.last = Shot{buffer.format, buffer.width, buffer.height, buffer.stride, buffer.copy};
+                    facts.last = shot;
+                    facts.damage = std::exchange(s.damage, {});
+                } else if (r == window) {
+                    facts.border = shot;
                 }
             }
         }
@@ -321,11 +328,12 @@ struct TestCompositor::Impl {
         ++facts.configures;
     }
 
-    // A keymap a desktop with default settings would send, in memory the
-    // client maps.
+    // A keymap a desktop with US and Russian layouts would send, in memory
+    // the client maps.
     void sendKeymap() {
         xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-        xkb_keymap* keymap = context ? xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
+        xkb_rule_names names{nullptr, nullptr, "us,ru", nullptr, nullptr};
+        xkb_keymap* keymap = context ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
         char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
         int fd = memfd_create("keymap", MFD_CLOEXEC);
         size_t size = text ? std::strlen(text) + 1 : 0;
@@ -420,7 +428,7 @@ void TestCompositor::touch(TouchPhase phase, int id, double x, double y) {
     });
 }
 
-void TestCompositor::key(uint32_t code) {
+void TestCompositor::key(uint32_t code, uint32_t modifiers, uint32_t group) {
     send([&](Impl& m) {
         if (!m.keyboard || !m.window) return;
         if (!std::exchange(m.focused, true)) {
@@ -429,6 +437,7 @@ void TestCompositor::key(uint32_t code) {
             wl_array_init(&keys);
             wl_keyboard_send_enter(m.keyboard, m.serial(), m.window, &keys);
         }
+        wl_keyboard_send_modifiers(m.keyboard, m.serial(), modifiers, 0, 0, group);
         for (auto state : {WL_KEYBOARD_KEY_STATE_PRESSED, WL_KEYBOARD_KEY_STATE_RELEASED})
             wl_keyboard_send_key(m.keyboard, m.serial(), m.now(), code, state);
     });

@@ -49,6 +49,8 @@ struct Facts {
     int commitsBeforeAck = 0;  // the window committed while a configure was unanswered
     int frames = 0;            // buffers committed on the frame's subsurface
     Shot last;                 // the latest of them
+    Rect damage;               // what its commit said changed, in buffer coordinates
+    Shot border;               // the latest buffer committed on the window itself
     int heldWrites = 0;        // buffers the compositor held whose pixels changed
     Rect window;  // the window's surface: its size (viewport destination)
     Rect frame;   // the frame's subsurface: where, and how big
@@ -76,8 +78,10 @@ public:
     void button(uint32_t code, bool pressed);
     enum class TouchPhase { Down, Motion, Up };
     void touch(TouchPhase phase, int id, double x, double y);
-    // A key (evdev code) pressed and let go, with the window focused.
-    void key(uint32_t code);
+    // A key (evdev code) pressed and let go, with the window focused, the
+    // modifiers (a mask of the keymap's) held and the layout group (of US
+    // and Russian) `group`.
+    void key(uint32_t code, uint32_t modifiers = 0, uint32_t group = 0);
     // The frame callbacks held so far are answered.
     void releaseFrames();
     // Buffers held back so far are released, and from now on when replaced.
