@@ -13,6 +13,10 @@ list=$(realpath "${1:-scripts/mutations.txt}")
 ensure_packages "${build_packages[@]}" "${test_packages[@]}"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# A fault can hang a test until ctest kills it, leaving its temporary files:
+# they go with the scratch folder.
+export TMPDIR="$scratch/tmp"
+mkdir "$TMPDIR"
 git clone -q . "$scratch/src"
 echo "mutate: building a scratch clone of HEAD in $scratch"
 cmake -S "$scratch/src" -B "$scratch/build" -DBUILD_TESTING=ON >/dev/null
