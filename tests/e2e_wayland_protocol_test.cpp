@@ -112,6 +112,7 @@ TEST_F(WaylandProtocol, AnswersPingsBindsKnownVersionsAndLeavesDecorationsToTheC
     }
     EXPECT_EQ(facts.decorationMode, ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
     EXPECT_EQ(facts.subsurfaces, 1) << "only the frame's";
+    EXPECT_EQ(facts.minSize, (Rect{0, 0, 80, 120})) << "a quarter of the frame, upright";
     program.endsCleanly();
 }
 

@@ -245,6 +245,8 @@ struct TestCompositor::Impl {
         } else if (name == "xdg_surface.ack_configure") {
             acked = args[0].u;
             ++facts.acks;
+        } else if (name == "xdg_toplevel.set_min_size") {
+            facts.minSize = Rect{0, 0, args[0].i, args[1].i};
         } else if (name == "xdg_toplevel.set_fullscreen") {
             ++facts.fullscreenAsked;
         } else if (name == "zxdg_decoration_manager_v1.get_toplevel_decoration") {

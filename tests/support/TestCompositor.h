@@ -54,6 +54,7 @@ struct Facts {
     int heldWrites = 0;        // buffers the compositor held whose pixels changed
     Rect window;  // the window's surface: its size (viewport destination)
     Rect frame;   // the frame's subsurface: where, and how big
+    Rect minSize;  // the smallest the window asked to be
 };
 
 class TestCompositor {
