@@ -98,6 +98,7 @@ const std::pair<const char*, uint32_t> kHandled[] = {
 // up at no newer a version than the program knows; where the compositor
 // draws the decorations, the program asks it to and draws none of its own
 // (libdecor would bind the globals again and add subsurfaces for its borders).
+// Frame memory, once shared, is not held open by the program.
 TEST_F(WaylandProtocol, AnswersPingsBindsKnownVersionsAndLeavesDecorationsToTheCompositor) {
     TestCompositor compositor;
     Program program(compositor);
@@ -113,6 +114,11 @@ TEST_F(WaylandProtocol, AnswersPingsBindsKnownVersionsAndLeavesDecorationsToTheC
     EXPECT_EQ(facts.decorationMode, ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE);
     EXPECT_EQ(facts.subsurfaces, 1) << "only the frame's";
     EXPECT_EQ(facts.minSize, (Rect{0, 0, 80, 120})) << "a quarter of the frame, upright";
+    int frameFiles = 0;  // shared with the compositor, they are its to keep open
+    std::error_code gone;  // a file closed while we look
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(program.pid) + "/fd", gone))
+        frameFiles += std::filesystem::read_symlink(fd, gone).string().starts_with("/memfd:orvanel-frame");
+    EXPECT_EQ(frameFiles, 0);
     program.endsCleanly();
 }
 
