@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "CubeModel.h"
 #include "DrawCube.h"
 #include "TestGLView.h"
 #include "TestViews.h"
@@ -55,20 +56,29 @@ TEST_F(DrawCubeTest, UploadsThePictureThenDrawsSixColouredFans) {
     }
 }
 
-TEST_F(DrawCubeTest, EveryRowOfTheTablesIsTheCubes) {
-    // x, y, z, s, t of each vertex, face after face.
-    const float rows[24][5] = {
-        {1, 1, -1, 1, 0},   {-1, 1, -1, 0, 0},   {-1, 1, 1, 0, 1},   {1, 1, 1, 1, 1},    // y = +1
-        {1, -1, 1, 1, 1},   {-1, -1, 1, 0, 1},   {-1, -1, -1, 0, 0}, {1, -1, -1, 1, 0},  // y = -1
-        {1, 1, 1, 1, 1},    {-1, 1, 1, 0, 1},    {-1, -1, 1, 0, 0},  {1, -1, 1, 1, 0},   // z = +1
-        {1, -1, -1, 1, 0},  {-1, -1, -1, 0, 0},  {-1, 1, -1, 0, 1},  {1, 1, -1, 1, 1},   // z = -1
-        {1, 1, -1, 1, 0},   {1, 1, 1, 1, 1},     {1, -1, 1, 0, 1},   {1, -1, -1, 0, 0},  // x = +1
-        {-1, 1, 1, 1, 1},   {-1, 1, -1, 1, 0},   {-1, -1, -1, 0, 0}, {-1, -1, 1, 0, 1},  // x = -1
+// Each fan is its face as the screen should show it: each corner at its
+// texture coordinate, and both triangles wound counter-clockwise seen from
+// outside, so that culling keeps the faces turned to the viewer.
+TEST_F(DrawCubeTest, EachFanIsItsFaceTexturedAndFacingOut) {
+    const float kAt[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    auto outward = [](const float* a, const float* b, const float* c) {
+        float u[3], w[3];
+        for (int i = 0; i < 3; ++i) u[i] = b[i] - a[i], w[i] = c[i] - a[i];
+        float n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+        return n[0] * a[0] + n[1] * a[1] + n[2] * a[2] > 0;  // away from the cube's centre
     };
-    for (int v = 0; v < 24; ++v)
-        EXPECT_EQ((std::vector<float>{verts[v][0], verts[v][1], verts[v][2], texCoords[v][0], texCoords[v][1]}),
-                  std::vector<float>(rows[v], rows[v] + 5))
-            << "vertex " << v;
+    for (int f = 0; f < 6; ++f) {
+        for (int v = 4 * f; v < 4 * f + 4; ++v) {
+            int k = 0;
+            while (k < 4 && !(kAt[k][0] == texCoords[v][0] && kAt[k][1] == texCoords[v][1])) ++k;
+            ASSERT_LT(k, 4) << "vertex " << v << ": not a corner of the picture";
+            EXPECT_EQ(std::vector<float>(verts[v], verts[v] + 3),
+                      std::vector<float>(e2e::kFaces[f].corner[k], e2e::kFaces[f].corner[k] + 3))
+                << "vertex " << v;
+        }
+        const float(*fan)[3] = &verts[4 * f];
+        EXPECT_TRUE(outward(fan[0], fan[1], fan[2]) && outward(fan[0], fan[2], fan[3])) << "face " << f;
+    }
 }
 
 TEST_F(DrawCubeTest, KeepsOneTextureObjectAcrossFrames) {

@@ -4,25 +4,10 @@
 // Where the end-to-end tests expect the cube: each frame's pose, and the
 // cube's place and size on screen.
 
+#include "CubeModel.h"
 #include "EndToEndHarness.h"
 
 namespace e2e {
-
-// The cube as the screen should show it: each face's corners, the one with
-// texture coordinate (0, 0) first, and the colour channels it lets through.
-struct Face {
-    float corner[4][3];
-    bool on[3];
-};
-
-inline const Face kFaces[6] = {
-    {{{-1, 1, -1}, {1, 1, -1}, {1, 1, 1}, {-1, 1, 1}}, {false, true, false}},      // green
-    {{{-1, -1, -1}, {1, -1, -1}, {1, -1, 1}, {-1, -1, 1}}, {true, false, true}},   // magenta
-    {{{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {-1, 1, 1}}, {false, false, true}},      // blue
-    {{{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1}}, {true, true, false}},   // yellow
-    {{{1, -1, -1}, {1, 1, -1}, {1, 1, 1}, {1, -1, 1}}, {true, false, false}},      // red
-    {{{-1, -1, -1}, {-1, 1, -1}, {-1, 1, 1}, {-1, -1, 1}}, {false, true, true}},   // cyan
-};
 
 struct Pose {
     float theta = 45, phi = 30;
