@@ -756,7 +756,8 @@ int main(int argc, char** argv) {
     if (waylandSkipped.empty()) {
         double wd = median(waylandDemo), wb = median(surfacelessBare), wp = median(waylandPlain);
         double wdc = median(waylandCompositor), wpc = median(waylandPlainCompositor);
-        std::printf("| on Wayland at 0.033 s a frame, CPU (%% of one core): demo / compositor's share | %.2f / %.2f |\n",
+        std::printf("| on Wayland at 0.033 s a frame, CPU (%% of one core): demo / compositor's share"
+                    " | %.2f / %.2f |\n",
                     wd, wdc);
         std::printf("| on Wayland at 0.033 s a frame: bare GL on the surfaceless platform | %.2f |\n", wb);
         std::printf("| on Wayland at 0.033 s a frame: plain EGL Wayland program / compositor's share | %.2f / %.2f |\n",

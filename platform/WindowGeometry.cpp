@@ -9,7 +9,8 @@ namespace display {
 Fit fitFrame(int frameWidth, int frameHeight, int windowWidth, int windowHeight) {
     Fit fit;
     if (frameWidth <= 0 || frameHeight <= 0 || windowWidth <= 0 || windowHeight <= 0) return fit;
-    fit.scale = std::min(static_cast<double>(windowWidth) / frameWidth, static_cast<double>(windowHeight) / frameHeight);
+    fit.scale = std::min(static_cast<double>(windowWidth) / frameWidth,
+                         static_cast<double>(windowHeight) / frameHeight);
     fit.width = static_cast<int>(std::lround(frameWidth * fit.scale));
     fit.height = static_cast<int>(std::lround(frameHeight * fit.scale));
     fit.x = (windowWidth - fit.width) / 2;

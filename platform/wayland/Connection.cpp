@@ -52,7 +52,9 @@ bool roundtripBy(wl_display* d, std::chrono::steady_clock::time_point deadline, 
 
 int serveBy(wl_display* d, wl_event_queue* queue, std::chrono::steady_clock::time_point deadline) {
     auto prepare = [&] { return queue ? wl_display_prepare_read_queue(d, queue) : wl_display_prepare_read(d); };
-    auto dispatch = [&] { return queue ? wl_display_dispatch_queue_pending(d, queue) : wl_display_dispatch_pending(d); };
+    auto dispatch = [&] {
+        return queue ? wl_display_dispatch_queue_pending(d, queue) : wl_display_dispatch_pending(d);
+    };
     bool served = false;
     while (prepare() != 0) {
         if (dispatch() < 0) return -1;

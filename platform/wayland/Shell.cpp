@@ -138,7 +138,9 @@ private:
         wl_surface_commit(self->mSurface);
     }
     static void close(libdecor_frame*, void* data) { static_cast<DecoratedToplevel*>(data)->mEvents.closeRequested(); }
-    static void commit(libdecor_frame*, void* data) { wl_surface_commit(static_cast<DecoratedToplevel*>(data)->mSurface); }
+    static void commit(libdecor_frame*, void* data) {
+        wl_surface_commit(static_cast<DecoratedToplevel*>(data)->mSurface);
+    }
     static void dismissPopup(libdecor_frame*, const char*, void*) {}
     static inline libdecor_frame_interface kFrameInterface = [] {
         libdecor_frame_interface i{};

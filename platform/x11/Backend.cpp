@@ -127,7 +127,9 @@ public:
 
 private:
     Display* display() const { return mConnection ? mConnection->display() : nullptr; }
-    X11Window* windowWithId(::Window id) const { return static_cast<X11Window*>(mConnection->link()->windowWithId(id)); }
+    X11Window* windowWithId(::Window id) const {
+        return static_cast<X11Window*>(mConnection->link()->windowWithId(id));
+    }
     void route(XEvent& event) {
         const Features& f = mConnection->features();
         if (event.type == GenericEvent && event.xcookie.extension == f.xiOpcode) {

@@ -28,7 +28,8 @@ void freeXImage(XImage* x) {
 // put from the segment as we wrote it.
 bool serverSeesOurSegment(Display* dpy, XImage* x, int depth) {
     unsigned long mask = depth >= 32 ? ~0ul : (1ul << depth) - 1;
-    unsigned long cookie = (0x9e3779b9ul * static_cast<unsigned long>(reinterpret_cast<uintptr_t>(x->data) >> 12)) & mask;
+    unsigned long cookie =
+        (0x9e3779b9ul * static_cast<unsigned long>(reinterpret_cast<uintptr_t>(x->data) >> 12)) & mask;
     XPutPixel(x, 0, 0, cookie);
     Pixmap probe = XCreatePixmap(dpy, DefaultRootWindow(dpy), 1, 1, static_cast<unsigned>(depth));
     GC gc = XCreateGC(dpy, probe, 0, nullptr);

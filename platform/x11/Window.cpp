@@ -143,7 +143,8 @@ void setFullscreen(WindowState& w, bool fullscreen) {
     if (windowManagerSpeaksEwmh(dpy)) {
         if (!w.mapped) {  // read when the window manager maps it
             if (fullscreen)
-                XChangeProperty(dpy, w.id, state, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&full), 1);
+                XChangeProperty(dpy, w.id, state, XA_ATOM, 32, PropModeReplace,
+                                reinterpret_cast<unsigned char*>(&full), 1);
             else
                 XDeleteProperty(dpy, w.id, state);
             return;

@@ -104,10 +104,11 @@ struct TestCompositor::Impl {
             Global& g = globals.emplace_back(Global{this, interface, *interface});
             g.advertised.version = version;
             facts.advertised[interface->name] = static_cast<uint32_t>(version);
-            wl_global_create(display, &g.advertised, version, &g, [](wl_client* c, void* data, uint32_t v, uint32_t id) {
+            auto bind = [](wl_client* c, void* data, uint32_t v, uint32_t id) {
                 auto* global = static_cast<Global*>(data);
                 global->impl->bind(c, global->interface, v, id);
-            });
+            };
+            wl_global_create(display, &g.advertised, version, &g, bind);
         }
         thread = std::thread([this] { run(); });
     }
@@ -196,7 +197,8 @@ struct TestCompositor::Impl {
         for (const char* s = message->signature; *s; ++s) {
             if (*s == '?' || (*s >= '0' && *s <= '9')) continue;
             if (*s == 'n' && message->types[n]) {
-                made.push_back(make(wl_resource_get_client(r), message->types[n], wl_resource_get_version(r), args[n].n));
+                wl_client* client = wl_resource_get_client(r);
+                made.push_back(make(client, message->types[n], wl_resource_get_version(r), args[n].n));
                 if (!made.back()) return;
             }
             ++n;
@@ -335,7 +337,8 @@ struct TestCompositor::Impl {
     void sendKeymap() {
         xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
         xkb_rule_names names{nullptr, nullptr, "us,ru", nullptr, nullptr};
-        xkb_keymap* keymap = context ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
+        xkb_keymap* keymap =
+            context ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
         char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
         int fd = memfd_create("keymap", MFD_CLOEXEC);
         size_t size = text ? std::strlen(text) + 1 : 0;
