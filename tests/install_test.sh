@@ -39,7 +39,9 @@ deb=$(ls "$stage"/deb/orvanel_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libegl1* ]] || { echo "dependencies not computed"; fail=1; }
 [[ $depends == *libegl-mesa0* && $depends == *libgl1-mesa-dri* ]] || { echo "no renderer comes with it: $depends"; fail=1; }
-dpkg-deb -f "$deb" Description | grep -q Wayland || { echo "the description does not name Wayland"; fail=1; }
+# Not piped into grep -q: under pipefail, dpkg-deb cut off by its early exit would fail the check.
+description=$(dpkg-deb -f "$deb" Description)
+[[ $description == *Wayland* ]] || { echo "the description does not name Wayland"; fail=1; }
 # Lintian leaves its caches in TMPDIR: in the staging folder, they go with it.
 mkdir "$stage/tmp"
 TMPDIR=$stage/tmp lintian --fail-on error "$deb" 2>/dev/null || { echo "lintian reports errors"; fail=1; }
