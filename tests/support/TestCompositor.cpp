@@ -104,11 +104,11 @@ struct TestCompositor::Impl {
             Global& g = globals.emplace_back(Global{this, interface, *interface});
             g.advertised.version = version;
             facts.advertised[interface->name] = static_cast<uint32_t>(version);
-            auto bind = [](wl_client* c, void* data, uint32_t v, uint32_t id) {
+            auto onBind = [](wl_client* c, void* data, uint32_t v, uint32_t id) {
                 auto* global = static_cast<Global*>(data);
                 global->impl->bind(c, global->interface, v, id);
             };
-            wl_global_create(display, &g.advertised, version, &g, bind);
+            wl_global_create(display, &g.advertised, version, &g, onBind);
         }
         thread = std::thread([this] { run(); });
     }
