@@ -83,13 +83,13 @@ class X11Backend final : public display::Backend {
 public:
     const char* name() const override { return "x11"; }
     bool open(display::EventLoop& loop) override {
-        if (!mConnection) mConnection = Connection::open(loop, [this](XEvent& event) { route(event); });
+        if (!mConnection) mConnection = Connection::open(loop, [this](XEvent& event) { route(event); }, mTimedOut);
         return mConnection != nullptr;
     }
     std::string openFailure() const override {
         const char* name = std::getenv("DISPLAY");
         if (!name || !*name) return "no X display (DISPLAY is not set)";
-        return std::string("cannot open display \"") + name + "\"";
+        return std::string("cannot open display \"") + name + "\"" + (mTimedOut ? " (no answer within 3 s)" : "");
     }
     void close() override { mConnection.reset(); }
     std::unique_ptr<display::Window> createWindow(int x, int y, int width, int height, const std::string& title,
@@ -147,6 +147,7 @@ private:
     }
 
     std::unique_ptr<Connection> mConnection;
+    bool mTimedOut = false;
 };
 
 }  // namespace

@@ -8,8 +8,15 @@
 #include <X11/extensions/Xrender.h>
 
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -31,6 +38,35 @@ XContext connectionContext() {
 }
 
 int onIOError(Display*) { return 0; }
+
+// A server that takes the connection but does not answer (a stopped one)
+// would hold XOpenDisplay for ever: the handshake runs on a thread of its own
+// and is given `limit`. One that answers later is let go of without a word
+// to it (Xlib is not shared between threads here).
+Display* openWithin(std::chrono::milliseconds limit, bool& timedOut) {
+    struct Attempt {
+        std::mutex mutex;
+        std::condition_variable done;
+        Display* display = nullptr;
+        bool finished = false, abandoned = false;
+    };
+    auto attempt = std::make_shared<Attempt>();
+    std::thread([attempt] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);  // the main thread takes the signals
+        Display* dpy = XOpenDisplay(nullptr);
+        std::lock_guard lock(attempt->mutex);
+        if (attempt->abandoned && dpy) ::close(ConnectionNumber(dpy));
+        attempt->display = dpy;
+        attempt->finished = true;
+        attempt->done.notify_one();
+    }).detach();
+    std::unique_lock lock(attempt->mutex);
+    timedOut = !attempt->done.wait_for(lock, limit, [&] { return attempt->finished; });
+    attempt->abandoned = timedOut;
+    return timedOut ? nullptr : attempt->display;
+}
 
 double resourceDpi(Display* dpy) {
     double dpi = 0;
@@ -92,10 +128,10 @@ void Connection::serve() {
     if (mLost && mSourceToken) mLoop.removeSource(std::exchange(mSourceToken, 0));
 }
 
-std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHandler handler) {
+std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHandler handler, bool& timedOut) {
     XSetErrorHandler(onError);
     XSetIOErrorHandler(onIOError);
-    Display* dpy = XOpenDisplay(nullptr);
+    Display* dpy = openWithin(std::chrono::seconds(3), timedOut);
     if (!dpy) return nullptr;
     std::unique_ptr<Connection> c(new Connection(loop, std::move(handler)));
     c->mDisplay = dpy;

@@ -56,8 +56,9 @@ public:
     using EventHandler = std::function<void(XEvent& event)>;
     // Opens the display named by $DISPLAY, installs error
     // handlers that report and carry on, and serves its events on `loop`,
-    // each handed to `handler`; null when it cannot be opened.
-    static std::unique_ptr<Connection> open(display::EventLoop& loop, EventHandler handler);
+    // each handed to `handler`; null when it cannot be opened, or (with
+    // `timedOut` set) when its server did not answer within 3 s.
+    static std::unique_ptr<Connection> open(display::EventLoop& loop, EventHandler handler, bool& timedOut);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
