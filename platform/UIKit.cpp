@@ -21,6 +21,7 @@
 #include "LayerTree.h"
 #include "Picture.h"
 #include "PointerInput.h"
+#include "Process.h"
 #include "RunStats.h"
 #include "Screenshot.h"
 #include "SurfaceBufferInternal.h"
@@ -31,70 +32,11 @@ std::vector<UIWindow*> gWindows;
 UIWindow* gKeyWindow = nullptr;
 UIWindow* gFrontWindow = nullptr;
 
-int gSignalPipe[2] = {-1, -1};
 int gSignalToken = 0;
 bool gStarted = false;
 long gFramesShown = 0;
 long gFramesDrawn = 0;  // of those, the ones GL drew
 std::unique_ptr<UIKitPlatform::RunStats> gStats;  // with --stats
-volatile sig_atomic_t gProcessPrepared = false;  // by the program's own start: handlers stay to the end
-
-// While the screenshot is written: its temporary file, if any.
-volatile sig_atomic_t gWritingScreenshot = false;
-volatile sig_atomic_t gDeadlineStatus = 0;  // 1 once the run has failed
-char gScreenshotTemp[4096];
-
-// A display server that stops answering holds the main thread inside the
-// window system's library, where the pipe is never read: a second later the
-// process ends anyway, with the status a signal gives. Every finished line is
-// out by then (standard output is line-buffered). The program's own last
-// write is no such hang, but a reader that takes longer than that gets no
-// more, and the run says it failed.
-void onDeadline(int) {
-    if (!gWritingScreenshot) _exit(gDeadlineStatus);
-    if (gScreenshotTemp[0]) unlink(gScreenshotTemp);
-    static const char kCut[] = "orvanel: the screenshot was cut off by the signal's deadline\n";
-    ssize_t ignored = write(2, kCut, sizeof kCut - 1);
-    (void)ignored;
-    _exit(1);
-}
-
-// What the deadline must remove, copied while it cannot fire.
-void noteScreenshotTemp(const std::string& path) {
-    sigset_t alarm, old;
-    sigemptyset(&alarm);
-    sigaddset(&alarm, SIGALRM);
-    sigprocmask(SIG_BLOCK, &alarm, &old);
-    gScreenshotTemp[path.copy(gScreenshotTemp, sizeof gScreenshotTemp - 1)] = '\0';
-    sigprocmask(SIG_SETMASK, &old, nullptr);
-}
-
-// Only async-signal-safe work: the run loop reads the pipe and stops.
-void onSignal(int) {
-    int saved = errno;
-    char byte = 1;
-    ssize_t ignored = write(gSignalPipe[1], &byte, 1);
-    (void)ignored;
-    // The first signal sets the deadline; later ones do not move it.
-    static volatile sig_atomic_t armed = 0;
-    if (gProcessPrepared && !armed) {
-        armed = 1;
-        alarm(1);
-    }
-    errno = saved;
-}
-
-// SIGINT and SIGTERM end the run loop, whenever they come: one that comes
-// before it runs waits in the pipe.
-void catchTermination() {
-    if (gSignalPipe[0] >= 0 || pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
 
 void displayWindows() {
     display::Backend* backend = display::current();
@@ -275,7 +217,7 @@ void UIWindow::displayIfNeeded() {
     unsigned long long before = framesRead(mContentView);
     mContentView->displayIfNeeded();
     if (framesRead(mContentView) != before) {
-        ++gFramesDrawn;
+        if (++gFramesDrawn == 1) process::delivered(process::kAnyFrame);
         if (gStats) gStats->frameShown(NSRunLoop::mainRunLoop()->now());
     }
     composite();
@@ -308,26 +250,6 @@ UIWindow::~UIWindow() {
 
 namespace UIKitPlatform {
 
-void prepareProcess() {
-    // Descriptors 0 to 2 exist before anything opens a file or a connection,
-    // so that no diagnostic can land in one.
-    // Those below it are open by then, so that the lowest free descriptor
-    // open() takes is the missing one itself.
-    for (int fd = 0; fd <= 2; ++fd)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);
-    // Every finished line reaches the log, however the process ends.
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    // A reader that goes away (orvanel | head -1) does not end the demo:
-    // what it would have read is dropped.
-    signal(SIGPIPE, SIG_IGN);
-    struct sigaction deadline {};
-    deadline.sa_handler = onDeadline;
-    sigemptyset(&deadline.sa_mask);
-    sigaction(SIGALRM, &deadline, nullptr);
-    gProcessPrepared = true;
-    catchTermination();
-}
-
 bool start(std::string* error) {
     if (gStarted) return true;
     // A 320 x 480 frame is too small for Mesa's software rasterizer to gain
@@ -349,12 +271,9 @@ bool start(std::string* error) {
     setenv("EGL_PLATFORM", display::eglPlatformName(backend->eglPlatform()), 1);
     display::setCurrent(std::move(backend));
     loop->addObserver(displayWindows);
-    catchTermination();
-    if (gSignalPipe[0] >= 0)
-        gSignalToken = loop->addInputSource(gSignalPipe[0], [] {
-            char bytes[16];
-            while (read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
-            }
+    if (int stops = process::stopSignals(); stops >= 0)
+        gSignalToken = loop->addInputSource(stops, [] {
+            process::drainStopSignals();
             NSRunLoop::mainRunLoop()->stop(0);
         });
     gStarted = true;
@@ -368,12 +287,7 @@ void sync() {
 void stop() {
     if (!gStarted) return;
     if (gSignalToken) NSRunLoop::mainRunLoop()->removeSource(std::exchange(gSignalToken, 0));
-    if (!gProcessPrepared) {
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        for (int& fd : gSignalPipe)
-            if (fd >= 0) ::close(std::exchange(fd, -1));
-    }
+    process::releaseStopSignals();
     display::setCurrent(nullptr);
     NSRunLoop::mainRunLoop()->reset();
     gStarted = false;
@@ -433,11 +347,13 @@ bool writeScreenshot(const std::string& path) {
     int width = static_cast<int>(UIHardware::kScreenWidth), height = static_cast<int>(UIHardware::kScreenHeight);
     std::string error;
     std::vector<uint16_t> pixels = UIKitPlatform::snapshot(window ? window->contentView() : nullptr, width, height);
-    gWritingScreenshot = true;
-    bool written = UIKitPlatform::writePng565(path, pixels, width, height, error, noteScreenshotTemp);
-    gWritingScreenshot = false;
-    if (written) return true;
-    gDeadlineStatus = 1;
+    process::writingScreenshot(true);
+    bool written = UIKitPlatform::writePng565(path, pixels, width, height, error, process::screenshotTemporary);
+    process::writingScreenshot(false);
+    if (written) {
+        process::delivered(process::kScreenshot);
+        return true;
+    }
     fail(error);
     return false;
 }
@@ -461,6 +377,22 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
         if (!own.empty() && lstat(own.c_str(), &st) == 0) picture = own;
     }
     if (!picture.empty()) NSUserDefaults::standardUserDefaults()->_setStringForKey(picture, "picture");
+    // The screenshot never replaces the picture it shows.
+    struct stat st {};
+    std::string shown = !picture.empty()                             ? picture
+                        : lstat(picture::kSystemPath, &st) == 0 ? picture::kSystemPath
+                                                                 : NSBundle::mainBundle()->pathForResource("tesmor", "raw");
+    if (!options.screenshot.empty() && picture::sameFile(shown, options.screenshot)) {
+        std::fprintf(stderr, "orvanel: %s is the picture shown; name another file for --screenshot\n",
+                     options.screenshot.c_str());
+        return 2;
+    }
+    // What the run owes the user should the display server stop answering:
+    // what was asked for, and then frames for it (a plain run asks for none).
+    unsigned owed = (options.frames || options.duration ? process::kClosingLine : 0) |
+                    (options.stats != UIKitPlatform::Options::Stats::None ? process::kSummary : 0) |
+                    (options.screenshot.empty() ? 0 : process::kScreenshot);
+    process::owe(owed ? owed | process::kAnyFrame : 0);
     if (std::string error; !UIKitPlatform::start(&error)) return fail(error);
     gFramesShown = gFramesDrawn = 0;
     if (options.stats != UIKitPlatform::Options::Stats::None) gStats = std::make_unique<UIKitPlatform::RunStats>();
@@ -470,6 +402,8 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
         RunSummary* summary = alloc<RunSummary>();
         NSTimer::scheduledTimerWithTimeInterval(options.duration, summary, &RunSummary::finish, nullptr, false);
         summary->release();  // the timer's now
+        // Due then, whatever the display server does meanwhile.
+        process::endWithin(options.duration + 1);
     }
     UIApplication* app = applicationClass.create();
     if (app) app = app->init();
@@ -479,14 +413,18 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     }
     app->applicationDidFinishLaunching(app);
     int status = NSRunLoop::mainRunLoop()->run();
+    // The end is due: what is left to say and write is owed within a second.
+    process::endWithin(1);
     if (options.frames || options.duration) {
         NSRunLoop* loop = NSRunLoop::mainRunLoop();
-        std::printf("orvanel: %ld frames shown in %.2f s, %lld late\n", gFramesDrawn, loop->now() - runStarted,
-                    loop->lateTicks() - lateBefore);
+        std::printf("orvanel: %ld frame%s shown in %.2f s, %lld late\n", gFramesDrawn, gFramesDrawn == 1 ? "" : "s",
+                    loop->now() - runStarted, loop->lateTicks() - lateBefore);
+        process::delivered(process::kClosingLine);
     }
     if (gStats) {
         printStats(options.stats, gStats->summary(), runStarted, lateBefore);
         gStats.reset();
+        process::delivered(process::kSummary);
     }
     // The view carries on when GL cannot draw, as on the device; the run
     // does not count as one that worked, and leaves no picture of nothing.
@@ -494,7 +432,6 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     if (drewNothing) {
         std::fprintf(stderr, "orvanel: no frame could be drawn: %s\n", whyNothingWasDrawn().c_str());
         status = 1;
-        gDeadlineStatus = 1;
     } else if (!options.screenshot.empty() && !writeScreenshot(options.screenshot) && status == 0) {
         status = 1;
     }

@@ -122,10 +122,6 @@ private:
 
 // Platform start-up pieces that tests may drive without UIApplicationMain.
 namespace UIKitPlatform {
-// Makes the process safe from its first instruction: standard descriptors
-// that exist, line-buffered output, SIGINT and SIGTERM caught for good.
-// Programs run it before anything else; tests need not.
-void prepareProcess();
 // Opens the window system the environment names and attaches it to the
 // main run loop; false, with the one line that says why in `error`, when it
 // cannot be opened.

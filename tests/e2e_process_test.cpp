@@ -81,41 +81,70 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
         if (ms > 100) kill(demo.pid, SIGTERM);
         EXPECT_TRUE(endsCleanly(demo.pid, SIGTERM, 3s)) << ms << " ms";
     }
-    // An X server that does not answer does not hold it; a hang-up is not
-    // caught. Either way the log holds every finished line.
-    for (bool hangUp : {false, true}) {
-        Demo demo({}, {.pictureAtPath = false});
+    // Asked for the summary and a screenshot: a hang-up, or a SIGALRM sent
+    // from outside, ends it as SIGTERM does, with both delivered. An X server
+    // that does not answer does not hold it, and what it could not deliver is
+    // said. Either way the log holds every finished line.
+    std::string folder = newFolder("shots");
+    for (int sig : {SIGHUP, SIGALRM, SIGTERM}) {
+        std::string shot = folder + "/" + std::to_string(sig) + ".png";
+        Demo demo({}, {.pictureAtPath = false, .args = {"--stats=json", "--screenshot", shot}});
         ASSERT_TRUE(waitForFrame());
-        if (hangUp) {
-            EXPECT_TRUE(ends(demo.pid, W_EXITCODE(0, SIGHUP), SIGHUP, 2s));
-        } else {
-            kill(server->pid(), SIGSTOP);
-            std::this_thread::sleep_for(100ms);
-            // Signals that follow within the second do not put its end off:
-            // it ends about a second after the first, not after the last.
-            auto first = std::chrono::steady_clock::now();
-            for (int k = 0; k < 2; ++k) {
-                kill(demo.pid, SIGTERM);
-                std::this_thread::sleep_for(450ms);
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(first + 1600ms -
-                                                                              std::chrono::steady_clock::now());
-            EXPECT_TRUE(endsCleanly(demo.pid, SIGTERM, left)) << "the X server stopped";
-            kill(server->pid(), SIGCONT);
-            // Its frames wait for the server there: the shared memory it was
-            // making them goes with it, once the server has let go of it too.
-            auto segmentsLeft = [&] {
-                std::ifstream segments("/proc/sysvipc/shm");
-                segments.ignore(1 << 16, '\n');  // the heading
-                int left = 0;
-                for (long key, id, perms, size, creator; segments >> key >> id >> perms >> size >> creator;
-                     segments.ignore(1 << 16, '\n'))
-                    left += creator == demo.pid;
-                return left;
-            };
-            EXPECT_TRUE(waitUntil([&] { return segmentsLeft() == 0; })) << segmentsLeft() << " segments left behind";
+        if (sig != SIGTERM) {
+            EXPECT_TRUE(endsCleanly(demo.pid, sig)) << sig;
+            EXPECT_TRUE(std::filesystem::exists(shot)) << sig;
+            std::string said = demo.said();
+            EXPECT_NE(said.find("\n{\"frames\":"), std::string::npos) << said;
+            EXPECT_NE(said.find(glVersionLine()), std::string::npos) << "a finished line was lost";
+            continue;
         }
-        EXPECT_NE(demo.said().find(glVersionLine()), std::string::npos) << "a finished line was lost";
+        kill(server->pid(), SIGSTOP);
+        std::this_thread::sleep_for(100ms);
+        // Signals that follow within the second do not put its end off:
+        // it ends about a second after the first, not after the last.
+        auto first = std::chrono::steady_clock::now();
+        for (int k = 0; k < 2; ++k) {
+            kill(demo.pid, SIGTERM);
+            std::this_thread::sleep_for(450ms);
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(first + 1600ms -
+                                                                          std::chrono::steady_clock::now());
+        EXPECT_TRUE(ends(demo.pid, W_EXITCODE(1, 0), 0, left)) << "the X server stopped";
+        kill(server->pid(), SIGCONT);
+        EXPECT_FALSE(std::filesystem::exists(shot));
+        std::string said = demo.said();
+        EXPECT_NE(said.find(glVersionLine()), std::string::npos) << "a finished line was lost";
+        EXPECT_NE(said.find("orvanel: the display server stopped answering; not delivered: the --stats summary, "
+                            "the screenshot\n"),
+                  std::string::npos)
+            << said;
+        // Its frames wait for the server there: the shared memory it was
+        // making them goes with it, once the server has let go of it too.
+        auto segmentsLeft = [&] {
+            std::ifstream segments("/proc/sysvipc/shm");
+            segments.ignore(1 << 16, '\n');  // the heading
+            int left = 0;
+            for (long key, id, perms, size, creator; segments >> key >> id >> perms >> size >> creator;
+                 segments.ignore(1 << 16, '\n'))
+                left += creator == demo.pid;
+            return left;
+        };
+        EXPECT_TRUE(waitUntil([&] { return segmentsLeft() == 0; })) << segmentsLeft() << " segments left behind";
+    }
+    std::filesystem::remove_all(folder);
+    // A bounded run ends when its end is due, with the server stopped before
+    // it starts or during the run, saying what it could not deliver.
+    for (bool before : {true, false}) {
+        if (before) kill(server->pid(), SIGSTOP);
+        Demo demo({}, {.pictureAtPath = false, .args = {"--duration", "3"}});
+        if (!before) {
+            ASSERT_TRUE(waitForFrame());
+            kill(server->pid(), SIGSTOP);
+        }
+        EXPECT_TRUE(ends(demo.pid, W_EXITCODE(1, 0), 0, 5s)) << (before ? "stopped before" : "stopped during");
+        kill(server->pid(), SIGCONT);
+        EXPECT_NE(demo.said().find(before ? "(no answer within 3 s)" : "not delivered: the closing line\n"),
+                  std::string::npos);
     }
 }
 
