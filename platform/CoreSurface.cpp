@@ -36,7 +36,6 @@ uint8_t* ownMemory(size_t size) {
 __CoreSurfaceBuffer::~__CoreSurfaceBuffer() {
     CoreSurfaceBufferUnregister(this);
     CoreSurfaceBufferDetachEGL(this);
-    if (display::Backend* backend = display::current(); backend && pixmap) backend->freePixmap(pixmap);
     if (!shared) std::free(memory);
 }
 
@@ -69,10 +68,7 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
     buffer->width = width;
     buffer->height = height;
     buffer->pitch = pitch;
-    if (backend) {
-        buffer->pixmap = backend->createPixmap(width, height);
-        buffer->pbuffer = backend->eglPlatform() == display::EglPlatform::Surfaceless;
-    }
+    buffer->pbuffer = backend != nullptr;
     CoreSurfaceBufferRegister(buffer);
     return buffer;
 }

@@ -29,10 +29,6 @@ void setCurrent(std::unique_ptr<Backend> backend) {
     gCurrent = std::move(backend);
 }
 
-const char* eglPlatformName(EglPlatform platform) {
-    return platform == EglPlatform::X11 ? "x11" : "surfaceless";
-}
-
 std::unique_ptr<Backend> openChosen(EventLoop& loop, std::string& error) {
     std::vector<std::unique_ptr<Backend>> candidates;
     const char* forced = std::getenv("ORVANEL_BACKEND");

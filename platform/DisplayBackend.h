@@ -21,12 +21,6 @@ namespace display {
 // each backend converts its window system's own.
 constexpr unsigned kHeld[3] = {1u << 0, 1u << 1, 1u << 2};
 
-// Where the view's EGL runs: X pixmaps, or pbuffers that the platform reads
-// back (Mesa's surfaceless platform).
-enum class EglPlatform { X11, Surfaceless };
-// EGL_PLATFORM's value for it.
-const char* eglPlatformName(EglPlatform platform);
-
 // The main loop, as a backend sees it: its connection's descriptor served
 // when readable, and a stop when the connection is lost.
 class EventLoop {
@@ -123,11 +117,6 @@ public:
     // Null when the window system refuses the window.
     virtual std::unique_ptr<Window> createWindow(int x, int y, int width, int height, const std::string& title,
                                                  WindowListener& listener) = 0;
-    virtual EglPlatform eglPlatform() const { return EglPlatform::Surfaceless; }
-    // A native pixmap EGL can draw for a buffer of this size (opaque here);
-    // 0 where there are none.
-    virtual unsigned long createPixmap(int /*width*/, int /*height*/) { return 0; }
-    virtual void freePixmap(unsigned long /*pixmap*/) {}
     // Null: plain memory will do.
     virtual std::unique_ptr<FrameMemory> createFrameMemory(int /*width*/, int /*height*/, int /*pitch*/,
                                                            size_t /*size*/) {

@@ -1,17 +1,15 @@
 // SPDX-License-Identifier: MIT
-// Why this file exists: Mesa's software rasterizer draws an EGL pixmap surface
-// into a private copy and never writes it back to the X pixmap (its contexts
-// are double-buffered, pixmaps single-buffered, and the front-buffer flush is
-// skipped for that mix). So the platform learns which EGL surface draws which
-// buffer (by wrapping eglCreatePixmapSurface at link time) and copies the
-// drawing into the buffer's memory itself: at eglWaitGL, whose promise is
-// exactly that native code may now see what GL drew, with the drawing
-// context still current; and, for a frame that never waited, at the
-// buffer's unlock with a context of its own.
-//
-// Where EGL has no X pixmaps at all (Mesa's surfaceless platform, under
-// Wayland or with no display), the same wrap makes the view's pixmap surface
-// a pbuffer of the buffer's size, and the read-back is the same.
+// Why this file exists: the view makes an EGL pixmap surface whose memory is
+// a surface buffer, and no EGL here draws into memory of ours. Mesa's
+// surfaceless platform, which EGL runs on whatever the display (its 5-6-5
+// configuration is the same on every screen, so the frame is too), has no
+// pixmaps at all; and on X, Mesa's software rasterizer never writes a pixmap
+// surface back. So the platform learns which EGL surface draws which buffer
+// (by wrapping eglCreatePixmapSurface at link time: the surface is a pbuffer
+// of the buffer's size) and copies the drawing into the buffer's memory
+// itself: at eglWaitGL, whose promise is exactly that native code may now
+// see what GL drew, with the drawing context still current; and, for a
+// frame that never waited, at the buffer's unlock with a context of its own.
 //
 // The wrap is complete: eglGetProcAddress hands out the wrapped entry points
 // too, so that no caller reaches EGL's own behind the platform's back.
@@ -49,18 +47,15 @@ __CoreSurfaceBuffer* CoreSurfaceBufferFromNative(uintptr_t value) {
 extern "C" EGLSurface __real_eglCreatePixmapSurface(EGLDisplay, EGLConfig, EGLNativePixmapType,
                                                     const EGLint*);
 
-// The view hands EGL the buffer handle; EGL gets the buffer's X pixmap.
+// The view hands EGL the buffer handle; EGL draws a pbuffer of its size.
 extern "C" EGLSurface __wrap_eglCreatePixmapSurface(EGLDisplay dpy, EGLConfig config,
                                                     EGLNativePixmapType pixmap,
                                                     const EGLint* attribs) {
     __CoreSurfaceBuffer* buffer = CoreSurfaceBufferFromNative(static_cast<uintptr_t>(pixmap));
-    if (!buffer) return __real_eglCreatePixmapSurface(dpy, config, pixmap, attribs);
+    if (!buffer || !buffer->pbuffer) return __real_eglCreatePixmapSurface(dpy, config, pixmap, attribs);
     const EGLint size[] = {EGL_WIDTH, buffer->width, EGL_HEIGHT, buffer->height, EGL_NONE};
-    EGLSurface surface =
-        buffer->pbuffer
-            ? eglCreatePbufferSurface(dpy, config, size)
-            : __real_eglCreatePixmapSurface(dpy, config, static_cast<EGLNativePixmapType>(buffer->pixmap), attribs);
-    if (surface != EGL_NO_SURFACE && (buffer->pixmap || buffer->pbuffer)) {
+    EGLSurface surface = eglCreatePbufferSurface(dpy, config, size);
+    if (surface != EGL_NO_SURFACE) {
         CoreSurfaceBufferDetachEGL(buffer);
         buffer->eglDisplay = dpy;
         buffer->eglConfig = config;
@@ -117,7 +112,7 @@ void readInto(__CoreSurfaceBuffer* buffer) {
 
 extern "C" EGLBoolean __real_eglQuerySurface(EGLDisplay, EGLSurface, EGLint, EGLint*);
 
-// A pixmap never changes size, and Mesa asks the X server each time.
+// The buffer's size, without a call into EGL.
 extern "C" EGLBoolean __wrap_eglQuerySurface(EGLDisplay dpy, EGLSurface surface, EGLint attribute,
                                              EGLint* value) {
     __CoreSurfaceBuffer* buffer = bufferDrawnBy(surface);

@@ -21,9 +21,10 @@ struct __CoreSurfaceBuffer : __CFType {
     uint8_t* memory = nullptr;
     // Where the window system lends the memory; null: plain memory.
     std::unique_ptr<display::FrameMemory> shared;
-    // The X pixmap EGL draws; 0: EGL draws a pbuffer of the buffer's size.
-    unsigned long pixmap = 0;
-    bool pbuffer = false;  // EGL has no pixmaps here: its surface is a pbuffer
+    // EGL draws it through a pbuffer of its size, read back into `memory`;
+    // with no window system started, the view's EGL calls go through as
+    // they are.
+    bool pbuffer = false;
     int lockCount = 0;
     bool stale = false;  // locked for drawing since its memory was last brought up to date
     unsigned long long framesRead = 0;  // frames GL drew that reached its memory

@@ -266,9 +266,11 @@ bool start(std::string* error) {
         if (error) *error = why;
         return false;
     }
-    // EGL runs where the backend can show what it draws, whatever the
-    // environment says.
-    setenv("EGL_PLATFORM", display::eglPlatformName(backend->eglPlatform()), 1);
+    // EGL draws off screen on every backend (Mesa's surfaceless platform),
+    // whatever the environment says: the same 5-6-5 configuration, so the
+    // same frame, on every screen, and no connection of EGL's own to the
+    // display server that could hang.
+    setenv("EGL_PLATFORM", "surfaceless", 1);
     display::setCurrent(std::move(backend));
     loop->addObserver(displayWindows);
     if (int stops = process::stopSignals(); stops >= 0)

@@ -6,8 +6,9 @@ namespace e2e {
 namespace {
 
 // A picture of the user's own, as a PNG or as the raw file the picture tool
-// makes of it, shown for 40 frames on X and with no display at all: the same
-// screenshot, and a closing line.
+// makes of it, shown for 40 frames on X screens of every depth and with no
+// display at all: the same screenshot, and a closing line; never a
+// screenshot over it.
 TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOffscreen) {
     std::string dir = newFolder("orvanel_shots");
     ASSERT_FALSE(dir.empty());
@@ -53,6 +54,21 @@ TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOff
     size_t coloured = 0;
     for (size_t i = 0; i + 2 < x.px.size(); i += 3) coloured += x.px[i] != 74 || x.px[i + 1] != 77 || x.px[i + 2] != 99;
     EXPECT_GT(coloured, 10000u) << "no cube in the screenshot";
+    // The frame is the same 5-6-5 frame on a screen of any depth.
+    for (int depth : {15, 24, 30}) {
+        {
+            Xvfb other(depth);
+            EXPECT_EQ(run("WAYLAND_DISPLAY= " + program + " --picture photo.png --frames 40 --screenshot d.png").first, 0);
+        }
+        setenv("DISPLAY", server->name().c_str(), 1);
+        EXPECT_TRUE(readPng(dir + "/d.png").px == x.px) << "the frame differs on a " << depth << "-bit screen";
+    }
+    // Never a screenshot over the picture shown, named or through a link.
+    std::filesystem::create_symlink("photo.png", dir + "/link.png");
+    Rgb before = readPng(dir + "/photo.png");
+    for (std::string shot : {"photo.png", "link.png"})
+        EXPECT_EQ(run(program + " --offscreen --frames 2 --picture photo.png --screenshot " + shot).first, 2) << shot;
+    EXPECT_TRUE(readPng(dir + "/photo.png").px == before.px);
     // A picture named that cannot be shown ends the run before anything is drawn.
     auto [badStatus, badSaid] = run("DISPLAY= " + program + " --offscreen --picture missing.png --frames 2");
     EXPECT_EQ(badStatus, 1);

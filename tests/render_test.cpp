@@ -17,7 +17,7 @@
 #include "DrawCube.h"
 #include "UIGLView.h"
 #include "UIKit.h"
-#include "DisplayBackend.h"
+#include "Connection.h"
 #include "Xvfb.h"
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include <X11/Xlib.h>
@@ -259,10 +259,14 @@ TEST_F(RenderTest, DrawingNeverOverwritesAFrameTheServerHasNotRead) {
 }
 
 TEST_F(RenderTest, ProtocolErrorsAreReportedAndTheProgramGoesOn) {
+    bool timedOut = false;
+    auto connection = x11::Connection::open(*NSRunLoop::mainRunLoop(), [](XEvent&) {}, timedOut);
+    ASSERT_TRUE(connection);
     ::testing::internal::CaptureStderr();
-    display::current()->freePixmap(0x7ffffff);  // no such pixmap
-    UIKitPlatform::sync();
+    XFreePixmap(connection->display(), 0x7ffffff);  // no such pixmap
+    XSync(connection->display(), False);
     std::string said = ::testing::internal::GetCapturedStderr();
+    connection.reset();
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_EQ(said.rfind("X error: BadPixmap", 0), 0u) << said;
     drawFrame(false);  // and the window still works

@@ -30,7 +30,6 @@ public:
         if (!window->ok()) return nullptr;
         return window;
     }
-    // EGL: the contract's surfaceless platform, with no pixmaps.
     std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) override {
         return mConnection ? wl::createFrameMemory(mConnection->link(), width, height, pitch, size) : nullptr;
     }

@@ -99,19 +99,6 @@ public:
         if (!window->create(x, y, width, height, title)) return nullptr;
         return window;
     }
-    display::EglPlatform eglPlatform() const override { return display::EglPlatform::X11; }
-    unsigned long createPixmap(int width, int height) override {
-        Display* dpy = display();
-        if (!dpy) return 0;
-        Pixmap pixmap = XCreatePixmap(dpy, DefaultRootWindow(dpy), static_cast<unsigned>(width),
-                                      static_cast<unsigned>(height), 16);
-        // EGL reaches the server on a connection of its own.
-        XSync(dpy, False);
-        return pixmap;
-    }
-    void freePixmap(unsigned long pixmap) override {
-        if (Display* dpy = display(); dpy && pixmap) XFreePixmap(dpy, pixmap);
-    }
     std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t) override {
         return mConnection ? x11::createFrameMemory(mConnection->link(), width, height, pitch) : nullptr;
     }
