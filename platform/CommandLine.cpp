@@ -31,16 +31,18 @@ const char kUsage[] =
     "  --fullscreen        start full screen (F11 toggles it)\n"
     "  --offscreen         draw with no display at all (for --screenshot)\n"
     "  --stats[=json]      at the end, say what the frames cost: the time between\n"
-    "                      them, CPU per frame, late ticks, frames presented\n"
+    "                      them, CPU per frame (from the first frame shown), late\n"
+    "                      and missed ticks, frames presented\n"
     "  --help              show this help and end\n"
     "  --version           show the version and end\n"
     "\n"
-    "Esc, q, Ctrl-Q or closing the window end it. It runs on Wayland when\n"
-    "WAYLAND_DISPLAY names a compositor that answers, on X11 through DISPLAY\n"
-    "otherwise; ORVANEL_BACKEND=x11 or wayland forces one. Exit status: 0 when it\n"
-    "ends as asked; 1 when no display can be opened or it is lost, the picture named\n"
-    "cannot be shown, no frame could be drawn or the screenshot cannot be written;\n"
-    "2 for a bad command line. See orvanel(6).\n";
+    "Esc, q, Ctrl-Q, closing the window, SIGINT, SIGTERM or SIGHUP end it. It runs\n"
+    "on Wayland when WAYLAND_DISPLAY names a compositor that answers, on X11\n"
+    "through DISPLAY otherwise; ORVANEL_BACKEND=x11 or wayland forces one. Exit\n"
+    "status: 0 when it ends as asked; 1 when no display can be opened or it is\n"
+    "lost, the picture named cannot be shown, no frame could be drawn, the\n"
+    "screenshot cannot be written or the display server stopped answering before\n"
+    "what was asked was delivered; 2 for a bad command line. See orvanel(6).\n";
 
 ParsedCommandLine usageError(const std::string& why) {
     return {.options = {}, .exitStatus = 2, .text = "orvanel: " + why + "\nTry 'orvanel --help' for the options.\n"};

@@ -164,7 +164,10 @@ void NSRunLoop::fireDueTimers() {
         double due = timer->mStart + static_cast<double>(timer->mFired + 1) * timer->mInterval;
         if (due > t) continue;
         long long next = NSTimerNextTick(timer->mStart, timer->mInterval, t) - 1;
-        if (timer->mRepeats) mLateTicks += next - (timer->mFired + 1);
+        if (timer->mRepeats) {
+            mLateTicks += next - (timer->mFired + 1);
+            mDueTicks += next - timer->mFired;
+        }
         timer->mFired = next;
         timer->fire();
     }

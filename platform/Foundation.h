@@ -142,6 +142,8 @@ public:
     // Timer ticks that came too late to be delivered (each late firing
     // stands for all the ticks it covers), since the program started.
     long long lateTicks() const { return mLateTicks; }
+    // Ticks of repeating timers that came due, late ones included.
+    long long dueTicks() const { return mDueTicks; }
 
     // Seconds on a monotonic clock; tests may drive their own.
     double now() const;
@@ -169,6 +171,7 @@ private:
     std::function<double()> mClock;
     int mNextToken = 1;
     long long mLateTicks = 0;
+    long long mDueTicks = 0;
     bool mWakeOnSources = false;
     bool mStopRequested = false;
     int mStatus = 0;

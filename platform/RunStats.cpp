@@ -31,10 +31,8 @@ std::string quoted(const std::string& text) {
 }
 }  // namespace
 
-RunStats::RunStats() { cpuSeconds(mUserStart, mSystemStart); }
-
 void RunStats::frameShown(double now) {
-    ++mFrames;
+    if (++mFrames == 1) cpuSeconds(mUserStart, mSystemStart);
     if (mLast >= 0) {
         double ms = (now - mLast) * 1000;
         mMax = std::max(mMax, ms);
@@ -69,9 +67,9 @@ RunStats::Summary RunStats::summary() const {
     s.p99 = percentile(0.99);
     double user = 0, system = 0;
     cpuSeconds(user, system);
-    if (mFrames) {
-        s.userUs = (user - mUserStart) * 1e6 / static_cast<double>(mFrames);
-        s.systemUs = (system - mSystemStart) * 1e6 / static_cast<double>(mFrames);
+    if (intervals) {
+        s.userUs = (user - mUserStart) * 1e6 / static_cast<double>(intervals);
+        s.systemUs = (system - mSystemStart) * 1e6 / static_cast<double>(intervals);
     }
     return s;
 }
@@ -80,8 +78,9 @@ std::string RunStats::line(const Summary& s) {
     char text[512];
     std::snprintf(text, sizeof text,
                   "orvanel: %ld frames in %.2f s; between frames %.1f ms median, %.1f 95th, %.1f 99th, %.1f max; "
-                  "CPU %.0f us user and %.0f us system a frame; %lld late; %ld presented (%s, %s)",
-                  s.frames, s.seconds, s.p50, s.p95, s.p99, s.max, s.userUs, s.systemUs, s.lateTicks, s.presented,
+                  "CPU %.0f us user and %.0f us system a frame; %lld late, %lld missed; %ld presented (%s, %s)",
+                  s.frames, s.seconds, s.p50, s.p95, s.p99, s.max, s.userUs, s.systemUs, s.lateTicks, s.missedTicks,
+                  s.presented,
                   s.backend.c_str(), s.renderer.empty() ? "no renderer" : s.renderer.c_str());
     return text;
 }
@@ -89,10 +88,11 @@ std::string RunStats::line(const Summary& s) {
 std::string RunStats::json(const Summary& s) {
     char text[512];
     std::snprintf(text, sizeof text,
-                  "{\"frames\":%ld,\"seconds\":%.3f,\"late_ticks\":%lld,"
+                  "{\"frames\":%ld,\"seconds\":%.3f,\"late_ticks\":%lld,\"missed_ticks\":%lld,"
                   "\"frame_ms\":{\"p50\":%.3f,\"p95\":%.3f,\"p99\":%.3f,\"max\":%.3f},"
                   "\"cpu_us_per_frame\":{\"user\":%.1f,\"system\":%.1f},\"presented\":%ld,",
-                  s.frames, s.seconds, s.lateTicks, s.p50, s.p95, s.p99, s.max, s.userUs, s.systemUs, s.presented);
+                  s.frames, s.seconds, s.lateTicks, s.missedTicks, s.p50, s.p95, s.p99, s.max, s.userUs, s.systemUs,
+                  s.presented);
     return text + std::string("\"backend\":") + quoted(s.backend) + ",\"renderer\":" + quoted(s.renderer) + "}";
 }
 

@@ -15,17 +15,17 @@ public:
         long frames = 0;
         double seconds = 0;
         long long lateTicks = 0;
+        long long missedTicks = 0;  // ticks due that gave no frame of their own, the late ones among them
         double p50 = 0, p95 = 0, p99 = 0, max = 0;  // ms between frames shown
-        double userUs = 0, systemUs = 0;            // CPU per frame, microseconds
+        double userUs = 0, systemUs = 0;            // CPU per frame after the first, microseconds
         long presented = 0;                          // frames the window system said it showed
         std::string backend, renderer;
     };
 
-    // Starts counting now: the process's CPU time so far is not the frames'.
-    RunStats();
-    // A frame drawn and shown at `now` (seconds).
+    // A frame drawn and shown at `now` (seconds). The CPU is counted from the
+    // first: what the process did before it (its start) is not the frames'.
     void frameShown(double now);
-    // The intervals' percentiles, the frames and the CPU since the start.
+    // The intervals' percentiles, the frames and the CPU since the first.
     Summary summary() const;
 
     static std::string line(const Summary& s);

@@ -306,13 +306,15 @@ public:
 
 // --stats: one line, or one JSON object on a line of its own.
 void printStats(UIKitPlatform::Options::Stats how, UIKitPlatform::RunStats::Summary s, double started,
-                long long lateBefore) {
+                long long lateBefore, long long dueBefore) {
     NSRunLoop* loop = NSRunLoop::mainRunLoop();
     display::Backend* backend = display::current();
     // What the window system has done by now is all it will say it showed.
     if (backend) backend->sync();
     s.seconds = loop->now() - started;
     s.lateTicks = loop->lateTicks() - lateBefore;
+    // The first frame comes before any tick; each later one is a tick's.
+    s.missedTicks = std::max(0ll, loop->dueTicks() - dueBefore - std::max(0l, s.frames - 1));
     for (UIWindow* w : UIWindow::windows()) s.presented += w->_framesPresented();
     // A window shown again after it was covered is no new frame.
     s.presented = std::min(s.presented, s.frames);
@@ -400,6 +402,7 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
     if (options.stats != UIKitPlatform::Options::Stats::None) gStats = std::make_unique<UIKitPlatform::RunStats>();
     double runStarted = NSRunLoop::mainRunLoop()->now();
     long long lateBefore = NSRunLoop::mainRunLoop()->lateTicks();
+    long long dueBefore = NSRunLoop::mainRunLoop()->dueTicks();
     if (options.duration) {
         RunSummary* summary = alloc<RunSummary>();
         NSTimer::scheduledTimerWithTimeInterval(options.duration, summary, &RunSummary::finish, nullptr, false);
@@ -424,7 +427,7 @@ int UIApplicationMain(int argc, char** argv, Class applicationClass) {
         process::delivered(process::kClosingLine);
     }
     if (gStats) {
-        printStats(options.stats, gStats->summary(), runStarted, lateBefore);
+        printStats(options.stats, gStats->summary(), runStarted, lateBefore, dueBefore);
         gStats.reset();
         process::delivered(process::kSummary);
     }

@@ -32,9 +32,13 @@ TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOff
     };
     const std::string program = quoted(ORVANEL_BINARY), tool = quoted(ORVANEL_PICTURE_TOOL);
     ASSERT_EQ(run(tool + " photo.png photo.raw").first, 0);
-    auto [xStatus, xSaid] = run("WAYLAND_DISPLAY= " + program + " --picture photo.png --frames 40 --screenshot x.png");
+    auto [xStatus, xSaid] =
+        run("WAYLAND_DISPLAY= " + program + " --picture photo.png --frames 40 --screenshot x.png --stats=json");
     EXPECT_EQ(xStatus, 0) << xSaid;
     EXPECT_EQ(xSaid.rfind(glVersionLine() + "orvanel: 40 frames shown in ", 0), 0u) << xSaid;
+    // Once the server has done all asked of it, it has shown every frame.
+    EXPECT_NE(xSaid.find("{\"frames\":40,"), std::string::npos) << xSaid;
+    EXPECT_NE(xSaid.find(",\"presented\":40,"), std::string::npos) << xSaid;
     // The raw picture, named alone; the PNG, made the user's own by the tool.
     ASSERT_EQ(run(tool + " photo.png").first, 0);
     for (std::string shown : {"DISPLAY= " + program + " --offscreen photo.raw --frames=40 --screenshot=o.png",

@@ -259,12 +259,20 @@ TEST_F(WaylandProtocol, DragsTurnAndZoomTheCubeAndEscEndsIt) {
 }
 
 // Named by neither WAYLAND_DISPLAY nor DISPLAY, the compositor at the default
-// socket of XDG_RUNTIME_DIR is the one; --duration alone ends the run.
+// socket of XDG_RUNTIME_DIR is the one; --duration alone ends the run, and
+// its summary counts each tick due that gave no frame (the compositor asked
+// for two after the first).
 TEST_F(WaylandProtocol, FindsTheDefaultSocketAndEndsAfterTheDurationGiven) {
-    TestCompositor compositor({.socket = "wayland-0"});
-    Program program(compositor, {"--duration", "0.5"}, {"WAYLAND_DISPLAY=", "DISPLAY=", "ORVANEL_BACKEND="});
+    TestCompositor compositor({.holdFrames = true, .socket = "wayland-0"});
+    Program program(compositor, {"--duration", "1", "--stats=json"},
+                    {"WAYLAND_DISPLAY=", "DISPLAY=", "ORVANEL_BACKEND="});
     EXPECT_TRUE(until(compositor, [](const Facts& f) { return f.frames > 0; })) << "not found";
-    program.endsCleanly(0);
+    for (int k = 0; k < 2; ++k) nextFrame(compositor);
+    EXPECT_TRUE(e2e::endsCleanly(program.pid, 0, 3s));
+    std::string said = program.said();
+    auto number = [&](const char* key) { return std::atol(said.c_str() + said.find(key) + std::strlen(key)); };
+    EXPECT_EQ(number("\"frames\":"), 3) << said;
+    EXPECT_NEAR(number("\"frames\":") - 1 + number("\"missed_ticks\":"), 30, 1) << said;  // 1 s of 0.033 s ticks
 }
 
 // A compositor that stops reading for a while (the program's socket full, its

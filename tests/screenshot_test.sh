@@ -49,13 +49,28 @@ LIBGL_DRIVERS_PATH=/nonexistent __EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json
 grep -q "^orvanel: 0 frames shown" out || { echo "no renderer: said $(cat out)"; fail=1; }
 grep -q "^orvanel: no frame could be drawn: " err || { echo "no renderer: said $(cat err)"; fail=1; }
 
-# --stats=json: one object on a line of its own, with every key.
-"$program" --offscreen --frames 60 --stats=json >out 2>err </dev/null || { echo "stats: status $?"; fail=1; }
+# --stats=json: one object on a line of its own, with every key, and figures
+# that hold: nothing presented with no display, frames 33 ms apart at the
+# demo's pace, percentiles in order, and the CPU a frame what the process
+# used for its frames (the difference of a long and a short run).
+cpu() {  # FRAMES: the run's user + system CPU, in seconds
+  local TIMEFORMAT='%3U %3S'
+  { time "$program" --offscreen --frames "$1" --stats=json >out 2>err </dev/null; } 2>cpu || echo "stats: status $?"
+  awk '{ print $1 + $2 }' cpu
+}
+short=$(cpu 2)
+long=$(cpu 62)
 json=$(grep '^{' out || true)
-for key in '"frames":60,' '"seconds":' '"late_ticks":' '"frame_ms":{"p50":' '"p95":' '"p99":' '"max":' \
-           '"cpu_us_per_frame":{"user":' '"system":' '"presented":' '"backend":"offscreen"' '"renderer":"'; do
+for key in '"frames":62,' '"seconds":' '"late_ticks":' '"missed_ticks":' '"frame_ms":{"p50":' '"p95":' '"p99":' \
+           '"max":' '"cpu_us_per_frame":{"user":' '"system":' '"presented":0,' '"backend":"offscreen"' '"renderer":"'; do
   [[ $json == *"$key"* ]] || { echo "stats: no $key in: $json"; fail=1; }
 done
+figures=$(sed -E 's/"[a-z0-9_]+"://g; s/[^0-9.]+/ /g' <<<"$json")  # frames seconds late missed p50 p95 p99 max user system presented
+awk -v short="$short" -v long="$long" '{
+  per = (long - short) / 60 * 1e6
+  if (!($5 > 30 && $5 < 36 && $5 <= $6 && $6 <= $7 && $7 <= $8)) print "stats: the intervals are off:", $0
+  if (!($9 + $10 > 0.6 * per && $9 + $10 < 1.6 * per)) print "stats: CPU", $9 + $10, "us a frame, the process used", per
+}' <<<"$figures" | grep . && fail=1
 
 # A FIFO nobody opens: a signal's deadline ends the wait with status 1 and a line.
 mkfifo fifo
