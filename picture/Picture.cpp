@@ -17,15 +17,30 @@
 
 namespace picture {
 
+namespace {
+// libpng's word for a file that ends before the image does.
+std::string reason(const char* message) {
+    return std::strcmp(message, "Read Error") == 0 ? "the file ends before the image does" : message;
+}
+}  // namespace
+
 bool readImage(const std::string& path, Pixels& out, std::string& error) {
-    if (access(path.c_str(), R_OK) != 0) {
+    struct stat st {};
+    if (access(path.c_str(), R_OK) != 0 || stat(path.c_str(), &st) != 0) {
         error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_size == 0) {
+        error = path + (S_ISDIR(st.st_mode)   ? " is a folder"
+                        : S_ISREG(st.st_mode) ? " is empty"
+                                              : " is not a regular file") +
+                ", not a PNG image";
         return false;
     }
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, path.c_str())) {
-        error = path + " is not a PNG image (" + image.message + ")";
+        error = path + " is not a PNG image (" + reason(image.message) + ")";
         png_image_free(&image);
         return false;
     }
@@ -43,7 +58,7 @@ bool readImage(const std::string& path, Pixels& out, std::string& error) {
     out.height = static_cast<int>(image.height);
     out.rgba.assign(PNG_IMAGE_SIZE(image), 0);
     if (!png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr)) {
-        error = path + ": " + image.message;
+        error = path + " is a broken PNG image: " + reason(image.message);
         png_image_free(&image);
         return false;
     }

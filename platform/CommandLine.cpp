@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "CommandLine.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #ifndef ORVANEL_VERSION
@@ -48,10 +48,11 @@ ParsedCommandLine usageError(const std::string& why) {
     return {.options = {}, .exitStatus = 2, .text = "orvanel: " + why + "\nTry 'orvanel --help' for the options.\n"};
 }
 
-// Blanks are refused at either end: strtol and strtod would skip leading ones.
+// Decimal digits, a point and an exponent only: strtol and strtod would skip
+// blanks and take hexadecimal, "inf" and "nan".
 template <class T, class Parse>
 bool positive(const char* text, T& out, Parse parse) {
-    if (std::isspace(static_cast<unsigned char>(text[0]))) return false;
+    if (std::strspn(text, "0123456789.eE+-") != std::strlen(text)) return false;
     errno = 0;
     char* end = nullptr;
     T v = parse(text, &end);
@@ -83,9 +84,10 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
             arg.erase(eq);
             inlineValue = true;
         }
+        bool missing = false;
         auto takesValue = [&]() -> bool {
             if (inlineValue) return true;
-            if (i + 1 >= argc) return false;
+            if (i + 1 >= argc) return !(missing = true);
             value = argv[++i];
             return true;
         };
@@ -109,11 +111,13 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
         } else if (arg == "--frames") {
             auto whole = [](const char* text, char** end) { return std::strtol(text, end, 10); };
             if (!takesValue() || !positive(value.c_str(), o.frames, whole))
-                return usageError("option '--frames' needs a whole number of frames above 0, not '" + value + "'");
+                return usageError("option '--frames' needs a whole number of frames above 0" +
+                                  (missing ? std::string() : ", not '" + value + "'"));
         } else if (arg == "--duration") {
             auto real = [](const char* text, char** end) { return std::strtod(text, end); };
             if (!takesValue() || !positive(value.c_str(), o.duration, real))
-                return usageError("option '--duration' needs a number of seconds above 0, not '" + value + "'");
+                return usageError("option '--duration' needs a number of seconds above 0" +
+                                  (missing ? std::string() : ", not '" + value + "'"));
         } else {
             return usageError("unknown option '" + arg + "'");
         }

@@ -54,7 +54,12 @@ std::unique_ptr<Backend> openChosen(EventLoop& loop, std::string& error) {
         if (backend->open(loop)) return std::move(backend);
         tried += (tried.empty() ? "" : "; ") + backend->openFailure();
     }
-    error = tried + ": set WAYLAND_DISPLAY to a Wayland compositor or DISPLAY to an X display, or run with --offscreen";
+    // What the user can do: what the forced backend needs, or any display.
+    const char* hint = !set(forced)                   ? "set WAYLAND_DISPLAY to a Wayland compositor or DISPLAY to an X display"
+                       : std::string(forced) == "x11" ? "ORVANEL_BACKEND=x11 needs an X display: set DISPLAY to one"
+                                                      : "ORVANEL_BACKEND=wayland needs a Wayland compositor: set "
+                                                        "WAYLAND_DISPLAY to one";
+    error = tried + ": " + hint + ", or run with --offscreen";
     return nullptr;
 }
 

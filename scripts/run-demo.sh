@@ -27,14 +27,24 @@ if [[ -n ${WAYLAND_DISPLAY:-} || -n ${DISPLAY:-} ]]; then
 fi
 
 # No display: the frames are drawn all the same, and one of them (the 57th,
-# with the cube's brightest faces towards you) is kept.
+# with the cube's brightest faces towards you) is kept, where the user said
+# or in out/.
+shot=out/screenshot.png
+keep=(--screenshot "$shot")
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+  case ${args[i]} in
+    --screenshot) shot=${args[i + 1]:-} keep=() ;;
+    --screenshot=*) shot=${args[i]#--screenshot=} keep=() ;;
+  esac
+done
 mkdir -p out
 say "no display: drawing 57 frames with no display at all (--offscreen)"
-rm -f out/screenshot.png
+((${#keep[@]})) && rm -f "$shot"
 status=0
-build/app/orvanel --offscreen --frames 57 --screenshot out/screenshot.png "$@" || status=$?
-if ((status == 0)) && [[ -f out/screenshot.png ]]; then
-  say "screenshot saved to $PWD/out/screenshot.png"
+build/app/orvanel --offscreen --frames 57 "${keep[@]}" "$@" || status=$?
+if ((status == 0)) && [[ -n $shot && -e $shot ]]; then
+  say "screenshot saved to $(realpath "$shot")"
 else
   say "the demo failed (status $status); no screenshot was saved"
 fi

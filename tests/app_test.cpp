@@ -94,19 +94,23 @@ TEST_F(AppTest, ShellRunsOnWhenTheGLSetUpFailed) {
 // The backend the environment names, or the one it points to; one line when
 // it cannot be opened, and nothing of the application runs.
 TEST_F(AppTest, MainReportsAMissingDisplayAndReturnsTheLoopsStatus) {
+    const std::string any = ": set WAYLAND_DISPLAY to a Wayland compositor or DISPLAY to an X display",
+                      x11 = ": ORVANEL_BACKEND=x11 needs an X display: set DISPLAY to one",
+                      wayland = ": ORVANEL_BACKEND=wayland needs a Wayland compositor: set WAYLAND_DISPLAY to one";
     struct Case {
-        const char *backend, *wayland, *x11, *said;
+        const char *backend, *wayland, *x11;
+        std::string said;
     } cases[] = {
-        {"", "", ":65000", "cannot open display \":65000\""},
-        {"x11", "orvanel-none", ":65000", "cannot open display \":65000\""},
+        {"", "", ":65000", "cannot open display \":65000\"" + any},
+        {"x11", "orvanel-none", ":65000", "cannot open display \":65000\"" + x11},
         {"", "orvanel-none", ":65000",
-         "cannot connect to the Wayland compositor \"orvanel-none\"; cannot open display \":65000\""},
+         "cannot connect to the Wayland compositor \"orvanel-none\"; cannot open display \":65000\"" + any},
         // A peer on the socket that never answers is given up on.
         {"", "orvanel-silent", ":65000",
          "cannot connect to the Wayland compositor \"orvanel-silent\" (no answer within 3 s); cannot open display "
-         "\":65000\""},
-        {"wayland", "", ":65000", "cannot connect to the Wayland compositor \"wayland-0\""},
-        {"x11", "", "", "no X display (DISPLAY is not set)"},
+         "\":65000\"" + any},
+        {"wayland", "", ":65000", "cannot connect to the Wayland compositor \"wayland-0\"" + wayland},
+        {"x11", "", "", "no X display (DISPLAY is not set)" + x11},
         {"gdi", "", ":65000", "ORVANEL_BACKEND is \"gdi\"; it can be x11 or wayland"},
     };
     setenv("XDG_RUNTIME_DIR", testing::TempDir().c_str(), 1);
@@ -127,9 +131,8 @@ TEST_F(AppTest, MainReportsAMissingDisplayAndReturnsTheLoopsStatus) {
         char* argv[] = {name, nullptr};
         EXPECT_EQ(OrvanelMain(1, argv), 1);
         std::string err = ::testing::internal::GetCapturedStderr();
-        std::string hint = std::string(c.backend) == "gdi" ? "" : ": set WAYLAND_DISPLAY to a Wayland compositor or "
-                                                                   "DISPLAY to an X display, or run with --offscreen";
-        EXPECT_EQ(err, "orvanel: " + std::string(c.said) + hint + "\n") << c.backend << " " << c.wayland;
+        std::string offscreen = std::string(c.backend) == "gdi" ? "" : ", or run with --offscreen";
+        EXPECT_EQ(err, "orvanel: " + c.said + offscreen + "\n") << c.backend << " " << c.wayland;
         EXPECT_TRUE(rec::calls.empty());
     }
     close(silent);
@@ -170,6 +173,8 @@ TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
         {{"--frames=12x"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '12x'\n"},
         {{"--duration", "-1"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not '-1'\n"},
         {{"--duration=inf"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not 'inf'\n"},
+        {{"--duration=0x10"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not '0x10'\n"},
+        {{"--frames"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0\n"},
         {{"--duration=0"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not '0'\n"},
         {{"--picture"}, 2, "", "orvanel: option '--picture' needs a FILE\n"},
         {{"--screenshot="}, 2, "", "orvanel: option '--screenshot' needs a FILE\n"},

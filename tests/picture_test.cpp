@@ -38,8 +38,9 @@ protected:
     }
 
     static picture::Pixels solid(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
-        picture::Pixels p{w, h, {}};
-        for (int i = 0; i < w * h; ++i) p.rgba.insert(p.rgba.end(), {r, g, b, a});
+        const uint8_t pixel[4] = {r, g, b, a};
+        picture::Pixels p{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4)};
+        for (size_t i = 0; i < p.rgba.size(); ++i) p.rgba[i] = pixel[i % 4];
         return p;
     }
 
@@ -295,7 +296,10 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
         {"--help", 0, "usage: orvanel-picture", ""},
         {"-h", 0, "usage: orvanel-picture", ""},
         {"--version", 0, "orvanel-picture " ORVANEL_VERSION "\n", ""},
-        {"", 2, "", "usage:"},
+        {"--system", 2, "", "name the PNG image to make the picture from\nusage:"},
+        {q(path("")) + " a.raw", 1, "", " is a folder, not a PNG image\n"},
+        {"/dev/null a.raw", 1, "", "/dev/null is not a regular file, not a PNG image\n"},
+        {q(path("cut.png")) + " a.raw", 1, "", "cut.png is a broken PNG image: the file ends before the image does\n"},
         {"--frobnicate " + q(path("ok.png")), 2, "", "unknown option '--frobnicate'"},
         {q(path("ok.png")) + " a.raw b.raw", 2, "", "usage:"},
         {"--system " + q(path("ok.png")) + " a.raw", 2, "", "--system or an output, not both"},
@@ -312,6 +316,8 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
          "XDG_DATA_HOME= HOME=" + q(path("home"))},
     };
     fs::create_symlink(path("ok.png"), path("oklink.png"));
+    fs::copy_file(path("ok.png"), path("cut.png"));
+    fs::resize_file(path("cut.png"), fs::file_size(path("ok.png")) - 20);  // its image data cut short
     for (const Case& c : cases) {
         std::string env = c.env.empty() ? "XDG_DATA_HOME=" + q(path("data")) : c.env;
         std::string cmd = env + " " + q(ORVANEL_PICTURE_TOOL) + " " + c.args + " >" + q(path("stdout")) + " 2>" +

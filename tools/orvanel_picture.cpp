@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
         }
     }
     if (operands.empty()) {
-        std::fputs(kUsage, stderr);
+        std::fprintf(stderr, "orvanel-picture: name the PNG image to make the picture from\n%s", kUsage);
         return 2;
     }
     if (operands.size() > 2) return usageError("one output only, not", operands[2]);

@@ -2,6 +2,7 @@
 #include "RecordingGL.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <type_traits>
 
 #include "CoreSurface.h"
@@ -228,8 +229,11 @@ CoreSurfaceBufferRef __wrap_CoreSurfaceBufferCreate(CFDictionaryRef properties) 
     for (const auto& [key, value] : properties->entries) {
         std::string v;
         if (auto* s = dynamic_cast<const __CFString*>(value)) v = "\"" + s->text + "\"";
-        if (auto* n = dynamic_cast<const __CFNumber*>(value))
-            v = "i" + std::to_string(n->type) + ":" + std::to_string(static_cast<long long>(n->value));
+        if (auto* n = dynamic_cast<const __CFNumber*>(value)) {
+            char number[48];
+            std::snprintf(number, sizeof number, "i%d:%lld", n->type, static_cast<long long>(n->value));
+            v = number;
+        }
         if (auto* b = dynamic_cast<const __CFBoolean*>(value)) v = b->value ? "true" : "false";
         rec::lastProperties.emplace_back(static_cast<CFStringRef>(key)->text, v);
     }
