@@ -73,6 +73,16 @@ TEST_F(EndToEnd, APictureOfYourOwnForFortyFramesLeavesTheSameScreenshotOnXAndOff
     for (std::string shot : {"photo.png", "link.png"})
         EXPECT_EQ(run(program + " --offscreen --frames 2 --picture photo.png --screenshot " + shot).first, 2) << shot;
     EXPECT_TRUE(readPng(dir + "/photo.png").px == before.px);
+    // A dangling link as the user's own picture is no picture: said, and not
+    // the sample instead.
+    std::filesystem::remove(dir + "/data/orvanel/tesmor.raw");
+    std::filesystem::create_symlink("gone.raw", dir + "/data/orvanel/tesmor.raw");
+    std::string said = run("DISPLAY= " + program + " --offscreen --frames 2").second;
+    EXPECT_EQ(said.rfind("\nCannot open picture file " + dir + "/data/orvanel/tesmor.raw: No such file or directory" +
+                             glVersionLine() + "orvanel: 2 frames shown in ",
+                         0),
+              0u)
+        << said;
     // A picture named that cannot be shown ends the run before anything is drawn.
     auto [badStatus, badSaid] = run("DISPLAY= " + program + " --offscreen --picture missing.png --frames 2");
     EXPECT_EQ(badStatus, 1);

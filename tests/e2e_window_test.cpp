@@ -55,11 +55,20 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     EXPECT_TRUE(attrs.all_event_masks & VisibilityChangeMask);
     EXPECT_EQ(std::pair(attrs.width, attrs.height), std::pair(320, 480));
     EXPECT_EQ(property(x.dpy, window, "_NET_WM_PID", 1), std::vector<long>{demo.pid});
-    // Its icon, 64 px, opaque where the cube is.
+    // Its icon, the installed 64 px one, each opaque pixel as it is there.
     std::vector<long> icon = property(x.dpy, window, "_NET_WM_ICON", 2 + 64 * 64);
     ASSERT_EQ(icon.size(), 2u + 64 * 64) << "no _NET_WM_ICON";
     EXPECT_EQ(std::pair(icon[0], icon[1]), std::pair(64l, 64l));
-    EXPECT_EQ(icon[2 + 32 * 64 + 32] >> 24 & 0xff, 255) << "the icon's centre is not opaque";
+    auto share = std::filesystem::path(SAMPLE_PICTURE).parent_path().parent_path();
+    Rgb installed = readPng(share / "icons/hicolor/64x64/apps/orvanel.png");
+    ASSERT_EQ(installed.px.size(), 64u * 64 * 3);
+    int opaque = 0, wrong = 0;
+    for (size_t i = 0; i < 64 * 64; ++i, opaque += (icon[2 + i] >> 24 & 0xff) == 255) {
+        const unsigned char* p = &installed.px[i * 3];
+        wrong += (icon[2 + i] >> 24 & 0xff) == 255 && (icon[2 + i] & 0xffffff) != (p[0] << 16 | p[1] << 8 | p[2]);
+    }
+    EXPECT_GT(opaque, 1000);
+    EXPECT_EQ(wrong, 0) << "pixels not as installed";
     XTextProperty machine{};
     EXPECT_TRUE(XGetWMClientMachine(x.dpy, window, &machine));
     if (machine.value) XFree(machine.value);

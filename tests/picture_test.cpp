@@ -314,6 +314,9 @@ TEST_F(PictureToolTest, CommandLineStatusAndStreams) {
         {q(path("ok.png")), 0, "orvanel-picture: wrote " + path("data") + "/orvanel/tesmor.raw\n", ""},
         {q(path("ok.png")), 0, "orvanel-picture: wrote " + path("home") + "/.local/share/orvanel/tesmor.raw\n", "",
          "XDG_DATA_HOME= HOME=" + q(path("home"))},
+        // A relative XDG_DATA_HOME is no place by the XDG rules.
+        {q(path("ok.png")), 0, "orvanel-picture: wrote " + path("home") + "/.local/share/orvanel/tesmor.raw\n", "",
+         "XDG_DATA_HOME=data HOME=" + q(path("home"))},
     };
     fs::create_symlink(path("ok.png"), path("oklink.png"));
     fs::copy_file(path("ok.png"), path("cut.png"));

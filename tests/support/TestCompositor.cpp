@@ -90,7 +90,7 @@ struct TestCompositor::Impl {
     std::map<wl_resource*, wl_resource*> surfaceOf;  // a role's or viewport's surface
     std::vector<wl_resource*> heldFrames;
     wl_resource *wmBase = nullptr, *window = nullptr, *xdgSurface = nullptr, *toplevel = nullptr,
-                *decoration = nullptr, *pointer = nullptr, *keyboard = nullptr, *touch = nullptr;
+                *decoration = nullptr, *pointer = nullptr, *keyboard = nullptr, *touch = nullptr, *seat = nullptr;
     uint32_t configured = 0, acked = 0, time = 0;
     bool firstConfigure = true, entered = false, focused = false;
 
@@ -181,8 +181,8 @@ struct TestCompositor::Impl {
             wl_shm_send_format(r, WL_SHM_FORMAT_XRGB8888);
             if (options.rgb565) wl_shm_send_format(r, WL_SHM_FORMAT_RGB565);
         } else if (r && interface == &wl_seat_interface) {
-            wl_seat_send_capabilities(r, WL_SEAT_CAPABILITY_POINTER | WL_SEAT_CAPABILITY_KEYBOARD |
-                                             WL_SEAT_CAPABILITY_TOUCH);
+            wl_seat_send_capabilities(seat = r, WL_SEAT_CAPABILITY_POINTER | WL_SEAT_CAPABILITY_KEYBOARD |
+                                                    WL_SEAT_CAPABILITY_TOUCH);
             if (version >= WL_SEAT_NAME_SINCE_VERSION) wl_seat_send_name(r, "seat0");
         } else if (r && interface == &xdg_wm_base_interface) {
             wmBase = r;
@@ -361,7 +361,9 @@ struct TestCompositor::Impl {
             if (s.current == r) s.current = nullptr;
             std::erase(s.frames, r);
         }
-        for (wl_resource** p : {&wmBase, &window, &xdgSurface, &toplevel, &decoration, &pointer, &keyboard, &touch})
+        if (r == pointer) entered = false;
+        if (r == keyboard) focused = false;
+        for (wl_resource** p : {&wmBase, &window, &xdgSurface, &toplevel, &decoration, &pointer, &keyboard, &touch, &seat})
             if (*p == r) *p = nullptr;
     }
 };
@@ -445,6 +447,12 @@ void TestCompositor::key(uint32_t code, uint32_t modifiers, uint32_t group) {
         wl_keyboard_send_modifiers(m.keyboard, m.serial(), modifiers, 0, 0, group);
         for (auto state : {WL_KEYBOARD_KEY_STATE_PRESSED, WL_KEYBOARD_KEY_STATE_RELEASED})
             wl_keyboard_send_key(m.keyboard, m.serial(), m.now(), code, state);
+    });
+}
+
+void TestCompositor::devices(uint32_t capabilities) {
+    send([&](Impl& m) {
+        if (m.seat) wl_seat_send_capabilities(m.seat, capabilities);
     });
 }
 

@@ -83,6 +83,8 @@ public:
     // modifiers (a mask of the keymap's) held and the layout group (of US
     // and Russian) `group`.
     void key(uint32_t code, uint32_t modifiers = 0, uint32_t group = 0);
+    // The seat's devices are now those of `capabilities` (WL_SEAT_CAPABILITY_*).
+    void devices(uint32_t capabilities);
     // The frame callbacks held so far are answered.
     void releaseFrames();
     // Buffers held back so far are released, and from now on when replaced.
