@@ -15,6 +15,9 @@
 #include <time.h>
 #include <unistd.h>
 
+// Before Xlib, whose None is a macro.
+#include "Session.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -100,7 +103,7 @@ struct RealPath {
             frame();
             ms.push_back((wall() - t0) * 1000.0);
         }
-        UIKitPlatform::sync();
+        UIKitPlatform::Session::current()->sync();
         return cpu() - c0;
     }
 };
@@ -672,8 +675,9 @@ int main(int argc, char** argv) {
     bool ownCore = giveServerItsOwnCore(server.pid());
 
     NSAutoreleasePool* pool = alloc<NSAutoreleasePool>()->init();
-    if (!UIKitPlatform::start()) {
-        std::fprintf(stderr, "bench: cannot open the display\n");
+    UIKitPlatform::Session session;
+    if (std::string error; !session.start(error)) {
+        std::fprintf(stderr, "bench: cannot open the display: %s\n", error.c_str());
         return 1;
     }
     std::fflush(stdout);
@@ -691,7 +695,6 @@ int main(int argc, char** argv) {
             }
             std::fflush(stdout);
         }
-        UIKitPlatform::stop();
         return 0;
     }
     BareGL bare(picture.data());
@@ -716,7 +719,7 @@ int main(int argc, char** argv) {
         real.frame();
         if (done + 1 == 1000) rss1000 = residentMiB();
     }
-    UIKitPlatform::sync();
+    session.sync();
     double rssSoak = residentMiB();
 
     // The real timer, after the same timer with nothing drawn.
@@ -786,7 +789,6 @@ int main(int argc, char** argv) {
     std::printf("| CPU at 30 frames a second (%% of one core) | %.2f |\n", timed.cpuShare);
     std::printf("ratio %.3f\n", r.median / b.median);
 
-    UIKitPlatform::stop();
     pool->release();
     return 0;
 }

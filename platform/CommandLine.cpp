@@ -14,8 +14,6 @@
 namespace UIKitPlatform {
 namespace {
 
-Options gOptions;
-
 const char kUsage[] =
     "usage: orvanel [OPTION]... [PICTURE]\n"
     "Shows a spinning, lit, textured cube that you turn (left button or one finger),\n"
@@ -124,9 +122,5 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
     }
     return parsed;
 }
-
-const Options& options() { return gOptions; }
-
-void setOptions(const Options& options) { gOptions = options; }
 
 }  // namespace UIKitPlatform

@@ -29,8 +29,4 @@ struct ParsedCommandLine {
 
 ParsedCommandLine parseCommandLine(int argc, char** argv);
 
-// The options of this run.
-const Options& options();
-void setOptions(const Options& options);
-
 }  // namespace UIKitPlatform

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Session.h"
 #include "SurfaceBufferInternal.h"
 
 extern "C" {
@@ -34,9 +35,23 @@ uint8_t* ownMemory(size_t size) {
 }  // namespace
 
 __CoreSurfaceBuffer::~__CoreSurfaceBuffer() {
-    CoreSurfaceBufferUnregister(this);
+    if (registry) registry->remove(this);
     CoreSurfaceBufferDetachEGL(this);
-    if (!shared) std::free(memory);
+}
+
+void CoreSurfaceBufferLend(__CoreSurfaceBuffer* buffer, std::shared_ptr<display::FrameMemory> memory) {
+    if (!memory) return;
+    uint8_t* to = memory->forWriting(false);
+    std::memcpy(to, buffer->memory, buffer->size);
+    buffer->lent = std::move(memory);
+    buffer->memory = to;
+}
+
+void CoreSurfaceBufferTakeBack(__CoreSurfaceBuffer* buffer) {
+    if (!buffer->lent) return;
+    std::memcpy(buffer->own.get(), buffer->memory, buffer->size);
+    buffer->memory = buffer->own.get();
+    buffer->lent.reset();
 }
 
 extern "C" {
@@ -58,18 +73,19 @@ CoreSurfaceBufferRef CoreSurfaceBufferCreate(CFDictionaryRef properties) {
                            static_cast<size_t>(std::max(allocSize, 0)));
 
     auto* buffer = new __CoreSurfaceBuffer;
-    display::Backend* backend = display::current();
-    if (backend) buffer->shared = backend->createFrameMemory(width, height, pitch, size);
-    buffer->memory = buffer->shared ? buffer->shared->pixels() : ownMemory(size);
-    if (!buffer->memory) {
+    buffer->own.reset(ownMemory(size));
+    if (!buffer->own) {
         delete buffer;
         return nullptr;
     }
+    buffer->memory = buffer->own.get();
     buffer->width = width;
     buffer->height = height;
     buffer->pitch = pitch;
-    buffer->pbuffer = backend != nullptr;
-    CoreSurfaceBufferRegister(buffer);
+    buffer->size = size;
+    // Drawn through the session's window system, once there is one.
+    if (UIKitPlatform::Session* session = UIKitPlatform::Session::current(); session && session->backend())
+        session->surfaces().add(buffer);
     return buffer;
 }
 
@@ -77,8 +93,8 @@ int CoreSurfaceBufferLock(CoreSurfaceBufferRef buffer, unsigned int) {
     if (!buffer) return -1;
     // Memory the window system may still be reading is not drawn into: the
     // buffer moves to memory it has let go of, which a read-back fills.
-    if (buffer->shared && buffer->lockCount == 0)
-        buffer->memory = buffer->shared->forWriting(buffer->eglSurface == EGL_NO_SURFACE);
+    if (buffer->lent && buffer->lockCount == 0)
+        buffer->memory = buffer->lent->forWriting(buffer->eglSurface == EGL_NO_SURFACE);
     ++buffer->lockCount;
     buffer->stale = true;
     return 0;

@@ -17,32 +17,69 @@
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 
-#include <algorithm>
-#include <set>
 #include <string_view>
-#include <vector>
 
+#include "Session.h"
 #include "StreamCopy.h"
 #include "SurfaceBufferInternal.h"
 
-namespace {
-std::string gRendererName;
-std::set<__CoreSurfaceBuffer*> gLiveBuffers;
+namespace UIKitPlatform {
 
-// The buffer whose pixmap an EGL surface draws, if it is one of ours.
+SurfaceRegistry::~SurfaceRegistry() {
+    for (__CoreSurfaceBuffer* buffer : mBuffers) buffer->registry = nullptr;
+}
+
+void SurfaceRegistry::takeBackLentMemory() {
+    for (__CoreSurfaceBuffer* buffer : mBuffers) CoreSurfaceBufferTakeBack(buffer);
+}
+
+void SurfaceRegistry::add(__CoreSurfaceBuffer* buffer) {
+    mBuffers.insert(buffer);
+    buffer->registry = this;
+}
+
+void SurfaceRegistry::remove(__CoreSurfaceBuffer* buffer) {
+    mBuffers.erase(buffer);
+    if (buffer->eglSurface != EGL_NO_SURFACE) mDrawnBy.erase(buffer->eglSurface);
+    buffer->registry = nullptr;
+}
+
+__CoreSurfaceBuffer* SurfaceRegistry::fromNative(uintptr_t value) const {
+    auto* candidate = reinterpret_cast<__CoreSurfaceBuffer*>(value);
+    return mBuffers.count(candidate) ? candidate : nullptr;
+}
+
+void SurfaceRegistry::draws(EGLSurface surface, __CoreSurfaceBuffer* buffer) {
+    if (buffer)
+        mDrawnBy[surface] = buffer;
+    else
+        mDrawnBy.erase(surface);
+}
+
+__CoreSurfaceBuffer* SurfaceRegistry::drawnBy(EGLSurface surface) const {
+    auto found = mDrawnBy.find(surface);
+    return found == mDrawnBy.end() ? nullptr : found->second;
+}
+
+void SurfaceRegistry::frameReadBack(const char* renderer) {
+    ++mReadBacks;
+    if (mRenderer.empty() && renderer) mRenderer = renderer;
+}
+
+}  // namespace UIKitPlatform
+
+namespace {
+UIKitPlatform::SurfaceRegistry* registry() {
+    UIKitPlatform::Session* session = UIKitPlatform::Session::current();
+    return session ? &session->surfaces() : nullptr;
+}
+
+// The buffer an EGL surface draws, if it is one of ours.
 __CoreSurfaceBuffer* bufferDrawnBy(EGLSurface surface) {
-    if (surface == EGL_NO_SURFACE) return nullptr;
-    auto found = std::ranges::find(gLiveBuffers, surface, &__CoreSurfaceBuffer::eglSurface);
-    return found == gLiveBuffers.end() ? nullptr : *found;
+    UIKitPlatform::SurfaceRegistry* book = registry();
+    return book && surface != EGL_NO_SURFACE ? book->drawnBy(surface) : nullptr;
 }
 }  // namespace
-
-const std::string& CoreSurfaceRendererName() { return gRendererName; }
-
-__CoreSurfaceBuffer* CoreSurfaceBufferFromNative(uintptr_t value) {
-    auto* candidate = reinterpret_cast<__CoreSurfaceBuffer*>(value);
-    return gLiveBuffers.count(candidate) ? candidate : nullptr;
-}
 
 extern "C" EGLSurface __real_eglCreatePixmapSurface(EGLDisplay, EGLConfig, EGLNativePixmapType,
                                                     const EGLint*);
@@ -51,8 +88,9 @@ extern "C" EGLSurface __real_eglCreatePixmapSurface(EGLDisplay, EGLConfig, EGLNa
 extern "C" EGLSurface __wrap_eglCreatePixmapSurface(EGLDisplay dpy, EGLConfig config,
                                                     EGLNativePixmapType pixmap,
                                                     const EGLint* attribs) {
-    __CoreSurfaceBuffer* buffer = CoreSurfaceBufferFromNative(static_cast<uintptr_t>(pixmap));
-    if (!buffer || !buffer->pbuffer) return __real_eglCreatePixmapSurface(dpy, config, pixmap, attribs);
+    UIKitPlatform::SurfaceRegistry* book = registry();
+    __CoreSurfaceBuffer* buffer = book ? book->fromNative(reinterpret_cast<uintptr_t>(pixmap)) : nullptr;
+    if (!buffer) return __real_eglCreatePixmapSurface(dpy, config, pixmap, attribs);
     const EGLint size[] = {EGL_WIDTH, buffer->width, EGL_HEIGHT, buffer->height, EGL_NONE};
     EGLSurface surface = eglCreatePbufferSurface(dpy, config, size);
     if (surface != EGL_NO_SURFACE) {
@@ -60,15 +98,13 @@ extern "C" EGLSurface __wrap_eglCreatePixmapSurface(EGLDisplay dpy, EGLConfig co
         buffer->eglDisplay = dpy;
         buffer->eglConfig = config;
         buffer->eglSurface = surface;
+        book->draws(surface, buffer);
     }
     return surface;
 }
 
-void CoreSurfaceBufferRegister(__CoreSurfaceBuffer* buffer) { gLiveBuffers.insert(buffer); }
-
-void CoreSurfaceBufferUnregister(__CoreSurfaceBuffer* buffer) { gLiveBuffers.erase(buffer); }
-
 void CoreSurfaceBufferDetachEGL(__CoreSurfaceBuffer* buffer) {
+    if (buffer->registry && buffer->eglSurface != EGL_NO_SURFACE) buffer->registry->draws(buffer->eglSurface, nullptr);
     if (buffer->readContext != EGL_NO_CONTEXT) {
         if (eglGetCurrentContext() == buffer->readContext)
             eglMakeCurrent(buffer->eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
@@ -89,7 +125,7 @@ namespace {
 void readInto(__CoreSurfaceBuffer* buffer) {
     int w = buffer->width, h = buffer->height;
     size_t row = static_cast<size_t>(w) * 2;
-    static std::vector<uint8_t> scratch;
+    std::vector<uint8_t>& scratch = buffer->readBack;
     scratch.resize(row * static_cast<size_t>(h));
     // Rows of a width that is not a multiple of two pixels are not 4-byte
     // aligned: only then is the packing changed (and put back).
@@ -103,10 +139,10 @@ void readInto(__CoreSurfaceBuffer* buffer) {
                    scratch.data(), row, row, h);
     streamCopyDone();
     if (row % 4 != 0) glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-    if (gRendererName.empty())
-        if (const GLubyte* name = glGetString(GL_RENDERER)) gRendererName = reinterpret_cast<const char*>(name);
     buffer->stale = false;
-    ++buffer->framesRead;
+    if (UIKitPlatform::SurfaceRegistry* book = buffer->registry)
+        book->frameReadBack(book->renderer().empty() ? reinterpret_cast<const char*>(glGetString(GL_RENDERER))
+                                                     : nullptr);
 }
 }  // namespace
 

@@ -8,6 +8,7 @@
 
 #include "LayerTree.h"
 #include "Picture.h"
+#include "PixelConvert.h"
 #include "SurfaceBufferInternal.h"
 #include "UIKit.h"
 #include "WriteFile.h"
@@ -31,12 +32,9 @@ std::vector<uint16_t> snapshot(const UIView* view, int width, int height) {
 bool writePng565(const std::string& path, const std::vector<uint16_t>& pixels, int width, int height,
                  std::string& error, const std::function<void(const std::string&)>& temporary) {
     std::vector<uint8_t> rgb(pixels.size() * 3);
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        unsigned p = pixels[i], r = p >> 11, g = (p >> 5) & 63, b = p & 31;
-        rgb[i * 3] = static_cast<uint8_t>(r << 3 | r >> 2);
-        rgb[i * 3 + 1] = static_cast<uint8_t>(g << 2 | g >> 4);
-        rgb[i * 3 + 2] = static_cast<uint8_t>(b << 3 | b >> 2);
-    }
+    display::Convert565 toRgb(display::kRgbBytes);
+    toRgb(reinterpret_cast<const uint8_t*>(pixels.data()), static_cast<size_t>(width) * 2, width, height, rgb.data(),
+          static_cast<size_t>(width) * 3);
     std::vector<uint8_t> png = picture::encodePng(width, height, PNG_FORMAT_RGB, rgb.data(), error);
     if (png.empty()) {
         error = "cannot write " + path + ": " + error;

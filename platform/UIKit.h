@@ -12,6 +12,9 @@
 namespace display {
 class WindowListener;
 }
+namespace UIKitPlatform {
+class Session;
+}
 
 class UIApplication : public NSObject {
 public:
@@ -36,11 +39,13 @@ Class ClassOf() {
     return Class{[]() -> UIApplication* { return alloc<T>(); }};
 }
 
-// Opens the display, creates the application, calls its launch handler, runs
-// the main run loop until the window is closed, SIGINT, SIGTERM or the display
-// is lost, calls its termination handler and returns the exit status.
+// Reads the command line, opens the display, creates the application, calls
+// its launch handler, runs the main run loop until the window is closed, a
+// stop signal comes or the display is lost, calls its termination handler
+// and returns the exit status.
 int UIApplicationMain(int argc, char** argv, Class applicationClass);
 
+// The status bar's height is the session's (20 without one).
 class UIHardware {
 public:
     static void _setStatusBarHeight(float height);
@@ -101,32 +106,22 @@ public:
     // Shows the content view's layers as they are.
     void composite();
 
-    static const std::vector<UIWindow*>& windows();
-
     // What the window system tells this window (its input, close requests).
     display::WindowListener& _windowSystemInput();
     // Frames the window system has said it showed.
     long _framesPresented() const;
+    // Its session ends: its side in the window system goes first.
+    void _leaveSession();
 
 protected:
     ~UIWindow() override;
 
 private:
     struct Native;
+    UIKitPlatform::Session* mSession = nullptr;
     CGRect mRect{};
     bool mHidden = true;
     bool mKey = false;
     UIView* mContentView = nullptr;
     Native* mNative = nullptr;
 };
-
-// Platform start-up pieces that tests may drive without UIApplicationMain.
-namespace UIKitPlatform {
-// Opens the window system the environment names and attaches it to the
-// main run loop; false, with the one line that says why in `error`, when it
-// cannot be opened.
-bool start(std::string* error = nullptr);
-void stop();
-// Waits until the window system has done everything asked of it.
-void sync();
-}  // namespace UIKitPlatform

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "OrvanelApp.h"
+#include "Session.h"
 #include "TestGLView.h"
 #include "TestViews.h"
 
@@ -18,12 +19,14 @@ protected:
         TestGLView::picturePath = "/nonexistent/orvanel-test.raw";
         NSRunLoop::mainRunLoop()->reset();
         NSRunLoop::mainRunLoop()->setClock([this] { return now; });
+        session = std::make_unique<UIKitPlatform::Session>();
         app = static_cast<OrvanelApp*>(alloc<OrvanelApp>()->init());
     }
     void TearDown() override {
-        for (UIWindow* w : std::vector<UIWindow*>(UIWindow::windows())) w->release();
+        for (UIWindow* w : std::vector<UIWindow*>(session->windows())) w->release();
         NSRunLoop::mainRunLoop()->reset();
         app->release();
+        session.reset();
         TestGLView::picturePath = TestGLView::kPicturePath;
         RecordingTest::TearDown();
     }
@@ -32,6 +35,7 @@ protected:
         NSRunLoop::mainRunLoop()->runOnce(0);
     }
     double now = 0;
+    std::unique_ptr<UIKitPlatform::Session> session;
     OrvanelApp* app = nullptr;
 };
 
@@ -42,8 +46,8 @@ TEST_F(AppTest, LaunchBuildsAFullScreenWindowWithTheTestViewAndStartsTheTimer) {
     app->applicationDidFinishLaunching(app);
     EXPECT_EQ(UIHardware::statusBarHeight(), 0.0f);
     EXPECT_EQ(app->statusBarMode(), 0);
-    ASSERT_EQ(UIWindow::windows().size(), 1u);
-    UIWindow* window = UIWindow::windows()[0];
+    ASSERT_EQ(session->windows().size(), 1u);
+    UIWindow* window = session->windows()[0];
     EXPECT_EQ(rectOf(window->contentRect()), (std::vector<float>{0, 0, 320, 480}));
     EXPECT_TRUE(window->isKey());
     EXPECT_TRUE(window->isFront());
@@ -86,7 +90,7 @@ TEST_F(AppTest, ShellRunsOnWhenTheGLSetUpFailed) {
     for (int k = 1; k <= 3; ++k) {
         tick(0.033 * k + 0.001);
         EXPECT_TRUE(app->mGLView->needsDisplay()) << k;
-        UIWindow::windows()[0]->displayIfNeeded();
+        session->windows()[0]->displayIfNeeded();
     }
     app->applicationWillTerminate();
 }

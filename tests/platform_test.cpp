@@ -14,12 +14,11 @@
 #include "RunStats.h"
 #include "UIKit.h"
 #include "DisplayBackend.h"
-#include "FrameRing.h"
+#include "FramePool.h"
 #include "KeyCommands.h"
 #include "WindowGeometry.h"
 // After gtest: Xlib's None and Bool macros clash with its names.
 #include "Input.h"
-#include "Window.h"
 
 namespace {
 
@@ -278,37 +277,27 @@ TEST(WindowFit, TheFrameFillsWhatItCanCentredAndPositionsMapBackUnclamped) {
 // Frame memory shared with a reader that lets go of its blocks late, never,
 // or not in the order it got them: a frame is never drawn where the reader
 // may be reading, and what the last frame held goes along when asked.
-class FakeReaderMemory final : public display::RingFrameMemory {
-public:
-    // `releaseAfter`: how many waits before the reader lets go of the oldest
-    // block it holds (negative: never); `newestFirst`: of the newest instead.
-    FakeReaderMemory(int releaseAfter, bool newestFirst)
-        : RingFrameMemory(3, 4, std::chrono::milliseconds(30)), mReleaseAfter(releaseAfter),
-          mNewestFirst(newestFirst) {}
-    // The reader takes the block the frame is in (a frame shown).
-    void show() {
-        if (std::optional<size_t> b = block()) mHeld.push_back(*b);
-    }
-    size_t count() const override { return mBlocks.size(); }
-    uint8_t* memory(size_t b) override { return mBlocks[b].data(); }
-    bool held(size_t b) override { return std::find(mHeld.begin(), mHeld.end(), b) != mHeld.end(); }
-    bool grow() override {
-        mBlocks.emplace_back(4, 0);
-        return true;
-    }
-    void waitForRelease(display::FrameRing::Clock::time_point) override {
-        ++waits;
-        if (mReleaseAfter < 0 || waits < mReleaseAfter || mHeld.empty()) return;
-        mHeld.erase(mNewestFirst ? mHeld.end() - 1 : mHeld.begin());
-    }
-    int waits = 0;
-    int mReleaseAfter;
-    bool mNewestFirst;
-    std::vector<std::vector<uint8_t>> mBlocks;
-    std::vector<size_t> mHeld;
+struct Block {
+    uint8_t memory[4] = {};
 };
 
-TEST(FrameRing, NeverHandsOutABlockTheReaderHoldsAndKeepsTheFrameWhenAsked) {
+struct FakeReader final : display::FramePool<Block>::Reader {
+    // `releaseAfter`: how many waits before the reader lets go of the oldest
+    // block it holds (negative: never); `newestFirst`: of the newest instead.
+    FakeReader(int releaseAfter, bool newestFirst) : releaseAfter(releaseAfter), newestFirst(newestFirst) {}
+    bool held(Block& b) override { return std::find(shown.begin(), shown.end(), &b) != shown.end(); }
+    std::unique_ptr<Block> make() override { return std::make_unique<Block>(); }
+    void waitForRelease(const display::FramePool<Block>::Blocks&, display::FramePool<Block>::Clock::time_point) override {
+        ++waits;
+        if (releaseAfter < 0 || waits < releaseAfter || shown.empty()) return;
+        shown.erase(newestFirst ? shown.end() - 1 : shown.begin());
+    }
+    int waits = 0, releaseAfter;
+    bool newestFirst;
+    std::vector<Block*> shown;  // held by the reader
+};
+
+TEST(FramePool, NeverHandsOutABlockTheReaderHoldsAndKeepsTheFrameWhenAsked) {
     struct Case {
         int releaseAfter;
         bool newestFirst;
@@ -316,33 +305,36 @@ TEST(FrameRing, NeverHandsOutABlockTheReaderHoldsAndKeepsTheFrameWhenAsked) {
     } cases[] = {{2, false, 4}, {1, true, 3}, {-1, false, -1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.releaseAfter);
-        FakeReaderMemory memory(c.releaseAfter, c.newestFirst);
-        memory.grow();
+        auto owned = std::make_unique<FakeReader>(c.releaseAfter, c.newestFirst);
+        FakeReader& reader = *owned;
+        display::PooledFrameMemory<Block> memory(std::move(owned), 3, 4, std::chrono::milliseconds(30));
+        memory.forWriting(false);
         for (uint8_t frame = 1; frame <= 6; ++frame) {
             uint8_t* out = memory.forWriting(true);
-            std::optional<size_t> b = memory.block();
-            EXPECT_TRUE(!b || !memory.held(*b)) << "frame " << int(frame) << " drawn into a held block";
+            Block* b = memory.block();
+            EXPECT_TRUE(!b || !reader.held(*b)) << "frame " << int(frame) << " drawn into a held block";
             EXPECT_EQ(out[0], frame - 1) << "the last frame's pixels did not come along";
             out[0] = frame;
             EXPECT_EQ(memory.pixels(), out);
-            memory.show();
+            if (b) reader.shown.push_back(b);  // the reader takes the block the frame is in
         }
-        EXPECT_LE(memory.count(), 3u);
+        EXPECT_LE(memory.pool().blocks().size(), 3u);
         if (c.waitsAfterSixFrames >= 0) {
-            EXPECT_EQ(memory.waits, c.waitsAfterSixFrames);
+            EXPECT_EQ(reader.waits, c.waitsAfterSixFrames);
         } else {
             EXPECT_FALSE(memory.block()) << "a reader that never lets go: memory of its own";
         }
     }
     // Once the reader lets go, the frame stays in its block: no copy a frame.
-    FakeReaderMemory idle(-1, false);
-    idle.grow();
+    auto owned = std::make_unique<FakeReader>(-1, false);
+    FakeReader& reader = *owned;
+    display::PooledFrameMemory<Block> idle(std::move(owned), 3, 4, std::chrono::milliseconds(30));
     idle.forWriting(true);
-    idle.show();  // block 0 held: the next frame goes to a new block 1
+    reader.shown.push_back(idle.block());  // held: the next frame goes to a new block
+    Block* second = (idle.forWriting(true), idle.block());
+    reader.shown.clear();
     idle.forWriting(true);
-    idle.mHeld.clear();
-    idle.forWriting(true);
-    EXPECT_EQ(idle.block(), std::optional<size_t>(1));
+    EXPECT_EQ(idle.block(), second);
 }
 
 // --stats: percentiles by the nearest rank over the intervals between
@@ -564,18 +556,14 @@ TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
         {640, 960, true, 200, 480}, {400, 480, true, 140, 240}, {160, 240, true, 50, 120},
         {320, 480, true, 100, 240}, {800, 960, true, 280, 480}, {640, 960, false, 100, 240},
     };
-    auto state = [](int width, int height) {
-        x11::WindowState w;
-        w.width = 320;
-        w.height = 480;
-        w.windowWidth = width;
-        w.windowHeight = height;
-        w.fit = display::fitFrame(320, 480, width, height);
-        return w;
+    auto layout = [](int width, int height, bool render) {
+        x11::Layout l;
+        std::tie(l.frameWidth, l.frameHeight, l.width, l.height, l.serverScales) = std::tuple(320, 480, width, height, render);
+        l.refit();
+        return l;
     };
     for (const Case& c : cases) {
-        x11::WindowState w = state(c.width, c.height);
-        w.framePicture = c.render ? 1 : 0;
+        x11::Layout w = layout(c.width, c.height, c.render);
         Listener l;
         x11::Input input(w, l);
         XEvent e{};
@@ -598,29 +586,40 @@ TEST(X11Window, InputMapsThroughTheFitShownAndOnlyAFullCoverStopsFrames) {
             EXPECT_EQ(at, (std::pair<double, double>{100, 240}))
                 << c.width << "x" << c.height << (c.render ? "" : " without RENDER");
     }
-    // A change of width alone fits the frame anew.
-    x11::WindowState w = state(640, 960);
-    x11::resized(w, 800, 960);
+    // A change of width alone fits the frame anew; full screen, at a whole scale.
+    x11::Layout w = layout(640, 960, true);
+    auto configure = [&](int width, int height) {
+        XEvent e{};
+        e.type = ConfigureNotify;
+        e.xconfigure.width = width;
+        e.xconfigure.height = height;
+        return w.track(e);
+    };
+    EXPECT_TRUE(configure(800, 960));
     EXPECT_EQ(w.fit.x, 80);
-    x11::resized(w, 800, 480);
+    EXPECT_FALSE(configure(800, 960));
+    configure(800, 480);
     EXPECT_EQ(std::vector<int>({w.fit.x, w.fit.y, w.fit.width}), std::vector<int>({240, 0, 320}));
+    w.fullscreen = true;
+    configure(1920, 1080);
+    EXPECT_EQ(std::vector<int>({w.fit.x, w.fit.y, w.fit.width, w.fit.height}), std::vector<int>({640, 60, 640, 960}));
 
     auto visibility = [&](int state) {
         XEvent e{};
         e.type = VisibilityNotify;
         e.xvisibility.state = state;
-        x11::trackVisibility(w, e);
-        return x11::isVisible(w);
+        w.track(e);
+        return w.visible();
     };
     XEvent map{};
     map.type = MapNotify;
-    x11::trackVisibility(w, map);
+    w.track(map);
     EXPECT_TRUE(visibility(VisibilityPartiallyObscured));
     EXPECT_FALSE(visibility(VisibilityFullyObscured));
     EXPECT_TRUE(visibility(VisibilityUnobscured));
     map.type = UnmapNotify;
-    x11::trackVisibility(w, map);
-    EXPECT_FALSE(x11::isVisible(w));
+    w.track(map);
+    EXPECT_FALSE(w.visible());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "DrawCube.h"
 #include "UIGLView.h"
+#include "Session.h"
 #include "UIKit.h"
 #include "Connection.h"
 #include "Xvfb.h"
@@ -80,7 +81,8 @@ class RenderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         pool = alloc<NSAutoreleasePool>()->init();
-        ASSERT_TRUE(UIKitPlatform::start());
+        std::string error;
+        ASSERT_TRUE(session.start(error)) << error;
         window = alloc<UIWindow>()->initWithContentRect(CGRectMake(0, 0, 320, 480));
         window->_setHidden(false);
         view = static_cast<UIGLView*>(alloc<UIGLView>()->initWithFrame(CGRectMake(0, 0, 320, 480)));
@@ -96,7 +98,6 @@ protected:
     void TearDown() override {
         if (view) view->release();
         if (window) window->release();
-        UIKitPlatform::stop();
         pool->release();
     }
     const uint16_t* pixels() const {
@@ -122,9 +123,10 @@ protected:
         }
         view->endScene();
         window->composite();
-        UIKitPlatform::sync();
+        session.sync();
     }
 
+    UIKitPlatform::Session session;
     NSAutoreleasePool* pool = nullptr;
     UIWindow* window = nullptr;
     UIGLView* view = nullptr;
@@ -140,7 +142,7 @@ TEST_F(RenderTest, ClearColourReachesTheBufferAndTheWindow) {
     CoreSurfaceBufferLock(view->screenSurface(), 3);
     std::fill_n(const_cast<uint16_t*>(pixels()), 320 * 480, 0);
     window->composite();
-    UIKitPlatform::sync();
+    session.sync();
     EXPECT_TRUE(near(onScreen(0, 0), split(0x4A6C), exact()));
     CoreSurfaceBufferUnlock(view->screenSurface());
 }
@@ -252,7 +254,7 @@ TEST_F(RenderTest, DrawingNeverOverwritesAFrameTheServerHasNotRead) {
     }
     EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));  // it waited
     release.join();
-    UIKitPlatform::sync();
+    session.sync();
     XCloseDisplay(other);
     for (size_t i = 0; gDepth == 16 && i < 3; ++i) EXPECT_NE(memory[i], memory[i + 1]) << i;  // shared memory
     EXPECT_TRUE(near(onScreen(0, 0), split(0xFFE0), exact()));
@@ -260,7 +262,7 @@ TEST_F(RenderTest, DrawingNeverOverwritesAFrameTheServerHasNotRead) {
 
 TEST_F(RenderTest, ProtocolErrorsAreReportedAndTheProgramGoesOn) {
     bool timedOut = false;
-    auto connection = x11::Connection::open(*NSRunLoop::mainRunLoop(), [](XEvent&) {}, timedOut);
+    auto connection = x11::Connection::open(*NSRunLoop::mainRunLoop(), timedOut);
     ASSERT_TRUE(connection);
     ::testing::internal::CaptureStderr();
     XFreePixmap(connection->display(), 0x7ffffff);  // no such pixmap

@@ -26,6 +26,7 @@ hide=()
 [[ -e /private/var && $(id -u) -eq 0 ]] &&
   hide=(unshare -m sh -c 'mount -t tmpfs tmpfs /private/var && exec "$@"' sh)
 XDG_DATA_HOME=$work/data "${hide[@]}" valgrind --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
+  --suppressions="$(dirname "$0")/valgrind.supp" \
   --num-callers=40 --fullpath-after= --log-file="$work/log" "$program" --frames 20 >/dev/null &
 vg=$!
 status=0

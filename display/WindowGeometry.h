@@ -11,6 +11,9 @@ struct Fit {
     int x = 0, y = 0, width = 0, height = 0;
 };
 Fit fitFrame(int frameWidth, int frameHeight, int windowWidth, int windowHeight);
+// The same at the largest whole scale that fits, so that each pixel is an
+// exact block; as large as fits where not even the frame's own size does.
+Fit fitWhole(int frameWidth, int frameHeight, int windowWidth, int windowHeight);
 // The frame shown unscaled at the top left (a window system that cannot scale).
 Fit unscaled(int frameWidth, int frameHeight);
 // A window position in frame coordinates (beyond the frame's edges outside it).

@@ -3,7 +3,6 @@
 // Mesa's surfaceless platform; the platform reads each frame back into
 // shared memory the compositor shows as it is.
 
-#include "Buffers.h"
 #include "Connection.h"
 #include "DisplayBackend.h"
 #include "Window.h"
@@ -22,16 +21,12 @@ public:
         return std::string("cannot connect to the Wayland compositor \"") + socketName() + "\"" +
                (mWhy.empty() ? "" : " (" + mWhy + ")");
     }
-    void close() override { mConnection.reset(); }
     std::unique_ptr<display::Window> createWindow(int, int, int width, int height, const std::string& title,
                                                   display::WindowListener& listener) override {
         if (!mConnection) return nullptr;
         auto window = std::make_unique<wl::Window>(*mConnection, width, height, title, listener);
         if (!window->ok()) return nullptr;
         return window;
-    }
-    std::unique_ptr<display::FrameMemory> createFrameMemory(int width, int height, int pitch, size_t size) override {
-        return mConnection ? wl::createFrameMemory(mConnection->link(), width, height, pitch, size) : nullptr;
     }
     void dispatchPending() override {
         if (mConnection) mConnection->dispatchPending();

@@ -5,17 +5,14 @@
 // serving its events on the run loop.
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 
-#include <functional>
 #include <memory>
-#include <vector>
+#include <unordered_map>
 
 #include "DisplayBackend.h"
 
 namespace x11 {
-
-class Connection;
-struct Image;
 
 // What the server offers, learnt when the connection opens.
 struct Features {
@@ -28,21 +25,11 @@ struct Features {
 // A window, as the connection's events see it.
 class EventTarget {
 public:
-    virtual ::Window id() const = 0;
+    virtual void handle(const XEvent& event) = 0;
+    virtual void handleTouch(const XIDeviceEvent& event) = 0;
 
 protected:
     ~EventTarget() = default;
-};
-
-// What windows and images keep of the connection they were made on, which
-// they may outlive: the connection while it is open (null after).
-struct Link {
-    Connection* connection = nullptr;
-    std::vector<EventTarget*> windows;
-    std::vector<Image*> images;
-    // Null once closed or lost.
-    Display* display() const;
-    EventTarget* windowWithId(::Window id) const;
 };
 
 // Whether the server has done the request, as far as what it has sent so far
@@ -53,19 +40,20 @@ inline bool processed(Display* dpy, unsigned long request) {
 
 class Connection {
 public:
-    using EventHandler = std::function<void(XEvent& event)>;
-    // Opens the display named by $DISPLAY, installs error
-    // handlers that report and carry on, and serves its events on `loop`,
-    // each handed to `handler`; null when it cannot be opened, or (with
-    // `timedOut` set) when its server did not answer within 3 s.
-    static std::unique_ptr<Connection> open(display::EventLoop& loop, EventHandler handler, bool& timedOut);
+    // Opens the display named by $DISPLAY, installs error handlers that
+    // report and carry on, and serves its events on `loop`, each to the
+    // window it is for; null when it cannot be opened, or (with `timedOut`
+    // set) when its server did not answer within 3 s.
+    static std::unique_ptr<Connection> open(display::EventLoop& loop, bool& timedOut);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     Display* display() const { return mLost ? nullptr : mDisplay; }  // null once lost
     const Features& features() const { return mFeatures; }
-    const std::shared_ptr<Link>& link() const { return mLink; }
+    // The window's events go to it from now on (until removed).
+    void addTarget(::Window id, EventTarget* target) { mTargets[id] = target; }
+    void removeTarget(::Window id) { mTargets.erase(id); }
     // The number of protocol errors reported so far (they do not end the process).
     int errorCount() const { return mErrors; }
     // Errors with this code from the request that follows are expected and
@@ -83,23 +71,23 @@ public:
     void dispatchQueued();
 
 private:
-    Connection(display::EventLoop& loop, EventHandler handler) : mLoop(loop), mHandler(std::move(handler)) {}
+    explicit Connection(display::EventLoop& loop) : mLoop(loop) {}
     void serve();
-    // Hands each queued event to the handler, asking the queue in mode
+    // Hands each queued event to its window, asking the queue in mode
     // `first`, then `then` (XEventsQueued's modes).
     void drain(int first, int then);
+    void route(XEvent& event);
     static int onError(Display* dpy, XErrorEvent* e);
     static void onConnectionLost(Display* dpy, void* data);
 
     display::EventLoop& mLoop;
-    EventHandler mHandler;
+    std::unordered_map<::Window, EventTarget*> mTargets;
     Display* mDisplay = nullptr;
     bool mLost = false;
     int mErrors = 0;
     int mExpected = 0;
     int mSourceToken = 0;
     Features mFeatures;
-    std::shared_ptr<Link> mLink = std::make_shared<Link>();
 };
 
 }  // namespace x11

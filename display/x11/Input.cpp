@@ -7,6 +7,25 @@
 #include "KeyCommands.h"
 
 namespace x11 {
+
+void Layout::refit() {
+    // Full screen at a whole scale; a window the user sized, as large as fits.
+    fit = !serverScales ? display::unscaled(frameWidth, frameHeight)
+          : fullscreen  ? display::fitWhole(frameWidth, frameHeight, width, height)
+                        : display::fitFrame(frameWidth, frameHeight, width, height);
+}
+
+bool Layout::track(const XEvent& e) {
+    if (e.type == MapNotify) mapped = true;
+    if (e.type == UnmapNotify) mapped = false;
+    if (e.type == VisibilityNotify) obscured = e.xvisibility.state == VisibilityFullyObscured;
+    if (e.type != ConfigureNotify || (e.xconfigure.width == width && e.xconfigure.height == height)) return false;
+    width = e.xconfigure.width;
+    height = e.xconfigure.height;
+    refit();
+    return true;
+}
+
 void Input::key(const XKeyEvent& e) {
     // The keysym of the active group and level, so that q is q on any layout.
     KeySym sym = NoSymbol;
@@ -42,7 +61,7 @@ void Input::handle(const XEvent& e) {
     // The frame may be scaled and centred: the view gets frame coordinates.
     double x = e.type == MotionNotify ? e.xmotion.x : e.xbutton.x;
     double y = e.type == MotionNotify ? e.xmotion.y : e.xbutton.y;
-    display::toFrame(shownFit(mWindow), x, y);
+    display::toFrame(mLayout.fit, x, y);
     unsigned state = e.type == MotionNotify ? e.xmotion.state : e.xbutton.state;
     unsigned held = (state / Button1Mask) & 7;  // left, middle and right, as kHeld's bits
     if (e.type == MotionNotify)
@@ -57,7 +76,7 @@ void Input::handleTouch(const XIDeviceEvent& d) {
                            : d.evtype == XI_TouchUpdate ? display::Touch::Update
                                                         : display::Touch::End;
     double x = d.event_x, y = d.event_y;
-    display::toFrame(shownFit(mWindow), x, y);
+    display::toFrame(mLayout.fit, x, y);
     mListener.windowTouch(phase, d.detail, x, y, d.time);
 }
 

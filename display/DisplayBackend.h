@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The one contract between the platform and a window system (internal to the
-// platform layer). A backend connects, serves its events on the main run
-// loop, makes windows that show 5-6-5 frames, and turns the window system's
-// input into the pointer, touch and key events below. Nothing above the
-// platform sees a backend's types.
+// The one contract between the platform and a window system. A backend
+// connects, serves its events on the main run loop, makes windows that show
+// 5-6-5 frames, and turns the window system's input into the pointer, touch
+// and key events below. Nothing above it sees a backend's types.
 
 #include <cstdint>
 #include <functional>
@@ -59,15 +58,24 @@ protected:
     ~WindowListener() = default;
 };
 
-class FrameMemory;
+// A surface buffer's pixel memory, lent by the window that shows the buffer:
+// memory the window system reads as it is, so that a frame read back into
+// it is shown without a copy.
+class FrameMemory {
+public:
+    virtual ~FrameMemory() = default;
+    virtual uint8_t* pixels() = 0;
+    // Memory that nobody else reads until the next present, holding what
+    // pixels() held when `keep` is set; it may be other memory than before.
+    virtual uint8_t* forWriting(bool keep) = 0;
+};
 
 // A frame to show: 5-6-5 rows, top row first, and the memory they are in
-// when it is memory the backend lent (Backend::createFrameMemory), which it
-// may then show as it is.
+// when it is memory the window lent.
 struct Frame {
     const uint8_t* pixels = nullptr;
     int width = 0, height = 0, pitch = 0;
-    FrameMemory* lent = nullptr;
+    const FrameMemory* memory = nullptr;
 };
 
 // What a window does by default is what a window with no display does:
@@ -81,6 +89,11 @@ public:
     virtual void setFullscreen(bool /*fullscreen*/) {}
     // Shown, not fully covered, and ready for a frame: drawing now is seen.
     virtual bool wantsFrame() const { return true; }
+    // Memory for the frames of a buffer of this size that the window shows
+    // as it is; null: the buffer's own memory will do.
+    virtual std::shared_ptr<FrameMemory> lendFrameMemory(int /*width*/, int /*height*/, int /*pitch*/) {
+        return nullptr;
+    }
     // The frame's rows at (x, y) of the window's frame.
     virtual void put(const Frame& /*frame*/, int /*x*/, int /*y*/) {}
     // Shows what the puts since the last present drew.
@@ -92,36 +105,19 @@ public:
     virtual void setIcon(const std::vector<uint32_t>& /*argb*/, int /*width*/, int /*height*/) {}
 };
 
-// A surface buffer's pixel memory, which a backend may share with the window
-// system so that showing a frame copies nothing.
-class FrameMemory {
-public:
-    virtual ~FrameMemory() = default;
-    virtual uint8_t* pixels() = 0;
-    // Memory that nobody else reads until the next present, holding what
-    // pixels() held when `keep` is set; it may be other memory than before.
-    virtual uint8_t* forWriting(bool keep) = 0;
-};
-
 // What a backend does by default is what one with no window system does.
 class Backend {
 public:
     virtual ~Backend() = default;
     // "x11", "wayland"...
     virtual const char* name() const = 0;
-    // Connects and serves the connection on `loop` until close().
+    // Connects and serves the connection on `loop` until the backend goes.
     virtual bool open(EventLoop& loop) = 0;
     // The one line that says why open() failed.
     virtual std::string openFailure() const { return {}; }
-    virtual void close() {}
     // Null when the window system refuses the window.
     virtual std::unique_ptr<Window> createWindow(int x, int y, int width, int height, const std::string& title,
                                                  WindowListener& listener) = 0;
-    // Null: plain memory will do.
-    virtual std::unique_ptr<FrameMemory> createFrameMemory(int /*width*/, int /*height*/, int /*pitch*/,
-                                                           size_t /*size*/) {
-        return nullptr;
-    }
     // Reads what the window system has sent, without waiting, and hands it
     // to the windows.
     virtual void dispatchPending() {}
@@ -131,14 +127,12 @@ public:
     virtual void sync() {}
 };
 
-// The backend in use, or null.
-Backend* current();
-// Opens a backend: the one ORVANEL_BACKEND (x11 or wayland) names, or else the
-// first that opens of the compositor WAYLAND_DISPLAY names, the X display
-// DISPLAY names and the compositor's default socket. Null, with one line
-// naming what was tried in `error`, when none opens.
-std::unique_ptr<Backend> openChosen(EventLoop& loop, std::string& error);
-void setCurrent(std::unique_ptr<Backend> backend);
+// No display at all, or the backend the environment names: the one
+// ORVANEL_BACKEND (x11 or wayland) names, or else the first that opens of the
+// compositor WAYLAND_DISPLAY names, the X display DISPLAY names and the
+// compositor's default socket. Null, with one line naming what was tried in
+// `error`, when none opens.
+std::unique_ptr<Backend> openBackend(EventLoop& loop, bool offscreen, std::string& error);
 
 std::unique_ptr<Backend> makeX11Backend();
 std::unique_ptr<Backend> makeWaylandBackend();

@@ -10,24 +10,24 @@
 namespace wl {
 
 Window::Window(Connection& connection, int width, int height, std::string title, display::WindowListener& listener)
-    : mLink(connection.link()), mWidth(width), mHeight(height), mWindow(width, height), mFloating(width, height),
+    : mConnection(connection), mWidth(width), mHeight(height), mWindow(width, height), mFloating(width, height),
       mTitle(std::move(title)), mListener(listener), mFit(display::unscaled(width, height)),
-      mFrames(mLink, width, height) {
+      mFrames(connection, width, height) {
     const Globals* g = connection.globals();
     if (!g || width <= 0 || height <= 0) return;
     mSurface = wl_compositor_create_surface(g->compositor);
     mFrameSurface = wl_compositor_create_surface(g->compositor);
-    mSubsurface = wl_subcompositor_get_subsurface(g->subcompositor, mFrameSurface, mSurface);
     if (g->viewporter) {
         mViewport = wp_viewporter_get_viewport(g->viewporter, mSurface);
         mFrameViewport = wp_viewporter_get_viewport(g->viewporter, mFrameSurface);
     }
+    decorated();
     // Black under the frame: 1 x 1, scaled by the compositor to the window;
     // where nothing scales, the window is the frame's size, black where no
     // frame is yet.
     int blackWidth = mViewport ? 1 : width, blackHeight = mViewport ? 1 : height;
-    mBlack = createBuffer(mLink, blackWidth, blackHeight, blackWidth * 4, WL_SHM_FORMAT_XRGB8888,
-                          static_cast<size_t>(blackWidth) * blackHeight * 4);
+    mBlack = ShmBuffer::create(connection, blackWidth, blackHeight, blackWidth * 4, WL_SHM_FORMAT_XRGB8888,
+                               static_cast<size_t>(blackWidth) * blackHeight * 4);
     // The frame is opaque: the compositor need not draw what lies under it.
     if (wl_region* region = wl_compositor_create_region(g->compositor)) {
         wl_region_add(region, 0, 0, width, height);
@@ -38,41 +38,38 @@ Window::Window(Connection& connection, int width, int height, std::string title,
         s->addInputSurface(mSurface, this);
         s->addInputSurface(mFrameSurface, this);
     }
-    mLink->windows.push_back(this);
 }
 
 Window::~Window() {
-    std::erase(mLink->windows, this);
-    detach();  // with the connection gone, only forgets what it held
-}
-
-Seat* Window::seat() const { return mLink->connection ? mLink->connection->seat() : nullptr; }
-
-void Window::detach() {
     if (Seat* s = seat()) s->removeInputTarget(this);
     mToplevel.reset();
-    // With the connection gone, its objects went with it.
-    bool alive = mLink->globals() != nullptr;
-    auto drop = [alive](auto*& object, auto destroy) {
-        if (object && alive) destroy(object);
-        object = nullptr;
-    };
-    drop(mFrameCallback, wl_callback_destroy);
-    drop(mFrameViewport, wp_viewport_destroy);
-    drop(mViewport, wp_viewport_destroy);
-    drop(mSubsurface, wl_subsurface_destroy);
-    drop(mFrameSurface, wl_surface_destroy);
-    drop(mSurface, wl_surface_destroy);
-    mBlack.reset();
-    mShown = mConfigured = false;
+    if (mFrameCallback) wl_callback_destroy(mFrameCallback);
+    if (mFrameViewport) wp_viewport_destroy(mFrameViewport);
+    if (mViewport) wp_viewport_destroy(mViewport);
+    if (mSubsurface) wl_subsurface_destroy(mSubsurface);
+    if (mFrameSurface) wl_surface_destroy(mFrameSurface);
+    if (mSurface) wl_surface_destroy(mSurface);
+}
+
+Seat* Window::seat() const { return mConnection.seat(); }
+
+// The frame's subsurface made anew, so that it lies above every surface of
+// the decorations': the compositor then repaints the frame alone, not their
+// shadow over it. Its own commits take effect at once.
+void Window::decorated() {
+    const Globals* g = mConnection.globals();
+    if (!g || !mFrameSurface) return;
+    if (mSubsurface) wl_subsurface_destroy(mSubsurface);
+    mSubsurface = wl_subcompositor_get_subsurface(g->subcompositor, mFrameSurface, mSurface);
+    wl_subsurface_set_position(mSubsurface, mFit.x, mFit.y);
+    wl_subsurface_set_desync(mSubsurface);
 }
 
 void Window::setShown(bool shown) {
     if (!ok() || shown == mShown) return;
     mShown = shown;
     if (shown) {
-        if (!mLink->connection) return;
-        mToplevel = Toplevel::create(*mLink->connection, mSurface, mTitle, std::max(mWidth / 4, 1),
+        mToplevel = Toplevel::create(mConnection, mSurface, mTitle, std::max(mWidth / 4, 1),
                                      std::max(mHeight / 4, 1), *this);
         if (mToplevel && mFullscreen) mToplevel->setFullscreen(true);
         return;
@@ -109,7 +106,7 @@ void Window::configured(int& width, int& height, bool floating) {
         wl_surface_attach(mSurface, mBlack->buffer, 0, 0);
         wl_surface_damage_buffer(mSurface, 0, 0, mBlack->width, mBlack->height);
     }
-    // The frame's new size is applied with the window's commit that follows.
+    // The frame's new size, shown with the window's commit that follows.
     wl_surface_commit(mFrameSurface);
     mConfigured = true;
 }
@@ -124,11 +121,10 @@ void Window::present() {
     if (!buffer) return;
     wl_surface_attach(mFrameSurface, buffer, 0, 0);
     wl_surface_damage_buffer(mFrameSurface, 0, 0, mWidth, mHeight);
-    wl_surface_commit(mFrameSurface);
-    mFrameCallback = wl_surface_frame(mSurface);
+    mFrameCallback = wl_surface_frame(mFrameSurface);
     static const wl_callback_listener listener = {frameDone};
     wl_callback_add_listener(mFrameCallback, &listener, this);
-    wl_surface_commit(mSurface);
+    wl_surface_commit(mFrameSurface);
 }
 
 void Window::frameDone(void* data, wl_callback* callback, uint32_t) {

@@ -18,11 +18,8 @@
 
 namespace wl {
 
-class Connection;
 class Decorations;
 class Seat;
-class Window;
-struct ShmBuffer;
 
 // A listener's member for an event nothing here needs.
 template <class... Args>
@@ -44,17 +41,6 @@ struct Globals {
     wl_event_queue* releases = nullptr;
 };
 
-// What windows and buffers keep of the connection they were made on, which
-// they may outlive: the connection while it is open (null after), and who
-// must let go of protocol objects before it closes.
-struct Link {
-    Connection* connection = nullptr;
-    std::vector<Window*> windows;
-    std::vector<ShmBuffer*> buffers;
-    // Its globals; null once lost or closed.
-    const Globals* globals() const;
-};
-
 // Serves what is queued for `queue` (null: the display's own queue), or
 // else waits until `deadline` for the compositor to send more and serves
 // that: 1 when something was served, 0 when nothing came in time, -1 when
@@ -73,12 +59,11 @@ public:
     // within a few seconds or it lacks what a window needs (said in `why`,
     // when known).
     static std::unique_ptr<Connection> open(display::EventLoop& loop, std::string& why);
-    // What was made on it goes first, windows and buffers included.
+    // What was made on it (windows, buffers) has gone first.
     ~Connection();
 
     // Null once lost.
     const Globals* globals() const { return mLost ? nullptr : &mGlobals; }
-    const std::shared_ptr<Link>& link() const { return mLink; }
     // Null where the compositor offers no seat.
     Seat* seat() const { return mSeat.get(); }
     // libdecor, made when first asked for; null where it cannot be had.
@@ -98,7 +83,6 @@ private:
     std::unique_ptr<Seat> mSeat;
     std::unique_ptr<Decorations> mDecorations;
     bool mDecorationsTried = false;
-    std::shared_ptr<Link> mLink = std::make_shared<Link>();
     int mSourceToken = 0;
     bool mLost = false;
 };

@@ -18,6 +18,17 @@ Fit fitFrame(int frameWidth, int frameHeight, int windowWidth, int windowHeight)
     return fit;
 }
 
+Fit fitWhole(int frameWidth, int frameHeight, int windowWidth, int windowHeight) {
+    Fit fit = fitFrame(frameWidth, frameHeight, windowWidth, windowHeight);
+    if (fit.scale < 1) return fit;
+    fit.scale = std::floor(fit.scale);
+    fit.width = static_cast<int>(frameWidth * fit.scale);
+    fit.height = static_cast<int>(frameHeight * fit.scale);
+    fit.x = (windowWidth - fit.width) / 2;
+    fit.y = (windowHeight - fit.height) / 2;
+    return fit;
+}
+
 Fit unscaled(int frameWidth, int frameHeight) { return Fit{1, 0, 0, frameWidth, frameHeight}; }
 
 void toFrame(const Fit& fit, double& x, double& y) {

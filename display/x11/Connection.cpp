@@ -85,13 +85,6 @@ double resourceDpi(Display* dpy) {
 
 }  // namespace
 
-Display* Link::display() const { return connection ? connection->display() : nullptr; }
-
-EventTarget* Link::windowWithId(::Window id) const {
-    auto found = std::ranges::find(windows, id, &EventTarget::id);
-    return found == windows.end() ? nullptr : *found;
-}
-
 int Connection::onError(Display* dpy, XErrorEvent* e) {
     if (XPointer found = nullptr; XFindContext(dpy, DefaultRootWindow(dpy), connectionContext(), &found) == 0) {
         auto* self = reinterpret_cast<Connection*>(found);
@@ -118,8 +111,23 @@ void Connection::drain(int first, int then) {
     for (int mode = first; !mLost && XEventsQueued(mDisplay, mode) > 0; mode = then) {
         XEvent event;
         XNextEvent(mDisplay, &event);
-        mHandler(event);
+        route(event);
     }
+}
+
+void Connection::route(XEvent& event) {
+    if (event.type == GenericEvent && event.xcookie.extension == mFeatures.xiOpcode) {
+        if (XGetEventData(mDisplay, &event.xcookie)) {
+            auto* d = static_cast<XIDeviceEvent*>(event.xcookie.data);
+            if (auto found = mTargets.find(d->event); found != mTargets.end()) found->second->handleTouch(*d);
+            XFreeEventData(mDisplay, &event.xcookie);
+        }
+        return;
+    }
+    // A completion has done its work by being read: it told which requests
+    // the server has done.
+    if (mFeatures.shmCompletion >= 0 && event.type == mFeatures.shmCompletion) return;
+    if (auto found = mTargets.find(event.xany.window); found != mTargets.end()) found->second->handle(event);
 }
 
 void Connection::serve() {
@@ -128,14 +136,13 @@ void Connection::serve() {
     if (mLost && mSourceToken) mLoop.removeSource(std::exchange(mSourceToken, 0));
 }
 
-std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHandler handler, bool& timedOut) {
+std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, bool& timedOut) {
     XSetErrorHandler(onError);
     XSetIOErrorHandler(onIOError);
     Display* dpy = openWithin(std::chrono::seconds(3), timedOut);
     if (!dpy) return nullptr;
-    std::unique_ptr<Connection> c(new Connection(loop, std::move(handler)));
+    std::unique_ptr<Connection> c(new Connection(loop));
     c->mDisplay = dpy;
-    c->mLink->connection = c.get();
     XSaveContext(dpy, DefaultRootWindow(dpy), connectionContext(), reinterpret_cast<XPointer>(c.get()));
     XSetIOErrorExitHandler(dpy, onConnectionLost, c.get());
     Features& f = c->mFeatures;
@@ -155,8 +162,6 @@ std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, EventHand
 
 Connection::~Connection() {
     if (mSourceToken) mLoop.removeSource(mSourceToken);
-    mLink->connection = nullptr;
-    mLink->windows.clear();
     if (!mLost) XCloseDisplay(mDisplay);
 }
 

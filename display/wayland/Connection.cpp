@@ -11,10 +11,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "Buffers.h"
 #include "Input.h"
 #include "Shell.h"
-#include "Window.h"
 
 namespace wl {
 namespace {
@@ -79,8 +77,6 @@ int serveBy(wl_display* d, wl_event_queue* queue, std::chrono::steady_clock::tim
     return wl_display_read_events(d) >= 0 && dispatch() >= 0 ? 1 : -1;
 }
 
-const Globals* Link::globals() const { return connection ? connection->globals() : nullptr; }
-
 void Connection::onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
                           uint32_t version) {
     auto* self = static_cast<Connection*>(data);
@@ -128,20 +124,15 @@ std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, std::stri
     if (!ok) return nullptr;
     g.releases = wl_display_create_queue(g.display);
     Connection* self = c.get();
-    c->mLink->connection = self;
     c->mSourceToken = loop.addInputSource(wl_display_get_fd(g.display), [self] { self->dispatchPending(); }, false);
     return c;
 }
 
 Connection::~Connection() {
     if (mSourceToken) mLoop.removeSource(mSourceToken);
-    // Made on the connection, newest first: windows (their roles and
-    // decorations), buffers, libdecor, the seat, the globals.
-    for (Window* w : std::exchange(mLink->windows, {})) w->detach();
-    for (ShmBuffer* b : std::exchange(mLink->buffers, {})) b->forget();
+    // Made on the connection, newest first: libdecor, the seat, the globals.
     mDecorations.reset();
     mSeat.reset();
-    mLink->connection = nullptr;
     Globals& g = mGlobals;
     if (g.decorations) zxdg_decoration_manager_v1_destroy(g.decorations);
     if (g.viewporter) wp_viewporter_destroy(g.viewporter);

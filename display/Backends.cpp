@@ -9,8 +9,6 @@
 
 namespace display {
 namespace {
-std::unique_ptr<Backend> gCurrent;
-
 bool set(const char* name) { return name && *name; }
 
 // libwayland's own default when WAYLAND_DISPLAY is not set.
@@ -22,15 +20,13 @@ bool waylandSocketExists() {
 }
 }  // namespace
 
-Backend* current() { return gCurrent.get(); }
-
-void setCurrent(std::unique_ptr<Backend> backend) {
-    if (gCurrent) gCurrent->close();
-    gCurrent = std::move(backend);
-}
-
-std::unique_ptr<Backend> openChosen(EventLoop& loop, std::string& error) {
+std::unique_ptr<Backend> openBackend(EventLoop& loop, bool offscreen, std::string& error) {
     std::vector<std::unique_ptr<Backend>> candidates;
+    if (offscreen) {
+        std::unique_ptr<Backend> none = makeOffscreenBackend();
+        none->open(loop);
+        return none;
+    }
     const char* forced = std::getenv("ORVANEL_BACKEND");
     if (set(forced)) {
         std::string name = forced;

@@ -48,6 +48,9 @@ public:
         // maximised). Out: the size the window takes. The surface is
         // committed after this returns.
         virtual void configured(int& width, int& height, bool floating) = 0;
+        // The decorations around the window have been drawn: surfaces of
+        // theirs, above the window's own, may be new.
+        virtual void decorated() {}
         virtual void closeRequested() = 0;
 
     protected:

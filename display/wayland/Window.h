@@ -3,8 +3,10 @@
 
 // A Wayland window: a black surface the size of the window, and the frame on
 // a subsurface above it, both scaled by the compositor (wp_viewporter), so
-// that the frame is fitted and centred by the same rules as everywhere.
-// A frame is committed only when the compositor has asked for one.
+// that the frame is fitted and centred by the same rules as everywhere. The
+// frame's surface is committed alone, each frame, and only when the
+// compositor has asked for one; the black one only when the window changes,
+// so that the compositor repaints no more than the frame.
 
 #include <wayland-client.h>
 
@@ -24,9 +26,9 @@ class Window final : public display::Window, Toplevel::Events, InputTarget {
 public:
     Window(Connection& connection, int width, int height, std::string title, display::WindowListener& listener);
     ~Window() override;
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
     bool ok() const { return mSurface && mFrameSurface; }
-    // Lets go of its protocol objects (the connection is closing, or it goes).
-    void detach();
 
     // display::Window
     void setShown(bool shown) override;
@@ -34,12 +36,16 @@ public:
     void setFullscreen(bool fullscreen) override;
     bool wantsFrame() const override;
     long framesPresented() const override { return mPresented; }
+    std::shared_ptr<display::FrameMemory> lendFrameMemory(int width, int height, int pitch) override {
+        return mFrames.lend(width, height, pitch);
+    }
     void put(const display::Frame& frame, int x, int y) override;
     void present() override;
 
 private:
     // Toplevel::Events
     void configured(int& width, int& height, bool floating) override;
+    void decorated() override;
     void closeRequested() override { mListener.windowCloseRequested(); }
     // InputTarget
     display::WindowListener& listener() override { return mListener; }
@@ -48,7 +54,7 @@ private:
 
     static void frameDone(void* data, wl_callback* callback, uint32_t time);
 
-    std::shared_ptr<Link> mLink;
+    Connection& mConnection;
     int mWidth, mHeight;  // the frame's
     std::pair<int, int> mWindow;
     std::pair<int, int> mFloating;  // its size when last neither full screen nor maximised

@@ -86,7 +86,8 @@ private:
 void decorError(libdecor*, libdecor_error, const char* message) {
     std::fprintf(stderr, "window decorations: %s\n", message);
 }
-libdecor_interface kDecorInterface = [] {
+// libdecor takes its interfaces by a pointer to non-const, and only reads them.
+const libdecor_interface kDecorInterface = [] {
     libdecor_interface i{};
     i.error = decorError;
     return i;
@@ -98,7 +99,8 @@ public:
     DecoratedToplevel(Connection& connection, Decorations& decorations, wl_surface* surface, const std::string& title,
                       int minWidth, int minHeight, Events& events)
         : mConnection(connection), mDecorations(decorations), mSurface(surface), mEvents(events) {
-        mFrame = libdecor_decorate(decorations.context(), surface, &kFrameInterface, this);
+        mFrame = libdecor_decorate(decorations.context(), surface, const_cast<libdecor_frame_interface*>(&kFrameInterface),
+                                   this);
         libdecor_frame_set_title(mFrame, title.c_str());
         libdecor_frame_set_app_id(mFrame, kAppId);
         libdecor_frame_set_min_content_size(mFrame, minWidth, minHeight);
@@ -135,6 +137,7 @@ private:
         libdecor_state* state = libdecor_state_new(width, height);
         libdecor_frame_commit(frame, state, configuration);
         libdecor_state_free(state);
+        self->mEvents.decorated();
         wl_surface_commit(self->mSurface);
     }
     static void close(libdecor_frame*, void* data) { static_cast<DecoratedToplevel*>(data)->mEvents.closeRequested(); }
@@ -142,7 +145,7 @@ private:
         wl_surface_commit(static_cast<DecoratedToplevel*>(data)->mSurface);
     }
     static void dismissPopup(libdecor_frame*, const char*, void*) {}
-    static inline libdecor_frame_interface kFrameInterface = [] {
+    static inline const libdecor_frame_interface kFrameInterface = [] {
         libdecor_frame_interface i{};
         i.configure = configure;
         i.close = close;
@@ -163,7 +166,7 @@ private:
 }  // namespace
 
 std::unique_ptr<Decorations> Decorations::create(wl_display* display) {
-    libdecor* context = libdecor_new(display, &kDecorInterface);
+    libdecor* context = libdecor_new(display, const_cast<libdecor_interface*>(&kDecorInterface));
     if (!context) return nullptr;
     std::unique_ptr<Decorations> d(new Decorations);
     d->mContext = context;
