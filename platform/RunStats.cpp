@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace UIKitPlatform {
@@ -45,6 +46,10 @@ void RunStats::frameShown(double now) {
     mLast = now;
 }
 
+size_t nearestRank(double p, size_t n) {
+    return std::max<size_t>(1, static_cast<size_t>(std::ceil(p * static_cast<double>(n) - 1e-9)));
+}
+
 RunStats::Summary RunStats::summary() const {
     Summary s;
     s.frames = mFrames;
@@ -52,10 +57,9 @@ RunStats::Summary RunStats::summary() const {
     size_t intervals = mFrames > 1 ? static_cast<size_t>(mFrames - 1) : 0;
     std::vector<double> longOnes = mLong;
     std::sort(longOnes.begin(), longOnes.end());
-    // The interval at rank ceil(p x n), by the nearest-rank rule.
     auto percentile = [&](double p) {
         if (!intervals) return 0.0;
-        size_t rank = std::max<size_t>(1, static_cast<size_t>(p * static_cast<double>(intervals) + 0.999999));
+        size_t rank = nearestRank(p, intervals);
         size_t seen = 0;
         // A bin's middle, but never past the longest interval.
         for (size_t b = 0; b < mBins.size(); ++b)

@@ -9,6 +9,10 @@
 
 namespace UIKitPlatform {
 
+// The rank, from 1, of the p-th quantile (0 < p <= 1) of n values in
+// ascending order by the nearest-rank rule: ceil(p x n), at least 1.
+size_t nearestRank(double p, size_t n);
+
 class RunStats {
 public:
     struct Summary {
