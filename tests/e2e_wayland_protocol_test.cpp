@@ -278,7 +278,9 @@ TEST_F(WaylandProtocol, FindsTheDefaultSocketAndEndsAfterTheDurationGiven) {
     std::string said = program.said();
     auto number = [&](const char* key) { return std::atol(said.c_str() + said.find(key) + std::strlen(key)); };
     EXPECT_EQ(number("\"frames\":"), 3) << said;
-    EXPECT_NEAR(number("\"frames\":") - 1 + number("\"missed_ticks\":"), 30, 1) << said;  // 1 s of 0.033 s ticks
+    // At most 30 ticks in 1 s (fewer while the program starts), nearly all missed.
+    EXPECT_GE(number("\"missed_ticks\":"), 20) << said;
+    EXPECT_LE(number("\"frames\":") - 1 + number("\"missed_ticks\":"), 30) << said;
 }
 
 // A compositor that stops reading for a while (the program's socket full, its

@@ -63,9 +63,11 @@ TEST_F(EndToEnd, WindowIsNamedAfterTheProgramAndClosingItEndsTheDemo) {
     Rgb installed = readPng(share / "icons/hicolor/64x64/apps/orvanel.png");
     ASSERT_EQ(installed.px.size(), 64u * 64 * 3);
     int opaque = 0, wrong = 0;
-    for (size_t i = 0; i < 64 * 64; ++i, opaque += (icon[2 + i] >> 24 & 0xff) == 255) {
+    for (size_t i = 0; i < 64 * 64; ++i) {
         const unsigned char* p = &installed.px[i * 3];
-        wrong += (icon[2 + i] >> 24 & 0xff) == 255 && (icon[2 + i] & 0xffffff) != (p[0] << 16 | p[1] << 8 | p[2]);
+        bool solid = (icon[2 + i] >> 24 & 0xff) == 255;
+        opaque += solid;
+        wrong += solid && (icon[2 + i] & 0xffffff) != (p[0] << 16 | p[1] << 8 | p[2]);
     }
     EXPECT_GT(opaque, 1000);
     EXPECT_EQ(wrong, 0) << "pixels not as installed";
