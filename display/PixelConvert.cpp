@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <bit>
 
+#include <pixman.h>
+
 #include "StreamCopy.h"
 
 namespace display {
@@ -48,6 +50,25 @@ void Convert565::operator()(const uint8_t* from, size_t fromPitch, int width, in
         }
     }
     streamCopyDone();
+}
+
+void scaleWhole(const uint8_t* from, size_t fromPitch, int width, int height, int bytesPerPixel, int scale,
+                uint8_t* to, size_t toPitch) {
+    // Formats of these sizes only name the words to copy.
+    pixman_format_code_t words = bytesPerPixel == 2 ? PIXMAN_r5g6b5 : PIXMAN_x8r8g8b8;
+    pixman_image_t* source = pixman_image_create_bits(words, width, height,
+                                                      reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(from)),
+                                                      static_cast<int>(fromPitch));
+    pixman_image_t* target = pixman_image_create_bits(words, width * scale, height * scale,
+                                                      reinterpret_cast<uint32_t*>(to), static_cast<int>(toPitch));
+    pixman_transform_t shrink;
+    pixman_transform_init_scale(&shrink, pixman_int_to_fixed(1) / scale, pixman_int_to_fixed(1) / scale);
+    pixman_image_set_transform(source, &shrink);
+    pixman_image_set_filter(source, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    pixman_image_composite32(PIXMAN_OP_SRC, source, nullptr, target, 0, 0, 0, 0, 0, 0, width * scale,
+                             height * scale);
+    pixman_image_unref(target);
+    pixman_image_unref(source);
 }
 
 }  // namespace display

@@ -3,8 +3,9 @@
 
 // 5-6-5 frames in the formats screens, compositors and PNG files take: one
 // conversion for all of them, each channel widened by repeating its top bits
-// or narrowed by dropping its lowest, as a screen of that depth shows it.
-// (pixman has no fast path to 10-bit channels: a table is as fast for all.)
+// or narrowed by dropping its lowest, as a screen of that depth shows it
+// (pixman has no fast path to 10-bit channels: a table is as fast for all);
+// and frames made larger by a whole scale, in exact blocks.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,5 +36,11 @@ private:
     uint32_t mRed[32] = {}, mGreen[64] = {}, mBlue[32] = {};
     std::vector<uint32_t> mRow;
 };
+
+// Rows of `width` x `height` pixels of 2 or 4 bytes made `scale` times as
+// large, each pixel a block: pixman's copies by the nearest pixel, whatever
+// the pixels' format.
+void scaleWhole(const uint8_t* from, size_t fromPitch, int width, int height, int bytesPerPixel, int scale,
+                uint8_t* to, size_t toPitch);
 
 }  // namespace display

@@ -3,7 +3,7 @@
 # ensure_packages PACKAGE... which installs those that are missing (as root),
 # or says how to install them and fails.
 build_packages=(g++ cmake pkg-config libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
-                libx11-dev libxext-dev libxi-dev libxrender-dev libpng-dev
+                libx11-dev libxext-dev libxi-dev libxrender-dev libpixman-1-dev libpng-dev
                 libwayland-dev wayland-protocols libxkbcommon-dev libdecor-0-dev libdecor-0-plugin-1-cairo)
 test_packages=(libxtst-dev libgtest-dev xvfb x11-xkb-utils weston valgrind desktop-file-utils appstream lintian dpkg-dev file)
 

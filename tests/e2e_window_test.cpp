@@ -122,7 +122,7 @@ int blocksNotWhole(const std::vector<uint16_t>& px, int width, int x0, int k) {
 // On a screen of 192 dots per inch the window starts twice the frame's size;
 // resized, it shows the frame as large as fits in exact blocks, centred, and
 // pointer input is mapped back; Esc and q end it as closing the window does.
-TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsIt) {
+TEST_F(EndToEnd, ScaledInWholeBlocksWithInputMappedBackAndEscOrQEndsIt) {
     Xvfb big(16, 1000, 1500);
     Client x;
     const char resources[] = "Xft.dpi:\t192\n";
@@ -150,15 +150,31 @@ TEST_F(EndToEnd, ScaledByTheServerInWholeBlocksWithInputMappedBackAndEscOrQEndsI
             EXPECT_NEAR(measure(shown, 640).x - before, 147, 24);
 
             // At each size the frame fitted and centred, in whole blocks
-            // where it is scaled 2 or 3 times, black beside it.
+            // where it is scaled 2 or 3 times, black beside it; full screen
+            // (F11, with no window manager), at the largest whole scale.
             struct Size {
                 int width, height, x, y, shownWidth, block;
             };
             for (Size size : {Size{640, 960, 0, 0, 640, 2}, {1000, 1440, 20, 0, 960, 3}, {1000, 960, 180, 0, 640, 0},
-                              {400, 480, 40, 0, 320, 0}, {160, 480, 0, 120, 160, 0}, {700, 480, 190, 0, 320, 0}}) {
+                              {400, 480, 40, 0, 320, 0}, {160, 480, 0, 120, 160, 0}, {1000, 1500, 20, 30, 960, 3},
+                              {700, 480, 190, 0, 320, 0}}) {
                 SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
-                XResizeWindow(x.dpy, window, static_cast<unsigned>(size.width), static_cast<unsigned>(size.height));
-                XSync(x.dpy, False);
+                bool fullscreen = size.height == 1500;
+                XSetInputFocus(x.dpy, window, RevertToParent, CurrentTime);
+                if (fullscreen) x.keys({XK_F11});
+                if (size.width == 700) {  // out of full screen: back to the size it started at
+                    x.keys({XK_F11});
+                    EXPECT_TRUE(waitUntil([&] {
+                        XGetWindowAttributes(x.dpy, window, &attrs);
+                        return attrs.width == 640 && attrs.height == 960;
+                    }));
+                }
+                if (!fullscreen)
+                    XResizeWindow(x.dpy, window, static_cast<unsigned>(size.width), static_cast<unsigned>(size.height));
+                ASSERT_TRUE(waitUntil([&] {
+                    XGetWindowAttributes(x.dpy, window, &attrs);
+                    return attrs.width == size.width && attrs.height == size.height;
+                }));
                 std::vector<uint16_t> px;
                 auto at = [&](int x, int y) { return px[static_cast<size_t>(y) * size.width + x]; };
                 // Until the frame is where this size puts it (what the checks

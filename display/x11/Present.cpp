@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A window's frames: put in its format from memory the server reads, scaled
-// and centred by the server (RENDER) where the window is not the frame's
-// size, and counted once the server has done them.
+// A window's frames: put in its format from memory the server reads, made
+// larger here at whole scales and by the server (RENDER) at others, centred,
+// and counted once the server has done them.
 #include <algorithm>
 #include <cmath>
 
@@ -24,20 +24,36 @@ void Window::preparePresentation() {
     mConvert.emplace(display::PixelFormat{mShape.bytesPerPixel, static_cast<uint32_t>(mVisual->red_mask),
                                           static_cast<uint32_t>(mVisual->green_mask),
                                           static_cast<uint32_t>(mVisual->blue_mask)});
-    // Two: a frame never waits for the server to read the one before.
-    mImages = std::make_unique<SharedImages>(mConnection, mShape);
-    mConverted = std::make_unique<ImagePool>(*mImages, 2, std::chrono::seconds(1));
+}
+
+int Window::shownScale() const {
+    double scale = mLayout.fit.scale;
+    return scale >= 1 && scale == std::floor(scale) ? static_cast<int>(scale) : 0;
 }
 
 void Window::applyFit() {
     Display* dpy = display();
-    if (!dpy || !scaled()) return;
-    // Destination to source; a whole scale makes each pixel an exact block.
+    if (!dpy || !mFramePicture || shownScale()) return;
+    // Destination to source.
     double inverse = 1 / mLayout.fit.scale;
     XTransform t{{{XDoubleToFixed(inverse), 0, 0}, {0, XDoubleToFixed(inverse), 0}, {0, 0, XDoubleToFixed(1)}}};
     XRenderSetPictureTransform(dpy, mFramePicture, &t);
-    bool whole = mLayout.fit.scale == std::floor(mLayout.fit.scale);
-    XRenderSetPictureFilter(dpy, mFramePicture, whole ? FilterNearest : FilterBilinear, nullptr, 0);
+    XRenderSetPictureFilter(dpy, mFramePicture, FilterBilinear, nullptr, 0);
+}
+
+SharedImage* Window::staged(int scale) {
+    if (scale != mStagedScale) {
+        // Two: a frame never waits for the server to read the one before.
+        mStaged.reset();
+        ImageShape shape = mShape;
+        shape.width *= scale;
+        shape.height *= scale;
+        shape.pitch *= scale;
+        mImages = std::make_unique<SharedImages>(mConnection, shape);
+        mStaged = std::make_unique<ImagePool>(*mImages, 2, std::chrono::seconds(1));
+        mStagedScale = scale;
+    }
+    return mStaged->next();
 }
 
 std::shared_ptr<display::FrameMemory> Window::lendFrameMemory(int width, int height, int pitch) {
@@ -50,30 +66,41 @@ std::shared_ptr<display::FrameMemory> Window::lendFrameMemory(int width, int hei
 
 void Window::put(const display::Frame& frame, int x, int y) {
     const auto& [pixels, width, height, pitch, memory] = frame;
-    if (!display() || !pixels || !mConverted) return;
+    if (!display() || !pixels || !mConvert) return;
     int cw = std::min(width, mLayout.frameWidth), ch = std::min(height, mLayout.frameHeight);
     if (cw <= 0 || ch <= 0) return;
-    Drawable to = mId;
-    if (scaled()) {
-        to = mFrame;
-    } else if (mFramePicture) {  // centred; without RENDER it stays at the top left
-        x += mLayout.fit.x;
-        y += mLayout.fit.y;
-    }
-    if (mLent && memory == mLent.get() && mLent->block()) {
-        putFromPool(mLent->pool(), *mLent->block(), to, mGc, cw, ch, x, y);
+    int scale = shownScale(), bytes = mShape.bytesPerPixel;
+    // Into the window where it is shown, or the frame's pixmap the server scales.
+    Drawable to = scale ? mId : mFrame;
+    int toX = scale ? mLayout.fit.x + x * scale : x, toY = scale ? mLayout.fit.y + y * scale : y;
+    if (scale <= 1 && mLent && memory == mLent.get() && mLent->block()) {
+        putFromPool(mLent->pool(), *mLent->block(), to, mGc, cw, ch, toX, toY);
         return;
     }
-    SharedImage* out = mConverted->next();
+    SharedImage* out = staged(std::max(scale, 1));
     if (!out) return;
-    (*mConvert)(pixels, static_cast<size_t>(pitch), cw, ch, out->memory, static_cast<size_t>(mShape.pitch));
-    putFromPool(*mConverted, *out, to, mGc, cw, ch, x, y);
+    size_t outPitch = static_cast<size_t>(out->shape.pitch);
+    if (scale <= 1) {
+        (*mConvert)(pixels, static_cast<size_t>(pitch), cw, ch, out->memory, outPitch);
+    } else {
+        const uint8_t* rows = pixels;
+        size_t rowsPitch = static_cast<size_t>(pitch);
+        if (!mNative565) {
+            rowsPitch = static_cast<size_t>(cw) * bytes;
+            mScratch.resize(rowsPitch * ch);
+            (*mConvert)(pixels, static_cast<size_t>(pitch), cw, ch, mScratch.data(), rowsPitch);
+            rows = mScratch.data();
+        }
+        display::scaleWhole(rows, rowsPitch, cw, ch, bytes, scale, out->memory, outPitch);
+    }
+    int shown = std::max(scale, 1);
+    putFromPool(*mStaged, *out, to, mGc, cw * shown, ch * shown, toX, toY);
 }
 
 void Window::present() {
     Display* dpy = display();
     if (!dpy) return;
-    if (scaled())
+    if (mFramePicture && !shownScale())
         XRenderComposite(dpy, PictOpSrc, mFramePicture, 0, mWindowPicture, 0, 0, 0, 0, mLayout.fit.x, mLayout.fit.y,
                          static_cast<unsigned>(mLayout.fit.width), static_cast<unsigned>(mLayout.fit.height));
     // The frame is shown once the server has done the requests so far.

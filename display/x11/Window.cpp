@@ -110,7 +110,7 @@ void Window::describe(const std::string& title) {
 
 Window::~Window() {
     // The images go first: freeing them waits for the server to let go.
-    mConverted.reset();
+    mStaged.reset();
     mLent.reset();
     if (mId) mConnection.removeTarget(mId);
     if (Display* dpy = display()) {

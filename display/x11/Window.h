@@ -2,9 +2,11 @@
 #pragma once
 
 // An X window that shows 5-6-5 frames: the frame's size times the largest
-// whole scale Xft.dpi asks for and the screen holds; the frame put in the
-// window's format from memory the server reads, and scaled by the server
-// (RENDER) where the window is not the frame's size.
+// whole scale Xft.dpi asks for and the screen holds. The frame is put in the
+// window's format from memory the server reads; at a whole scale (full
+// screen, or a window of a whole multiple of its size) made larger here, in
+// exact blocks, so that the server only copies (it has no fast way to scale
+// to 15- or 30-bit screens); at any other size the server scales it (RENDER).
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrender.h>
@@ -57,7 +59,10 @@ private:
     // scale told to the server.
     void preparePresentation();
     void applyFit();
-    bool scaled() const { return mLayout.fit.scale != 1 && mFramePicture; }
+    // The whole scale the frame is shown at; 0 where the server scales it.
+    int shownScale() const;
+    // An image of the window's format for the frame at `scale`, to write now.
+    SharedImage* staged(int scale);
 
     Connection& mConnection;
     Layout mLayout;
@@ -77,8 +82,10 @@ private:
     // it is, or frames converted into images of the window's format.
     std::shared_ptr<LentImages> mLent;
     std::optional<display::Convert565> mConvert;
+    std::vector<uint8_t> mScratch;  // the frame in the window's format, before it is made larger
+    int mStagedScale = 0;           // of the images below
     std::unique_ptr<SharedImages> mImages;
-    std::unique_ptr<ImagePool> mConverted;
+    std::unique_ptr<ImagePool> mStaged;
     std::deque<unsigned long> mShown;  // the last request of each frame the server has not yet done
     long mPresented = 0;
 };
