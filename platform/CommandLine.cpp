@@ -106,15 +106,14 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
             if (arg == "--picture" && !o.picture.empty())
                 return usageError("one picture only: '" + o.picture + "' and '" + value + "'");
             (arg == "--screenshot" ? o.screenshot : o.picture) = value;
-        } else if (arg == "--frames") {
+        } else if (arg == "--frames" || arg == "--duration") {
             auto whole = [](const char* text, char** end) { return std::strtol(text, end, 10); };
-            if (!takesValue() || !positive(value.c_str(), o.frames, whole))
-                return usageError("option '--frames' needs a whole number of frames above 0" +
-                                  (missing ? std::string() : ", not '" + value + "'"));
-        } else if (arg == "--duration") {
             auto real = [](const char* text, char** end) { return std::strtod(text, end); };
-            if (!takesValue() || !positive(value.c_str(), o.duration, real))
-                return usageError("option '--duration' needs a number of seconds above 0" +
+            bool frames = arg == "--frames";
+            if (!takesValue() || !(frames ? positive(value.c_str(), o.frames, whole)
+                                          : positive(value.c_str(), o.duration, real)))
+                return usageError("option '" + arg + "' needs " +
+                                  (frames ? "a whole number of frames" : "a number of seconds") + " above 0" +
                                   (missing ? std::string() : ", not '" + value + "'"));
         } else {
             return usageError("unknown option '" + arg + "'");

@@ -21,6 +21,38 @@ int channel(unsigned long pixel, unsigned long mask) {
     unsigned long v = (pixel >> shift) & mask;
     return static_cast<int>(v * 255 / mask);
 }
+// The image's pixels as an 8-bit RGB PNG; false, said, when it cannot be written.
+bool writePng(const char* path, XImage* image, int width, int height) {
+    FILE* out = std::fopen(path, "wb");
+    if (!out) {
+        std::perror(path);
+        return false;
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        std::fprintf(stderr, "screenshot: cannot write %s\n", path);
+        return false;
+    }
+    png_init_io(png, out);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            unsigned long p = XGetPixel(image, x, y);
+            row[x * 3 + 0] = static_cast<png_byte>(channel(p, image->red_mask));
+            row[x * 3 + 1] = static_cast<png_byte>(channel(p, image->green_mask));
+            row[x * 3 + 2] = static_cast<png_byte>(channel(p, image->blue_mask));
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(out);
+    return true;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,36 +88,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "screenshot: cannot read the screen\n");
         return 1;
     }
-    FILE* out = std::fopen(argv[1], "wb");
-    if (!out) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        std::fprintf(stderr, "screenshot: cannot write %s\n", argv[1]);
-        return 1;
-    }
-    png_init_io(png, out);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(attrs.width), static_cast<png_uint_32>(attrs.height),
-                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(static_cast<size_t>(attrs.width) * 3);
-    for (int y = 0; y < attrs.height; ++y) {
-        for (int x = 0; x < attrs.width; ++x) {
-            unsigned long p = XGetPixel(image, x, y);
-            row[x * 3 + 0] = static_cast<png_byte>(channel(p, image->red_mask));
-            row[x * 3 + 1] = static_cast<png_byte>(channel(p, image->green_mask));
-            row[x * 3 + 2] = static_cast<png_byte>(channel(p, image->blue_mask));
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(out);
+    bool written = writePng(argv[1], image, attrs.width, attrs.height);
     XDestroyImage(image);
     XCloseDisplay(dpy);
-    return 0;
+    return written ? 0 : 1;
 }
