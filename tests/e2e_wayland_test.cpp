@@ -42,8 +42,9 @@ TEST_F(EndToEnd, NativeOnWaylandTheSameFramesAndInput) {
 }
 
 // On a desktop whose compositor draws no decorations (weston's own shell),
-// libdecor draws them; F11 goes full screen and back to the size it had, and
-// the close button ends the demo with status 0.
+// libdecor draws them and the frames go on under them; F11 goes full screen
+// and back to the size it had, and the close button ends the demo with
+// status 0.
 TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
     Xvfb nest(24, 500, 700);
     std::unique_ptr<Weston> weston = startWeston(500, 700, "desktop-shell.so");
@@ -59,6 +60,8 @@ TEST_F(EndToEnd, OnWaylandTheDecorationsCloseButtonEndsIt) {
         return frame.width();
     };
     ASSERT_EQ(frameWidth(320), 320) << "no frame reached the compositor";
+    Rgb before = weston->screenshot();
+    EXPECT_TRUE(waitUntil([&] { return weston->screenshot().px != before.px; })) << "the cube does not spin";
     // F11 twice: full screen (the frame fitted to 500 x 700), then back to
     // the size it had.
     Client pointer;

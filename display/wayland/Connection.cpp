@@ -177,7 +177,12 @@ void Connection::flush() {
 }
 
 void Connection::roundtrip() {
-    if (globals() && wl_display_roundtrip(mGlobals.display) < 0) lose();
+    // A compositor that has stopped answering does not hold the end of a run.
+    bool timedOut = false;
+    if (globals() && !roundtripBy(mGlobals.display, std::chrono::steady_clock::now() + std::chrono::milliseconds(500),
+                                  timedOut) &&
+        !timedOut)
+        lose();
 }
 
 }  // namespace wl

@@ -71,6 +71,8 @@ public:
     // Reads what the compositor has sent, without waiting, and dispatches it.
     void dispatchPending();
     void flush();
+    // Waits for the compositor to have done all asked of it, half a second
+    // at most.
     void roundtrip();
 
 private:

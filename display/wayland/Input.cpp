@@ -254,6 +254,13 @@ void capabilities(void* data, wl_seat* seat, uint32_t caps) {
 
 const wl_seat_listener kSeatListener = {capabilities, ignore};
 
+// Nothing may reach a surface that is gone.
+void forgetGone(State& s) {
+    if (!s.targetOf(s.pointer.surface)) s.pointer.surface = nullptr;
+    if (!s.targetOf(s.keyboard.surface)) s.keyboard.surface = nullptr;
+    std::erase_if(s.touch.fingers, [&s](const Finger& f) { return !s.targetOf(f.surface); });
+}
+
 }  // namespace
 
 Seat::Seat(wl_seat* seat) : mState(std::make_unique<State>()) {
@@ -265,13 +272,16 @@ Seat::~Seat() { capabilities(mState.get(), nullptr, 0); }
 
 void Seat::addInputSurface(wl_surface* surface, InputTarget* target) { mState->surfaces.emplace(surface, target); }
 
+void Seat::removeInputSurface(wl_surface* surface) {
+    mState->surfaces.erase(surface);
+    forgetGone(*mState);
+}
+
 void Seat::removeInputTarget(InputTarget* target) {
     State& s = *mState;
     std::erase_if(s.surfaces, [target](const auto& entry) { return entry.second == target; });
-    // Nothing may reach a window that is gone.
-    if (!s.targetOf(s.pointer.surface)) s.pointer.surface = nullptr;
-    if (!s.targetOf(s.keyboard.surface)) s.keyboard.surface = nullptr;
-    std::erase_if(s.touch.fingers, [&s](const Finger& f) { return !s.targetOf(f.surface); });
+    forgetGone(s);
 }
+
 
 }  // namespace wl

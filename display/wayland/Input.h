@@ -32,6 +32,7 @@ public:
 
     // The window's surfaces take input for it from now on (until removed).
     void addInputSurface(wl_surface* surface, InputTarget* target);
+    void removeInputSurface(wl_surface* surface);
     void removeInputTarget(InputTarget* target);
 
     struct State;

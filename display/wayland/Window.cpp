@@ -16,59 +16,71 @@ Window::Window(Connection& connection, int width, int height, std::string title,
     const Globals* g = connection.globals();
     if (!g || width <= 0 || height <= 0) return;
     mSurface = wl_compositor_create_surface(g->compositor);
-    mFrameSurface = wl_compositor_create_surface(g->compositor);
-    if (g->viewporter) {
-        mViewport = wp_viewporter_get_viewport(g->viewporter, mSurface);
-        mFrameViewport = wp_viewporter_get_viewport(g->viewporter, mFrameSurface);
-    }
-    decorated();
+    if (g->viewporter) mViewport = wp_viewporter_get_viewport(g->viewporter, mSurface);
+    makeFrameSurface();
     // Black under the frame: 1 x 1, scaled by the compositor to the window;
     // where nothing scales, the window is the frame's size, black where no
     // frame is yet.
     int blackWidth = mViewport ? 1 : width, blackHeight = mViewport ? 1 : height;
     mBlack = ShmBuffer::create(connection, blackWidth, blackHeight, blackWidth * 4, WL_SHM_FORMAT_XRGB8888,
                                static_cast<size_t>(blackWidth) * blackHeight * 4);
-    // The frame is opaque: the compositor need not draw what lies under it.
-    if (wl_region* region = wl_compositor_create_region(g->compositor)) {
-        wl_region_add(region, 0, 0, width, height);
-        wl_surface_set_opaque_region(mFrameSurface, region);
-        wl_region_destroy(region);
-    }
-    if (Seat* s = seat()) {
-        s->addInputSurface(mSurface, this);
-        s->addInputSurface(mFrameSurface, this);
-    }
+    if (Seat* s = seat()) s->addInputSurface(mSurface, this);
 }
 
 Window::~Window() {
     if (Seat* s = seat()) s->removeInputTarget(this);
     mToplevel.reset();
-    if (mFrameCallback) wl_callback_destroy(mFrameCallback);
-    if (mFrameViewport) wp_viewport_destroy(mFrameViewport);
+    dropFrameSurface();
     if (mViewport) wp_viewport_destroy(mViewport);
-    if (mSubsurface) wl_subsurface_destroy(mSubsurface);
-    if (mFrameSurface) wl_surface_destroy(mFrameSurface);
     if (mSurface) wl_surface_destroy(mSurface);
 }
 
 Seat* Window::seat() const { return mConnection.seat(); }
 
-// The frame's subsurface made anew, so that it lies above every surface of
-// the decorations': the compositor then repaints the frame alone, not their
-// shadow over it. Its own commits take effect at once.
-void Window::decorated() {
+// The frame's surface, made anew, lies above every surface the window has
+// now, the decorations' included: the compositor then repaints the frame
+// alone, not their shadow over it. Its commits take effect at once.
+void Window::makeFrameSurface() {
     const Globals* g = mConnection.globals();
-    if (!g || !mFrameSurface) return;
-    if (mSubsurface) wl_subsurface_destroy(mSubsurface);
+    if (!g) return;
+    dropFrameSurface();
+    mFrameSurface = wl_compositor_create_surface(g->compositor);
+    if (g->viewporter) {
+        mFrameViewport = wp_viewporter_get_viewport(g->viewporter, mFrameSurface);
+        if (mConfigured) wp_viewport_set_destination(mFrameViewport, mFit.width, mFit.height);
+    }
+    // The frame is opaque: the compositor need not draw what lies under it.
+    if (wl_region* region = wl_compositor_create_region(g->compositor)) {
+        wl_region_add(region, 0, 0, mWidth, mHeight);
+        wl_surface_set_opaque_region(mFrameSurface, region);
+        wl_region_destroy(region);
+    }
     mSubsurface = wl_subcompositor_get_subsurface(g->subcompositor, mFrameSurface, mSurface);
     wl_subsurface_set_position(mSubsurface, mFit.x, mFit.y);
     wl_subsurface_set_desync(mSubsurface);
+    if (Seat* s = seat()) s->addInputSurface(mFrameSurface, this);
+}
+
+void Window::dropFrameSurface() {
+    if (Seat* s = seat(); s && mFrameSurface) s->removeInputSurface(mFrameSurface);
+    if (wl_callback* pending = std::exchange(mFrameCallback, nullptr)) wl_callback_destroy(pending);
+    if (mFrameViewport) wp_viewport_destroy(std::exchange(mFrameViewport, nullptr));
+    if (mSubsurface) wl_subsurface_destroy(std::exchange(mSubsurface, nullptr));
+    if (mFrameSurface) wl_surface_destroy(std::exchange(mFrameSurface, nullptr));
+}
+
+// libdecor makes its surfaces when it first shows the decorations: at the
+// first configure, and on leaving full screen (it only hides them otherwise).
+void Window::decorated() {
+    if (mNewDecorations) makeFrameSurface();
+    mNewDecorations = false;
 }
 
 void Window::setShown(bool shown) {
     if (!ok() || shown == mShown) return;
     mShown = shown;
     if (shown) {
+        mNewDecorations = true;
         mToplevel = Toplevel::create(mConnection, mSurface, mTitle, std::max(mWidth / 4, 1),
                                      std::max(mHeight / 4, 1), *this);
         if (mToplevel && mFullscreen) mToplevel->setFullscreen(true);
@@ -94,6 +106,8 @@ void Window::configured(int& width, int& height, bool floating) {
     // "You choose": back from full screen or maximised, the size it had
     // before; otherwise the size it has.
     if (width <= 0 || height <= 0) std::tie(width, height) = floating ? mFloating : mWindow;
+    mNewDecorations |= floating && !mWasFloating;
+    mWasFloating = floating;
     if (floating) mFloating = {width, height};
     mWindow = {width, height};
     mFit = mViewport ? display::fitFrame(mWidth, mHeight, width, height) : display::unscaled(mWidth, mHeight);

@@ -51,6 +51,8 @@ private:
     display::WindowListener& listener() override { return mListener; }
     void toFrame(wl_surface* surface, double& x, double& y) const override;
     Seat* seat() const;
+    void makeFrameSurface();
+    void dropFrameSurface();
 
     static void frameDone(void* data, wl_callback* callback, uint32_t time);
 
@@ -74,6 +76,8 @@ private:
     bool mShown = false;
     bool mConfigured = false;
     bool mFullscreen = false;
+    bool mWasFloating = false;     // at the last configure
+    bool mNewDecorations = false;  // the decorations may have made surfaces since the frame's
 };
 
 }  // namespace wl
