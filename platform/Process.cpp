@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -149,6 +150,7 @@ void endWithin(double seconds) {
     Held held;
     itimerspec left{};
     timer_gettime(gDeadline, &left);
+    seconds = std::clamp(seconds, 0.001, 1e9);  // a run of any length the command line takes
     double whole = std::floor(seconds);
     timespec wanted{static_cast<time_t>(whole), static_cast<long>((seconds - whole) * 1e9)};
     bool set = left.it_value.tv_sec || left.it_value.tv_nsec;
