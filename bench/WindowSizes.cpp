@@ -1,0 +1,217 @@
+// SPDX-License-Identifier: MIT
+#include "WindowSizes.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Measure.h"
+#include "Weston.h"
+#include "Xvfb.h"
+
+namespace bench {
+
+namespace {
+
+struct Screen {
+    int width, height;
+};
+
+struct ShownAs {
+    const char* name;
+    int scale;  // the desktop's: Xft.dpi of 96 times it on X, the output's on Wayland
+    bool fullscreen;
+};
+
+const ShownAs kWhole{"1x, the whole screen", 1, false}, kOneX{"1x", 1, false}, kTwoX{"2x", 2, false},
+    kFull{"full screen", 1, true};
+
+// One row of the table: where, how, and what each round measured.
+struct Case {
+    Screen screen;
+    int depth;
+    ShownAs shown;
+    bool wayland;  // weston has no depth to choose: measured on the 16-bit rows only
+    std::vector<double> x, xDemo, compositor, waylandDemo;
+};
+
+std::vector<Case> plan() {
+    std::vector<Case> cases;
+    auto add = [&](Screen screen, int depth, ShownAs shown) {
+        cases.push_back({screen, depth, shown, depth == 16, {}, {}, {}, {}});
+    };
+    add({320, 480}, 16, kWhole);
+    for (ShownAs shown : {kOneX, kTwoX, kFull}) add({1920, 1080}, 16, shown);
+    for (ShownAs shown : {kOneX, kTwoX, kFull}) add({3840, 2160}, 16, shown);
+    return cases;
+}
+
+// The CPU a frame shown, in microseconds: the display server's and the demo's.
+struct PerFrame {
+    double server = 0, demo = 0;
+};
+
+// Waits until the server is done with what came before (weston fades the
+// desktop in when it starts and a closed window out): until it has used less
+// than a millisecond of CPU in each of two tenths of a second, 10 s at most.
+void settle(pid_t server) {
+    double last = cpuOf(server);
+    for (int i = 0, quiet = 0; i < 100 && quiet < 2; ++i) {
+        usleep(100000);
+        double now = cpuOf(server);
+        quiet = now - last < 0.001 ? quiet + 1 : 0;
+        last = now;
+    }
+}
+
+// The demo showing `frames` frames and ending: the server's CPU from its
+// start to its end, and the demo's own. NaN when the demo failed.
+PerFrame framesShown(std::vector<std::string> command, long frames, pid_t server,
+                     const std::vector<std::string>& env) {
+    command.insert(command.end(), {"--frames", std::to_string(frames)});
+    settle(server);
+    double s0 = cpuOf(server);
+    pid_t pid = launch(command, env);
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {std::nan(""), std::nan("")};
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
+    return {cpuOf(server) - s0, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+}
+
+// Per frame shown, by the difference of a long run and a short one, so that
+// start-up, mapping the window and exit cancel out.
+PerFrame perFrameShown(const ShownAs& shown, pid_t server, const std::vector<std::string>& env) {
+    std::vector<std::string> command{demoBinary()};
+    if (shown.fullscreen) command.push_back("--fullscreen");
+    const long shortRun = 30, longRun = 210;
+    PerFrame a = framesShown(command, shortRun, server, env), b = framesShown(command, longRun, server, env);
+    double frames = static_cast<double>(longRun - shortRun);
+    return {(b.server - a.server) / frames * 1e6, (b.demo - a.demo) / frames * 1e6};
+}
+
+// Sets the resources X programs read their dots per inch from (Xft.dpi on
+// the root window), which the demo's window takes a whole multiple of.
+void setXftDpi(int dpi) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    std::string resources = "Xft.dpi:\t" + std::to_string(dpi) + "\n";
+    XChangeProperty(d, DefaultRootWindow(d), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(resources.c_str()), static_cast<int>(resources.size()));
+    XCloseDisplay(d);
+}
+
+bool sameScreen(const Case& a, const Case& b) {
+    return a.screen.width == b.screen.width && a.screen.height == b.screen.height;
+}
+
+// The cases of one Xvfb (a screen size and depth) in alternating rounds, so
+// that what else the machine does falls on all of them.
+void measureOnX(std::vector<Case*> cases, int rounds) {
+    const Case& first = *cases.front();
+    Xvfb server(first.depth, first.screen.width, first.screen.height);
+    const std::vector<std::string> onX{"WAYLAND_DISPLAY="};
+    for (int round = 0; round < rounds; ++round)
+        for (Case* c : cases) {
+            setXftDpi(96 * c->shown.scale);
+            PerFrame f = perFrameShown(c->shown, server.pid(), onX);
+            c->x.push_back(f.server);
+            c->xDemo.push_back(f.demo);
+        }
+}
+
+// The same on Wayland: one weston a scale, both there through the rounds.
+void measureOnWayland(std::vector<Case*> cases, int rounds) {
+    const Screen screen = cases.front()->screen;
+    WithoutX headless;
+    Weston plain(screen.width, screen.height, "desktop-shell.so");
+    std::optional<Weston> doubled;
+    if (std::any_of(cases.begin(), cases.end(), [](const Case* c) { return c->shown.scale == 2; }))
+        doubled.emplace(screen.width / 2, screen.height / 2, "desktop-shell.so", 2);
+    for (int round = 0; round < rounds; ++round)
+        for (Case* c : cases) {
+            const Weston& weston = c->shown.scale == 2 ? *doubled : plain;
+            PerFrame f = perFrameShown(c->shown, weston.pid(), weston.environment());
+            c->compositor.push_back(f.server);
+            c->waylandDemo.push_back(f.demo);
+        }
+}
+
+// Runs every case; why Wayland was not measured, or empty.
+std::string measure(std::vector<Case>& cases, int rounds) {
+    std::string skipped;
+    for (size_t i = 0; i < cases.size();) {
+        size_t end = i;
+        while (end < cases.size() && sameScreen(cases[end], cases[i])) ++end;
+        std::vector<Case*> wayland;
+        for (size_t j = i; j < end;) {
+            std::vector<Case*> sameDepth;
+            for (int depth = cases[j].depth; j < end && cases[j].depth == depth; ++j) sameDepth.push_back(&cases[j]);
+            measureOnX(sameDepth, rounds);
+        }
+        for (size_t j = i; j < end; ++j)
+            if (cases[j].wayland) wayland.push_back(&cases[j]);
+        try {
+            if (!wayland.empty()) measureOnWayland(wayland, rounds);
+        } catch (const std::exception& e) {
+            skipped = e.what();
+        }
+        i = end;
+    }
+    return skipped;
+}
+
+// "median [least-most] us, % of one core at 30 frames a second", or why not.
+std::string cell(const std::vector<double>& us) {
+    if (us.empty()) return "not measured";
+    if (std::any_of(us.begin(), us.end(), [](double v) { return std::isnan(v); })) return "the demo failed";
+    char text[96];
+    double middle = median(us);
+    std::snprintf(text, sizeof text, "%.0f [%.0f-%.0f] us, %.2f %%", middle,
+                  *std::min_element(us.begin(), us.end()), *std::max_element(us.begin(), us.end()), middle / 330);
+    return text;
+}
+
+bool tooSlow(const std::vector<double>& us) {
+    return !us.empty() && median(us) > 33000;
+}
+
+void print(const std::vector<Case>& cases, int rounds, const std::string& skipped) {
+    std::printf("\nHow cost grows with the window: CPU a frame shown, microseconds, median [least-most] of %d "
+                "rounds; %% of one core at 30 frames a second\n\n",
+                rounds);
+    std::printf("| screen | the frame shown | X server (16-bit Xvfb) | the demo on X | compositor (weston, pixman) "
+                "| the demo on Wayland |\n|---|---|---|---|---|---|\n");
+    for (const Case& c : cases)
+        std::printf("| %dx%d | %s | %s | %s | %s | %s |\n", c.screen.width, c.screen.height, c.shown.name,
+                    cell(c.x).c_str(), cell(c.xDemo).c_str(), cell(c.compositor).c_str(), cell(c.waylandDemo).c_str());
+    if (std::any_of(cases.begin(), cases.end(), [](const Case& c) { return tooSlow(c.x) || tooSlow(c.compositor); }))
+        std::printf("\nPast 33,000 us a frame the server cannot keep the demo's pace: fewer frames are shown, and "
+                    "the share of a core is what 30 frames a second would take.\n");
+    if (!skipped.empty()) std::printf("Wayland: not measured: %s\n", skipped.c_str());
+}
+
+}  // namespace
+
+int runWindowSizes(int rounds) {
+    std::vector<Case> cases = plan();
+    std::string skipped = measure(cases, rounds);
+    print(cases, rounds, skipped);
+    return 0;
+}
+
+}  // namespace bench
