@@ -83,7 +83,10 @@ void stop(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
-std::string demoBinary() { return ORVANEL_BINARY; }
+std::string demoBinary() {
+    const char* chosen = std::getenv("ORVANEL_BENCH_DEMO");
+    return chosen && *chosen ? chosen : ORVANEL_BINARY;
+}
 
 std::string selfPath() {
     std::error_code error;

@@ -39,7 +39,7 @@ pid_t launch(const std::vector<std::string>& argv, const std::vector<std::string
 // Ends a program launched and waits for it.
 void stop(pid_t pid);
 
-// The demo measured: the one built beside.
+// The demo measured: $ORVANEL_BENCH_DEMO when set, the one built beside.
 std::string demoBinary();
 // This program, to run its baselines as processes of their own.
 std::string selfPath();

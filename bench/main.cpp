@@ -35,7 +35,9 @@ const char kUsage[] =
     "(--plain-window [N], --plain-wayland [N] and --bare-paced [N] run the\n"
     "baselines themselves, for N frames or for ever: a plain EGL window program on\n"
     "DISPLAY, the same on WAYLAND_DISPLAY, bare GL; scripts/count.sh counts their\n"
-    "instructions.)\n";
+    "instructions.)\n"
+    "The demo measured is the one built beside this program, or the one\n"
+    "ORVANEL_BENCH_DEMO names (to measure another build against the same code).\n";
 
 int usageError(const char* what) {
     std::fprintf(stderr, "orvanel_bench: %s\n%s", what, kUsage);
