@@ -6,9 +6,9 @@
 # last-level misses), system calls and context switches. Each is the
 # difference between a LONG-frame and a SHORT-frame run, over LONG - SHORT,
 # so that start-up and exit cancel out. Programs: the demo offscreen, on a
-# private 16-bit Xvfb and on a headless weston (pixman); bare GL (the same GL
-# calls into a surfaceless pbuffer, glFinish); a plain EGL window program
-# (eglSwapBuffers) on X and on Wayland. For the two Wayland programs the
+# private 16-bit Xvfb and on a headless weston (pixman, a 1024 x 768 output);
+# bare GL (the same GL calls into a surfaceless pbuffer, glFinish); a plain
+# EGL window program (eglSwapBuffers) on X and on Wayland. For the two Wayland programs the
 # compositor's instructions are counted too, a weston of its own under
 # callgrind for each run. Usage: scripts/count.sh [SHORT LONG] (default 60 260).
 set -euo pipefail
@@ -34,8 +34,10 @@ start_xvfb
 x11=$DISPLAY
 unset DISPLAY WAYLAND_DISPLAY
 mkdir -m 0700 "$work/run"
+# The output the compositor's figures are compared at.
+output=(--width=1024 --height=768)
 XDG_RUNTIME_DIR=$work/run weston --backend=headless-backend.so --use-pixman --socket=count \
-  --width=320 --height=480 --idle-time=0 >"$work/weston.log" 2>&1 &
+  "${output[@]}" --idle-time=0 >"$work/weston.log" 2>&1 &
 weston=$!
 for _ in $(seq 100); do [[ -S $work/run/count ]] && break; sleep 0.1; done
 
@@ -98,7 +100,7 @@ compositor() {  # NAME FRAMES
   rm -f "$out".*
   XDG_RUNTIME_DIR=$work/run valgrind --tool=callgrind --callgrind-out-file="$out.%p" \
     weston --backend=headless-backend.so --use-pixman --socket=$socket \
-    --width=320 --height=480 --idle-time=0 >"$work/counted.log" 2>&1 &
+    "${output[@]}" --idle-time=0 >"$work/counted.log" 2>&1 &
   counted=$!
   for _ in $(seq 300); do [[ -S $work/run/$socket ]] && break; sleep 0.1; done
   run "$name" "$frames"
