@@ -59,14 +59,18 @@ PlainWaylandWindow::PlainWaylandWindow(int width, int height) {
 }
 
 PlainWaylandWindow::~PlainWaylandWindow() {
-    if (mEglWindow) wl_egl_window_destroy(mEglWindow);
-    if (mToplevel) xdg_toplevel_destroy(mToplevel);
-    if (mXdgSurface) xdg_surface_destroy(mXdgSurface);
-    if (mSurface) wl_surface_destroy(mSurface);
-    if (mWmBase) xdg_wm_base_destroy(mWmBase);
-    if (mCompositor) wl_compositor_destroy(mCompositor);
-    if (mRegistry) wl_registry_destroy(mRegistry);
-    if (mDisplay) wl_display_disconnect(mDisplay);
+    // Whatever the constructor got to, newest first.
+    auto end = [](auto* object, void (*destroy)(decltype(object))) {
+        if (object) destroy(object);
+    };
+    end(mEglWindow, wl_egl_window_destroy);
+    end(mToplevel, xdg_toplevel_destroy);
+    end(mXdgSurface, xdg_surface_destroy);
+    end(mSurface, wl_surface_destroy);
+    end(mWmBase, xdg_wm_base_destroy);
+    end(mCompositor, wl_compositor_destroy);
+    end(mRegistry, wl_registry_destroy);
+    end(mDisplay, wl_display_disconnect);
 }
 
 EGLDisplay PlainWaylandWindow::eglDisplay() const {
