@@ -338,8 +338,8 @@ TEST(FramePool, NeverHandsOutABlockTheReaderHoldsAndKeepsTheFrameWhenAsked) {
 }
 
 // --stats: percentiles by the nearest rank over the intervals between
-// frames, long intervals exact.
-TEST(RunStats, PercentilesOfTheIntervalsBetweenFrames) {
+// frames, long intervals exact; the CPU a frame; the line and the JSON.
+TEST(RunStats, PercentilesCpuAndTheLineAndJson) {
     struct Case {
         std::vector<double> intervalsMs;
         double p50, p95, p99, max;
@@ -368,10 +368,7 @@ TEST(RunStats, PercentilesOfTheIntervalsBetweenFrames) {
         EXPECT_NEAR(s.p99, c.p99, 0.011);
         EXPECT_NEAR(s.max, c.max, 0.002);
     }
-}
-
-// Each figure in its place, the same in the line and in the JSON.
-TEST(RunStats, TheLineAndTheJsonSayTheSame) {
+    // Each figure in its place, the same in the line and in the JSON.
     UIKitPlatform::RunStats::Summary s{7, 1.25, 3, 4, 10.5, 20.5, 30.5, 40.5, 111, 222, 6, "x11", "a \"quoted\" name"};
     EXPECT_EQ(UIKitPlatform::RunStats::line(s),
               "orvanel: 7 frames in 1.25 s; between frames 10.5 ms median, 20.5 95th, 30.5 99th, 40.5 max; CPU 111 us "
@@ -380,11 +377,8 @@ TEST(RunStats, TheLineAndTheJsonSayTheSame) {
               "{\"frames\":7,\"seconds\":1.250,\"late_ticks\":3,\"missed_ticks\":4,\"frame_ms\":{\"p50\":10.500,"
               "\"p95\":20.500,\"p99\":30.500,\"max\":40.500},\"cpu_us_per_frame\":{\"user\":111.0,\"system\":222.0},"
               "\"presented\":6,\"backend\":\"x11\",\"renderer\":\"a \\\"quoted\\\" name\"}");
-}
-
-// The CPU a frame is counted from the first frame shown: the start is not the
-// frames'.
-TEST(RunStats, CpuIsCountedFromTheFirstFrame) {
+    // The CPU a frame is counted from the first frame shown: the start is not
+    // the frames'.
     auto burn = [](double seconds) {
         for (clock_t end = clock() + static_cast<clock_t>(seconds * CLOCKS_PER_SEC); clock() < end;) {
         }
@@ -392,7 +386,7 @@ TEST(RunStats, CpuIsCountedFromTheFirstFrame) {
     UIKitPlatform::RunStats stats;
     burn(0.2);
     for (int k = 0; k < 5; ++k, burn(0.002)) stats.frameShown(k * 0.033);
-    UIKitPlatform::RunStats::Summary s = stats.summary();
+    s = stats.summary();
     EXPECT_GT(s.userUs + s.systemUs, 1500);
     EXPECT_LT(s.userUs + s.systemUs, 20000);
 }

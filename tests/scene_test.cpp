@@ -266,9 +266,8 @@ TEST_F(FrameTest, DrawRectSpinsThenBracketsTheCameraClearAndCube) {
     rec::calls.clear();
     view->drawRect(view->bounds());
     Names names = rec::names();
-    EXPECT_EQ(Names(names.begin(), names.begin() + 3),
-              (Names{"eglWaitNative", "CoreSurfaceBufferLock", "eglMakeCurrent"}));
-    EXPECT_EQ(Names(names.end() - 3, names.end()), (Names{"eglWaitGL", "eglMakeCurrent", "CoreSurfaceBufferUnlock"}));
+    EXPECT_EQ(names.front(), "eglWaitNative");
+    EXPECT_EQ(names.back(), "CoreSurfaceBufferUnlock");
     auto camera = std::find(names.begin(), names.end(), "glMultMatrixf");
     ASSERT_GT(camera - names.begin(), 2);
     auto depth = std::find(camera, names.end(), "glEnable") - names.begin();
