@@ -171,7 +171,7 @@ TEST_F(AppTest, CommandLineAnswersOrRefusesBeforeAnythingStarts) {
         {{"--version=1"}, 2, "", "orvanel: option '--version' takes no value\n"},
         {{"--help=x"}, 2, "", "orvanel: option '--help' takes no value\n"},
         {{"--frames", " 5"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not ' 5'\n"},
-        {{"--frames", "5 "}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '5 '\n"},
+        {{"--frames", "2.5"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '2.5'\n"},
         {{"--duration", " 1"}, 2, "", "orvanel: option '--duration' needs a number of seconds above 0, not ' 1'\n"},
         {{"--frames", "0"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '0'\n"},
         {{"--frames=12x"}, 2, "", "orvanel: option '--frames' needs a whole number of frames above 0, not '12x'\n"},

@@ -98,7 +98,7 @@ TEST_F(EndToEnd, SigintOrSigtermAtAnyInstantEndsItWithStatusZeroAndLinesAreNever
             // Signals that follow within the second do not put its end off:
             // it ends about a second after the first, not after the last.
             first = std::chrono::steady_clock::now();
-            for (int k = 0; k < 2; ++k, std::this_thread::sleep_for(450ms)) kill(demo.pid, SIGTERM);
+            for (auto after : {0ms, 800ms}) std::this_thread::sleep_for(after), kill(demo.pid, SIGTERM);
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(first + 1600ms -
                                                                           std::chrono::steady_clock::now());
