@@ -31,7 +31,7 @@ struct Deleter {
 
 struct Keyboard {
     wl_keyboard* proxy = nullptr;
-    wl_surface* surface = nullptr;
+    InputTarget* target = nullptr;  // the window with the focus
     // The state goes before the keymap it was made from.
     std::unique_ptr<xkb_keymap, Deleter<xkb_keymap_unref>> keymap;
     std::unique_ptr<xkb_state, Deleter<xkb_state_unref>> state;
@@ -64,7 +64,7 @@ struct Seat::State {
     // The window whose surface it is, with (x, y) made frame coordinates.
     InputTarget* inFrame(wl_surface* surface, double& x, double& y) const {
         InputTarget* target = targetOf(surface);
-        if (target) target->toFrame(surface, x, y);
+        if (target) target->toFrame(x, y);
         return target;
     }
 };
@@ -149,11 +149,16 @@ void keymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size
     ::close(fd);
 }
 
+// The decorations' surfaces are libdecor's, not known here: the focus on one
+// of them is the window's, the one window there is.
 void keyboardEnter(void* data, wl_keyboard*, uint32_t, wl_surface* surface, wl_array*) {
-    of(data).keyboard.surface = surface;
+    State& s = of(data);
+    InputTarget* target = s.targetOf(surface);
+    if (!target && surface && s.surfaces.size() == 1) target = s.surfaces.begin()->second;
+    s.keyboard.target = target;
 }
 
-void keyboardLeave(void* data, wl_keyboard*, uint32_t, wl_surface*) { of(data).keyboard.surface = nullptr; }
+void keyboardLeave(void* data, wl_keyboard*, uint32_t, wl_surface*) { of(data).keyboard.target = nullptr; }
 
 bool active(const Keyboard& k, const char* modifier) {
     return xkb_state_mod_name_is_active(k.state.get(), modifier, XKB_STATE_MODS_EFFECTIVE) > 0;
@@ -162,7 +167,7 @@ bool active(const Keyboard& k, const char* modifier) {
 void key(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t state) {
     const State& s = of(data);
     const Keyboard& k = s.keyboard;
-    InputTarget* target = s.targetOf(k.surface);
+    InputTarget* target = k.target;
     if (!target || !k.state || state != WL_KEYBOARD_KEY_STATE_PRESSED) return;
     // The keysym of the active group and level, so that q is q on any layout.
     xkb_keysym_t sym = xkb_state_key_get_one_sym(k.state.get(), code + 8);
@@ -254,10 +259,10 @@ void capabilities(void* data, wl_seat* seat, uint32_t caps) {
 
 const wl_seat_listener kSeatListener = {capabilities, ignore};
 
-// Nothing may reach a surface that is gone.
-void forgetGone(State& s) {
+// Nothing may reach a window that is gone.
+void forgetGone(State& s, InputTarget* gone) {
     if (!s.targetOf(s.pointer.surface)) s.pointer.surface = nullptr;
-    if (!s.targetOf(s.keyboard.surface)) s.keyboard.surface = nullptr;
+    if (s.keyboard.target == gone) s.keyboard.target = nullptr;
     std::erase_if(s.touch.fingers, [&s](const Finger& f) { return !s.targetOf(f.surface); });
 }
 
@@ -272,15 +277,10 @@ Seat::~Seat() { capabilities(mState.get(), nullptr, 0); }
 
 void Seat::addInputSurface(wl_surface* surface, InputTarget* target) { mState->surfaces.emplace(surface, target); }
 
-void Seat::removeInputSurface(wl_surface* surface) {
-    mState->surfaces.erase(surface);
-    forgetGone(*mState);
-}
-
 void Seat::removeInputTarget(InputTarget* target) {
     State& s = *mState;
     std::erase_if(s.surfaces, [target](const auto& entry) { return entry.second == target; });
-    forgetGone(s);
+    forgetGone(s, target);
 }
 
 

@@ -16,8 +16,8 @@ namespace wl {
 class InputTarget {
 public:
     virtual display::WindowListener& listener() = 0;
-    // A position on one of the window's surfaces, in frame coordinates.
-    virtual void toFrame(wl_surface* surface, double& x, double& y) const = 0;
+    // A position on the window's surface, in frame coordinates.
+    virtual void toFrame(double& x, double& y) const = 0;
 
 protected:
     ~InputTarget() = default;
@@ -30,9 +30,8 @@ public:
     // Lets go of the devices (the seat itself is the connection's).
     ~Seat();
 
-    // The window's surfaces take input for it from now on (until removed).
+    // The window's surface takes input for it from now on (until removed).
     void addInputSurface(wl_surface* surface, InputTarget* target);
-    void removeInputSurface(wl_surface* surface);
     void removeInputTarget(InputTarget* target);
 
     struct State;

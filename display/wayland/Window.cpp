@@ -50,7 +50,11 @@ void Window::makeFrameSurface() {
         if (mConfigured) wp_viewport_set_destination(mFrameViewport, mFit.width, mFit.height);
     }
     // The frame is opaque: the compositor need not draw what lies under it.
+    // Input passes through it to the window's surface, which keeps the
+    // keyboard when the frame's is made anew (a compositor does not move
+    // the focus off a surface that is gone).
     if (wl_region* region = wl_compositor_create_region(g->compositor)) {
+        wl_surface_set_input_region(mFrameSurface, region);
         wl_region_add(region, 0, 0, mWidth, mHeight);
         wl_surface_set_opaque_region(mFrameSurface, region);
         wl_region_destroy(region);
@@ -58,11 +62,9 @@ void Window::makeFrameSurface() {
     mSubsurface = wl_subcompositor_get_subsurface(g->subcompositor, mFrameSurface, mSurface);
     wl_subsurface_set_position(mSubsurface, mFit.x, mFit.y);
     wl_subsurface_set_desync(mSubsurface);
-    if (Seat* s = seat()) s->addInputSurface(mFrameSurface, this);
 }
 
 void Window::dropFrameSurface() {
-    if (Seat* s = seat(); s && mFrameSurface) s->removeInputSurface(mFrameSurface);
     if (wl_callback* pending = std::exchange(mFrameCallback, nullptr)) wl_callback_destroy(pending);
     if (mFrameViewport) wp_viewport_destroy(std::exchange(mFrameViewport, nullptr));
     if (mSubsurface) wl_subsurface_destroy(std::exchange(mSubsurface, nullptr));
@@ -148,13 +150,6 @@ void Window::frameDone(void* data, wl_callback* callback, uint32_t) {
     ++self->mPresented;
 }
 
-void Window::toFrame(wl_surface* surface, double& x, double& y) const {
-    // The frame's surface is fit.width x fit.height at (fit.x, fit.y) of the window.
-    if (surface == mFrameSurface) {
-        x += mFit.x;
-        y += mFit.y;
-    }
-    display::toFrame(mFit, x, y);
-}
+void Window::toFrame(double& x, double& y) const { display::toFrame(mFit, x, y); }
 
 }  // namespace wl

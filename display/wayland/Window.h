@@ -49,7 +49,7 @@ private:
     void closeRequested() override { mListener.windowCloseRequested(); }
     // InputTarget
     display::WindowListener& listener() override { return mListener; }
-    void toFrame(wl_surface* surface, double& x, double& y) const override;
+    void toFrame(double& x, double& y) const override;
     Seat* seat() const;
     void makeFrameSurface();
     void dropFrameSurface();

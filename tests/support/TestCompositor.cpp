@@ -442,7 +442,9 @@ void TestCompositor::key(uint32_t code, uint32_t modifiers, uint32_t group) {
             m.sendKeymap();
             wl_array keys;
             wl_array_init(&keys);
-            wl_keyboard_send_enter(m.keyboard, m.serial(), m.window, &keys);
+            // On a surface of the window's other than its own, as on decorations'.
+            auto other = std::ranges::find_if(m.surfaces, [&m](auto& e) { return e.first != m.window; });
+            wl_keyboard_send_enter(m.keyboard, m.serial(), other == m.surfaces.end() ? m.window : other->first, &keys);
         }
         wl_keyboard_send_modifiers(m.keyboard, m.serial(), modifiers, 0, 0, group);
         for (auto state : {WL_KEYBOARD_KEY_STATE_PRESSED, WL_KEYBOARD_KEY_STATE_RELEASED})
