@@ -153,7 +153,8 @@ std::unique_ptr<Connection> Connection::open(display::EventLoop& loop, bool& tim
     f.shmCompletion = XShmQueryExtension(dpy) ? XShmGetEventBase(dpy) + ShmCompletion : -1;
     f.render = XRenderQueryExtension(dpy, &event, &error);
     if (!f.render)
-        std::fprintf(stderr, "the X server has no RENDER extension: frames are shown unscaled at the top left\n");
+        std::fprintf(stderr,
+                     "orvanel: the X server has no RENDER extension: frames are shown unscaled at the top left\n");
     f.dpi = resourceDpi(dpy);
     Connection* self = c.get();
     c->mSourceToken = loop.addInputSource(ConnectionNumber(dpy), [self] { self->serve(); }, false);

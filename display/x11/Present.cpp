@@ -99,7 +99,7 @@ void Window::put(const display::Frame& frame, int x, int y) {
 
 void Window::present() {
     Display* dpy = display();
-    if (!dpy) return;
+    if (!dpy || !mConvert) return;  // a screen it cannot show frames on shows none
     if (mFramePicture && !shownScale())
         XRenderComposite(dpy, PictOpSrc, mFramePicture, 0, mWindowPicture, 0, 0, 0, 0, mLayout.fit.x, mLayout.fit.y,
                          static_cast<unsigned>(mLayout.fit.width), static_cast<unsigned>(mLayout.fit.height));
