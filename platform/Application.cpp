@@ -58,9 +58,10 @@ public:
     void finish() { NSRunLoop::mainRunLoop()->stop(0); }
 };
 
-// Where the run's counts started.
+// Where the run's counts started, and when its run loop ended: the closing
+// line and the summary give the run the same length.
 struct RunStart {
-    double time = NSRunLoop::mainRunLoop()->now();
+    double time = NSRunLoop::mainRunLoop()->now(), ended = time;
     long long late = NSRunLoop::mainRunLoop()->lateTicks(), due = NSRunLoop::mainRunLoop()->dueTicks();
 };
 
@@ -69,7 +70,7 @@ void printClosingLine(const Session& session, const RunStart& start) {
     NSRunLoop* loop = NSRunLoop::mainRunLoop();
     long drawn = session.framesDrawn();
     std::printf("orvanel: %ld frame%s shown in %.2f s, %lld late\n", drawn, drawn == 1 ? "" : "s",
-                loop->now() - start.time, loop->lateTicks() - start.late);
+                start.ended - start.time, loop->lateTicks() - start.late);
 }
 
 // --stats: one line, or one JSON object on a line of its own.
@@ -78,7 +79,7 @@ void printStats(Session& session, const RunStart& start) {
     NSRunLoop* loop = NSRunLoop::mainRunLoop();
     // What the window system has done by now is all it will say it showed.
     session.sync();
-    s.seconds = loop->now() - start.time;
+    s.seconds = start.ended - start.time;
     s.lateTicks = loop->lateTicks() - start.late;
     // The first frame comes before any tick; each later one is a tick's.
     s.missedTicks = std::max(0ll, loop->dueTicks() - start.due - std::max(0l, s.frames - 1));
@@ -138,6 +139,7 @@ int run(Session& session, Class applicationClass) {
     if (!app) return 1;
     app->applicationDidFinishLaunching(app);
     int status = NSRunLoop::mainRunLoop()->run();
+    start.ended = NSRunLoop::mainRunLoop()->now();
     // The end is due: what is left to say and write is owed within a second.
     process::endWithin(1);
     if (options.frames || options.duration) printClosingLine(session, start);
