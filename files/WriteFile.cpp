@@ -41,7 +41,10 @@ bool replaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std
     std::string temp = path + ".XXXXXX";
     int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
-        error = cannotWrite(path, errno);
+        int err = errno;
+        // The file itself may well take writes: say what refused.
+        error = cannotWrite(path, err);
+        if (old && err == EACCES) error += " (its folder lets no new file be made to replace it)";
         return false;
     }
     if (temporary) temporary(temp);
