@@ -1,21 +1,32 @@
 // SPDX-License-Identifier: MIT
-#include "Measure.h"
-
+// What every part measures with (clocks, the CPU and memory a process used,
+// percentiles) and how it starts the programs it measures.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
+#include "Bench.h"
 #include "RunStats.h"
 #include "Xvfb.h"
 
 namespace bench {
+
+std::string format(const char* f, ...) {
+    va_list args, again;
+    va_start(args, f);
+    va_copy(again, args);
+    std::string text(static_cast<size_t>(std::max(std::vsnprintf(nullptr, 0, f, args), 0)), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, f, again);
+    va_end(again);
+    va_end(args);
+    return text;
+}
 
 namespace {
 double seconds(clockid_t clock) {
@@ -58,14 +69,6 @@ double percentile(std::vector<double> values, double p) {
     return values[UIKitPlatform::nearestRank(p / 100.0, values.size()) - 1];
 }
 
-double median(const std::vector<double>& values) { return percentile(values, 50); }
-
-Stats summarise(std::vector<double> ms, double cpuSeconds) {
-    std::sort(ms.begin(), ms.end());
-    return Stats{ms.front(), percentile(ms, 50), percentile(ms, 99),
-                 cpuSeconds * 1000.0 / static_cast<double>(ms.size())};
-}
-
 pid_t launch(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
     int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
     pid_t pid = servers::spawn(argv, env, ".", nowhere, [] {
@@ -77,20 +80,9 @@ pid_t launch(const std::vector<std::string>& argv, const std::vector<std::string
     return pid;
 }
 
-void stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-}
-
 std::string demoBinary() {
     const char* chosen = std::getenv("ORVANEL_BENCH_DEMO");
     return chosen && *chosen ? chosen : ORVANEL_BINARY;
-}
-
-std::string selfPath() {
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error).string();
 }
 
 std::vector<uint8_t> testPicture() {
@@ -98,13 +90,5 @@ std::vector<uint8_t> testPicture() {
     for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 31);
     return picture;
 }
-
-WithoutX::WithoutX() {
-    const char* display = std::getenv("DISPLAY");
-    mDisplay = display ? display : "";
-    unsetenv("DISPLAY");
-}
-
-WithoutX::~WithoutX() { setenv("DISPLAY", mDisplay.c_str(), 1); }
 
 }  // namespace bench

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "WindowSizes.h"
-
+// --window-sizes: how the display server's work grows with the window the
+// frame is shown in: the demo's 320 x 480 frame at 1x, at 2x (the desktop's
+// scale of 2) and full screen, on screens of 1920 x 1080 and 3840 x 2160 and
+// on one of the frame's own size, on a 16-bit Xvfb and a headless weston;
+// and at 1x and full screen on 1920 x 1080 Xvfb screens of 24 and 30 bits.
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -14,23 +17,21 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "Measure.h"
+#include "Bench.h"
 #include "Weston.h"
 #include "Xvfb.h"
 
 namespace bench {
 
 namespace {
-
-struct Screen {
-    int width, height;
-};
 
 struct ShownAs {
     const char* name;
@@ -41,25 +42,23 @@ struct ShownAs {
 const ShownAs kWhole{"1x, the whole screen", 1, false}, kOneX{"1x", 1, false}, kTwoX{"2x", 2, false},
     kFull{"full screen", 1, true};
 
-// One row of the table: where, how, and what each round measured.
+// One row of the table: where, how, and what each round measured (the CPU a
+// frame shown, us): the X server's and the demo's on X, weston's and the
+// demo's on Wayland.
 struct Case {
-    Screen screen;
-    int depth;
+    int width, height, depth;
     ShownAs shown;
-    bool wayland;  // weston has no depth to choose: measured on the 16-bit rows only
-    std::vector<double> x, xDemo, compositor, waylandDemo;
+    std::vector<double> cost[4];
+    // weston has no depth to choose: measured on the 16-bit rows only
+    bool wayland() const { return depth == 16; }
 };
 
 std::vector<Case> plan() {
-    std::vector<Case> cases;
-    auto add = [&](Screen screen, int depth, ShownAs shown) {
-        cases.push_back({screen, depth, shown, depth == 16, {}, {}, {}, {}});
-    };
-    add({320, 480}, 16, kWhole);
-    for (ShownAs shown : {kOneX, kTwoX, kFull}) add({1920, 1080}, 16, shown);
+    std::vector<Case> cases{{320, 480, 16, kWhole, {}}};
+    for (ShownAs shown : {kOneX, kTwoX, kFull}) cases.push_back({1920, 1080, 16, shown, {}});
     for (int depth : {24, 30})
-        for (ShownAs shown : {kOneX, kFull}) add({1920, 1080}, depth, shown);
-    for (ShownAs shown : {kOneX, kTwoX, kFull}) add({3840, 2160}, 16, shown);
+        for (ShownAs shown : {kOneX, kFull}) cases.push_back({1920, 1080, depth, shown, {}});
+    for (ShownAs shown : {kOneX, kTwoX, kFull}) cases.push_back({3840, 2160, 16, shown, {}});
     return cases;
 }
 
@@ -140,62 +139,54 @@ void setXftDpi(int dpi) {
     XCloseDisplay(d);
 }
 
-bool sameScreen(const Case& a, const Case& b) {
-    return a.screen.width == b.screen.width && a.screen.height == b.screen.height;
-}
-
-// The cases of one Xvfb (a screen size and depth) in alternating rounds, so
-// that what else the machine does falls on all of them.
-void measureOnX(std::vector<Case*> cases, int rounds) {
-    const Case& first = *cases.front();
-    Xvfb server(first.depth, first.screen.width, first.screen.height);
-    const std::vector<std::string> onX{"WAYLAND_DISPLAY="};
+// `rounds` rounds over `cases`, alternating so that what else the machine
+// does falls on all of them: the costs into cost[into] and cost[into + 1].
+// `at` readies a case's server and gives it and the demo's environment there.
+void alternate(const std::vector<Case*>& cases, int rounds, int into,
+               const std::function<std::pair<pid_t, std::vector<std::string>>(const Case&)>& at) {
     for (int round = 0; round < rounds; ++round)
         for (Case* c : cases) {
-            setXftDpi(96 * c->shown.scale);
-            PerFrame f = perFrameShown(c->shown, server.pid(), onX);
-            c->x.push_back(f.server);
-            c->xDemo.push_back(f.demo);
+            const auto [server, env] = at(*c);
+            PerFrame f = perFrameShown(c->shown, server, env);
+            c->cost[into].push_back(f.server);
+            c->cost[into + 1].push_back(f.demo);
         }
 }
 
-// The same on Wayland: one weston a scale, both there through the rounds.
-void measureOnWayland(std::vector<Case*> cases, int rounds) {
-    const Screen screen = cases.front()->screen;
-    WithoutX headless;
-    Weston plain(screen.width, screen.height, "desktop-shell.so");
-    std::optional<Weston> doubled;
-    if (std::any_of(cases.begin(), cases.end(), [](const Case* c) { return c->shown.scale == 2; }))
-        doubled.emplace(screen.width / 2, screen.height / 2, "desktop-shell.so", 2);
-    for (int round = 0; round < rounds; ++round)
-        for (Case* c : cases) {
-            const Weston& weston = c->shown.scale == 2 ? *doubled : plain;
-            PerFrame f = perFrameShown(c->shown, weston.pid(), weston.environment());
-            c->compositor.push_back(f.server);
-            c->waylandDemo.push_back(f.demo);
-        }
-}
-
-// Runs every case; why Wayland was not measured, or empty.
+// Every case: an Xvfb for each screen size and depth, then for the screen's
+// 16-bit rows one weston a scale, both there through the rounds. Why Wayland
+// was not measured, or empty.
 std::string measure(std::vector<Case>& cases, int rounds) {
     std::string skipped;
-    for (size_t i = 0; i < cases.size();) {
-        size_t end = i;
-        while (end < cases.size() && sameScreen(cases[end], cases[i])) ++end;
-        std::vector<Case*> wayland;
-        for (size_t j = i; j < end;) {
-            std::vector<Case*> sameDepth;
-            for (int depth = cases[j].depth; j < end && cases[j].depth == depth; ++j) sameDepth.push_back(&cases[j]);
-            measureOnX(sameDepth, rounds);
+    std::vector<Case*> onX, onWayland;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const Case* next = i + 1 < cases.size() ? &cases[i + 1] : nullptr;
+        const bool lastOfScreen = !next || next->width != c.width || next->height != c.height;
+        onX.push_back(&cases[i]);
+        if (c.wayland()) onWayland.push_back(&cases[i]);
+        if (lastOfScreen || next->depth != c.depth) {
+            Xvfb server(c.depth, c.width, c.height);
+            alternate(onX, rounds, 0, [&](const Case& each) {
+                setXftDpi(96 * each.shown.scale);
+                return std::pair{server.pid(), std::vector<std::string>{"WAYLAND_DISPLAY="}};
+            });
+            onX.clear();
         }
-        for (size_t j = i; j < end; ++j)
-            if (cases[j].wayland) wayland.push_back(&cases[j]);
+        if (!lastOfScreen || onWayland.empty()) continue;
         try {
-            if (!wayland.empty()) measureOnWayland(wayland, rounds);
+            Weston plain(c.width, c.height, "desktop-shell.so", 1, true);
+            std::optional<Weston> doubled;
+            if (std::any_of(onWayland.begin(), onWayland.end(), [](const Case* w) { return w->shown.scale == 2; }))
+                doubled.emplace(c.width / 2, c.height / 2, "desktop-shell.so", 2, true);
+            alternate(onWayland, rounds, 2, [&](const Case& each) {
+                const Weston& weston = each.shown.scale == 2 ? *doubled : plain;
+                return std::pair{weston.pid(), weston.environment()};
+            });
         } catch (const std::exception& e) {
             skipped = e.what();
         }
-        i = end;
+        onWayland.clear();
     }
     return skipped;
 }
@@ -207,11 +198,9 @@ std::string cell(const std::vector<double>& us, bool applies = true) {
     if (std::any_of(us.begin(), us.end(), [](double v) { return std::isnan(v); })) return "the demo failed";
     if (std::any_of(us.begin(), us.end(), [](double v) { return std::isinf(v); }))
         return "not done in " + std::to_string(kRunLimitSeconds) + " s";
-    char text[96];
     double middle = median(us);
-    std::snprintf(text, sizeof text, "%.0f [%.0f-%.0f] us, %.2f %%", middle,
-                  *std::min_element(us.begin(), us.end()), *std::max_element(us.begin(), us.end()), middle / 330);
-    return text;
+    return format("%.0f [%.0f-%.0f] us, %.2f %%", middle, *std::min_element(us.begin(), us.end()),
+                  percentile(us, 100), middle / 330);
 }
 
 bool tooSlow(const std::vector<double>& us) {
@@ -225,12 +214,12 @@ void print(const std::vector<Case>& cases, int rounds, const std::string& skippe
     std::printf("| screen | X depth | the frame shown | X server (Xvfb) | the demo on X | compositor (weston, pixman) "
                 "| the demo on Wayland |\n|---|---|---|---|---|---|---|\n");
     for (const Case& c : cases)
-        std::printf("| %dx%d | %d-bit | %s | %s | %s | %s | %s |\n", c.screen.width, c.screen.height, c.depth,
-                    c.shown.name, cell(c.x).c_str(), cell(c.xDemo).c_str(), cell(c.compositor, c.wayland).c_str(),
-                    cell(c.waylandDemo, c.wayland).c_str());
+        std::printf("| %dx%d | %d-bit | %s | %s | %s | %s | %s |\n", c.width, c.height, c.depth, c.shown.name,
+                    cell(c.cost[0]).c_str(), cell(c.cost[1]).c_str(), cell(c.cost[2], c.wayland()).c_str(),
+                    cell(c.cost[3], c.wayland()).c_str());
     std::printf("\nweston's output has no depth to choose: it is measured once a screen and way shown, on the "
                 "16-bit rows.\n");
-    if (std::any_of(cases.begin(), cases.end(), [](const Case& c) { return tooSlow(c.x) || tooSlow(c.compositor); }))
+    if (std::any_of(cases.begin(), cases.end(), [](const Case& c) { return tooSlow(c.cost[0]) || tooSlow(c.cost[2]); }))
         std::printf("Past 33,000 us a frame the server cannot keep the demo's pace: fewer frames are shown, and "
                     "the share of a core is what 30 frames a second would take.\n");
     if (!skipped.empty()) std::printf("Wayland: not measured: %s\n", skipped.c_str());
@@ -238,10 +227,9 @@ void print(const std::vector<Case>& cases, int rounds, const std::string& skippe
 
 }  // namespace
 
-int runWindowSizes(int rounds) {
+int windowSizes(int rounds) {
     std::vector<Case> cases = plan();
-    std::string skipped = measure(cases, rounds);
-    print(cases, rounds, skipped);
+    print(cases, rounds, measure(cases, rounds));
     return 0;
 }
 

@@ -6,16 +6,14 @@
 // work grows with the window. Usage: orvanel_bench [--quick | --soak FRAMES |
 // --startup | --window-sizes [ROUNDS]]; --plain-window, --plain-wayland and
 // --bare-paced run the baselines themselves.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <iterator>
+#include <string>
 
-#include "Baselines.h"
-#include "Benchmark.h"
-#include "WindowSizes.h"
+#include "Bench.h"
+#include "Xvfb.h"
 
 namespace {
 
@@ -40,47 +38,49 @@ const char kUsage[] =
     "The demo measured is the one built beside this program, or the one\n"
     "ORVANEL_BENCH_DEMO names (to measure another build against the same code).\n";
 
-int usageError(const char* what) {
-    std::fprintf(stderr, "orvanel_bench: %s\n%s", what, kUsage);
+int usageError(const std::string& what) {
+    std::fprintf(stderr, "orvanel_bench: %s\n%s", what.c_str(), kUsage);
     return 2;
 }
 
 bool is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
-int dispatch(int argc, char** argv) {
-    const char* option = argc > 1 ? argv[1] : "";
-    long number = argc > 2 ? std::atol(argv[2]) : 0;
-    if (is(option, "--plain-window")) return bench::runPlainProgram(bench::Plain::XWindow, number);
-    if (is(option, "--plain-wayland")) return bench::runPlainProgram(bench::Plain::Wayland, number);
-    if (is(option, "--bare-paced")) return bench::runPlainProgram(bench::Plain::Pbuffer, number);
+// The run on a private 16-bit Xvfb: the first frame and the paced runs, each
+// program a process of its own, then what runs in this process.
+int run(const char* option, long number) {
+    Xvfb server(16);
+    const bool quick = is(option, "--quick"), soak = is(option, "--soak"), startupOnly = is(option, "--startup");
+    bench::Rows programs;
+    if (!soak) bench::startup(startupOnly, programs);
+    if (!soak && !startupOnly) bench::paced(server.pid(), quick ? 1 : 3, quick ? 2 : 6, programs);
+    return startupOnly ? 0 : bench::inProcess(server.pid(), quick, soak ? number : 0, programs);
+}
+
+int dispatch(const char* option, int argc, char** argv) {
+    const long number = argc > 2 ? std::atol(argv[2]) : 0;
+    if (is(option, "--plain-window")) return bench::plainProgram(bench::Plain::XWindow, number);
+    if (is(option, "--plain-wayland")) return bench::plainProgram(bench::Plain::Wayland, number);
+    if (is(option, "--bare-paced")) return bench::plainProgram(bench::Plain::Pbuffer, number);
     if (is(option, "--window-sizes")) {
-        int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-        if (rounds <= 0) return usageError("--window-sizes takes a number of rounds");
-        return bench::runWindowSizes(rounds);
+        const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+        return rounds > 0 ? bench::windowSizes(rounds) : usageError("--window-sizes takes a number of rounds");
     }
+    if (argc > 1 && !is(option, "--quick") && !is(option, "--startup") && !is(option, "--soak"))
+        return usageError(std::string("unknown option '") + option + "'");
     if (is(option, "--soak") && number <= 0) return usageError("--soak needs a number of frames");
-    bench::RunOptions run;
-    run.quick = is(option, "--quick");
-    run.startupOnly = is(option, "--startup");
-    run.soakFrames = is(option, "--soak") ? number : 0;
-    return bench::runBenchmark(run);
+    return run(option, number);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && (is(argv[1], "--help") || is(argv[1], "-h"))) {
+    const char* option = argc > 1 ? argv[1] : "";
+    if (is(option, "--help") || is(option, "-h")) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    static const char* const known[] = {"--plain-window", "--plain-wayland", "--bare-paced", "--quick",
-                                        "--startup",      "--soak",          "--window-sizes"};
-    if (argc > 1 && std::none_of(std::begin(known), std::end(known), [&](const char* k) { return is(argv[1], k); })) {
-        std::fprintf(stderr, "orvanel_bench: unknown option '%s'\n%s", argv[1], kUsage);
-        return 2;
-    }
     try {
-        return dispatch(argc, argv);
+        return dispatch(option, argc, argv);
     } catch (const std::exception& e) {
         // A server that would not start.
         std::fprintf(stderr, "orvanel_bench: %s\n", e.what());
