@@ -30,7 +30,10 @@ public:
     class Reader {
     public:
         virtual ~Reader() = default;
-        // The reader may still read it.
+        // Takes in what the reader has said since the last frame (news
+        // already read, none waited for).
+        virtual void catchUp() {}
+        // The reader may still read it, as far as its news tells.
         virtual bool held(Block& block) = 0;
         // One more block; null when none can be had.
         virtual std::unique_ptr<Block> make() = 0;
@@ -53,6 +56,7 @@ public:
     // free one, else a new one while there may be more, else the first the
     // reader lets go of within the bound. Null when none came back.
     Block* next() {
+        mReader.catchUp();
         if (mCurrent && !mReader.held(*mCurrent)) return mCurrent;
         Block* next = firstFree();
         if (!next && mBlocks.size() < mMost)

@@ -57,9 +57,8 @@ ShmBuffer::~ShmBuffer() {
     if (memory) munmap(memory, size);
 }
 
-bool ShmBuffers::held(ShmBuffer& buffer) {
+void ShmBuffers::catchUp() {
     if (const Globals* g = mConnection.globals()) wl_display_dispatch_queue_pending(g->display, g->releases);
-    return buffer.busy;
 }
 
 std::unique_ptr<ShmBuffer> ShmBuffers::make() {

@@ -43,7 +43,8 @@ class ShmBuffers final : public BufferPool::Reader {
 public:
     ShmBuffers(Connection& connection, int width, int height, int stride, uint32_t format, size_t size)
         : mConnection(connection), mWidth(width), mHeight(height), mStride(stride), mFormat(format), mSize(size) {}
-    bool held(ShmBuffer& buffer) override;
+    void catchUp() override;
+    bool held(ShmBuffer& buffer) override { return buffer.busy; }
     std::unique_ptr<ShmBuffer> make() override;
     void waitForRelease(const BufferPool::Blocks& buffers, BufferPool::Clock::time_point until) override;
 

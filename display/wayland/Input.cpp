@@ -283,5 +283,4 @@ void Seat::removeInputTarget(InputTarget* target) {
     forgetGone(s, target);
 }
 
-
 }  // namespace wl

@@ -20,7 +20,7 @@ void freeXImage(XImage* x) {
 // A server in another IPC namespace attaches whatever segment has our id
 // there, which may be another program's: the server must show back a pixel
 // put from the segment as we wrote it.
-bool serverSeesOurSegment(Display* dpy, XImage* x, XShmSegmentInfo* segment, int depth) {
+bool serverSeesOurSegment(Display* dpy, XImage* x, int depth) {
     unsigned long mask = depth >= 32 ? ~0ul : (1ul << depth) - 1;
     unsigned long cookie =
         (0x9e3779b9ul * static_cast<unsigned long>(reinterpret_cast<uintptr_t>(x->data) >> 12)) & mask;
@@ -34,7 +34,6 @@ bool serverSeesOurSegment(Display* dpy, XImage* x, XShmSegmentInfo* segment, int
     XFreeGC(dpy, gc);
     XFreePixmap(dpy, probe);
     XPutPixel(x, 0, 0, 0);
-    (void)segment;
     return same;
 }
 }  // namespace
@@ -65,7 +64,7 @@ bool SharedImage::attach(Visual* visual) {
         mConnection.expectError(0);
         bool attached = mConnection.errorCount() == errorsBefore;
         if (attached && mConnection.sharedMemory == Connection::SharedMemory::Untried &&
-            !serverSeesOurSegment(dpy, x, &mSegment, shape.depth)) {
+            !serverSeesOurSegment(dpy, x, shape.depth)) {
             XShmDetach(dpy, &mSegment);
             XSync(dpy, False);
             attached = false;
