@@ -5,10 +5,14 @@
 #include <X11/Xutil.h>
 #include <png.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "Picture.h"
+#include "WriteFile.h"
 
 namespace {
 int channel(unsigned long pixel, unsigned long mask) {
@@ -23,35 +27,22 @@ int channel(unsigned long pixel, unsigned long mask) {
 }
 // The image's pixels as an 8-bit RGB PNG; false, said, when it cannot be written.
 bool writePng(const char* path, XImage* image, int width, int height) {
-    FILE* out = std::fopen(path, "wb");
-    if (!out) {
-        std::perror(path);
-        return false;
-    }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        std::fprintf(stderr, "screenshot: cannot write %s\n", path);
-        return false;
-    }
-    png_init_io(png, out);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
-    for (int y = 0; y < height; ++y) {
+    std::vector<uint8_t> rgb;
+    rgb.reserve(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             unsigned long p = XGetPixel(image, x, y);
-            row[x * 3 + 0] = static_cast<png_byte>(channel(p, image->red_mask));
-            row[x * 3 + 1] = static_cast<png_byte>(channel(p, image->green_mask));
-            row[x * 3 + 2] = static_cast<png_byte>(channel(p, image->blue_mask));
+            for (unsigned long mask : {image->red_mask, image->green_mask, image->blue_mask})
+                rgb.push_back(static_cast<uint8_t>(channel(p, mask)));
         }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(out);
-    return true;
+    std::string error;
+    std::vector<uint8_t> png = picture::encodePng(width, height, PNG_FORMAT_RGB, rgb.data(), error);
+    if (png.empty())
+        error = std::string("cannot write ") + path + ": " + error;
+    else if (files::writeFile(path, png, error))
+        return true;
+    std::fprintf(stderr, "screenshot: %s\n", error.c_str());
+    return false;
 }
 }  // namespace
 
