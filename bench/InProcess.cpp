@@ -205,7 +205,7 @@ int inProcess(pid_t server, bool quick, long soakFrames, const Rows& programs) {
         // Whether memory stays flat.
         const int frames = quick ? 5000 : 100000;
         const double after1000 = keepGoing(real, frames, false);
-        UIKitPlatform::Session::current()->sync();
+        session.sync();
         const double atEnd = residentMiB();
         rows.push_back(format("| resident set after 1,000 frames (MiB) | %.2f |", after1000));
         rows.push_back(format("| resident set after %d frames (MiB) | %.2f |", frames, atEnd));
